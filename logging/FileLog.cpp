@@ -1,0 +1,31 @@
+#include "logging/FileLog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QTextStream>
+
+#include <climits>
+
+FileLog::FileLog()
+{
+    file.setFileName(QStringLiteral("log/log") + QStringLiteral(".txt"));
+    QFile::remove(file.fileName());
+    if (!QDir(QStringLiteral("log")).exists())
+        QDir().mkdir(QStringLiteral("log"));
+}
+
+void FileLog::write(uint32_t level, std::string_view text)
+{
+    // Opened and closed per line so that a crash or a pulled cable never costs logged lines.
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
+        return;
+    {
+        QTextStream stream(&file);
+        stream << level << " ["
+               << QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss:zzz"))
+               << "] "
+               << QString::fromLocal8Bit(text.data(), int(qMin<size_t>(text.size(), INT_MAX)))
+               << '\n';
+    }
+    file.close();
+}

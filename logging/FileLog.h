@@ -1,0 +1,17 @@
+#pragma once
+
+#include "logging/ILog.h"
+
+#include <QFile>
+
+// The run's log, log/log.txt: emptied at start, one time-stamped line per write, complete on
+// disk after every line.
+class FileLog : public m::ifc::ILog
+{
+public:
+    FileLog();
+    void write(uint32_t level, std::string_view text) override;
+
+private:
+    QFile file;
+};

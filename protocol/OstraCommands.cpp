@@ -1,0 +1,221 @@
+#include "protocol/OstraCommands.h"
+
+#include <QSerialPort>
+
+#include <optional>
+
+using frames::Command;
+
+namespace {
+
+// The line is shared by every probe, so the gap is one for the whole process. Nothing has been
+// sent before the first request, so that one always goes.
+struct LineGap
+{
+    std::optional<m::TimeCount> lastSendMs;
+    uint32_t minGapMs = 500;
+};
+
+LineGap &lineGap()
+{
+    static LineGap gap;
+    return gap;
+}
+
+// Time the request and its answer take on the line, plus a margin for the probe to turn round.
+uint32_t gapAfter(size_t packetLength, uint32_t expectedRxSize)
+{
+    const float bytes = float(packetLength + expectedRxSize);
+    return uint32_t(double(bytes) * 1000.0 / 115200.0 + 5.0);
+}
+
+}  // namespace
+
+OstraCommands::OstraCommands(QSerialPort *port, m::ifc::ILog *log) : port(port), log(log) {}
+
+void OstraCommands::updateAirCode(uint8_t addr)
+{
+    issue(Command::UpdateAirCode,
+          "Update Air Code:", frames::buildRequest(Command::UpdateAirCode, addr));
+}
+
+void OstraCommands::checkAirCode(uint8_t addr)
+{
+    issue(Command::CheckAirCode,
+          "Check Air Code:", frames::buildRequest(Command::CheckAirCode, addr));
+}
+
+void OstraCommands::startMeasurement(uint8_t addr)
+{
+    issue(Command::StartMeasurement,
+          "Start Measurement:", frames::buildRequest(Command::StartMeasurement, addr));
+}
+
+void OstraCommands::getMeasurementResult(uint8_t addr)
+{
+    issue(Command::GetMeasurementResult,
+          "Get Measurement Result:", frames::buildRequest(Command::GetMeasurementResult, addr));
+}
+
+void OstraCommands::setZeroPoint(uint8_t addr)
+{
+    issue(Command::SetZeroPoint,
+          "Set Zero Point:", frames::buildRequest(Command::SetZeroPoint, addr));
+}
+
+void OstraCommands::setMeasurePoint(uint8_t addr, float um)
+{
+    issue(Command::SetMeasurePoint,
+          "Set Measure Point:", frames::buildRequest(Command::SetMeasurePoint, addr, um));
+}
+
+void OstraCommands::resetCalibration(uint8_t addr)
+{
+    issue(Command::ResetCalibration,
+          "Reset Calibration:", frames::buildRequest(Command::ResetCalibration, addr));
+}
+
+void OstraCommands::testMem()
+{
+    issue(Command::TestMem,
+          "Test:", frames::buildRequest(Command::TestMem, frames::testMemAddress));
+}
+
+void OstraCommands::issue(Command command, const char *commandLine, std::vector<uint8_t> frame)
+{
+    if (!port || !port->isOpen())
+        return;
+    write(commandLine);
+    sendRequest(std::move(frame), frames::expectedResponseSize(command),
+                [this, command](QByteArray response) { handleResponse(command, response); });
+}
+
+void OstraCommands::handleResponse(Command command, const QByteArray &response)
+{
+    switch (command) {
+        case Command::UpdateAirCode:
+            return handleAcknowledge(response, "Update Air Code OK");
+        case Command::CheckAirCode:
+            return handleAcknowledge(response, "Check Air Code OK");
+        case Command::StartMeasurement:
+            return handleAcknowledge(response, "Start Measurement OK");
+        case Command::GetMeasurementResult:
+            return handleResult(response);
+        case Command::SetZeroPoint:
+            return handleAcknowledge(response, "Set Zero Point OK");
+        case Command::SetMeasurePoint:
+            return handleAcknowledge(response, "Set Measure Point OK");
+        case Command::ResetCalibration:
+            return handleAcknowledge(response, "Reset Calibration OK");
+        case Command::TestMem:
+            return handleTestMem(response);
+    }
+}
+
+bool OstraCommands::hasExpectedFrame(const QByteArray &response, uint32_t expectedSize)
+{
+    if (uint32_t(response.size()) != expectedSize) {
+        write("Wrong response size");
+        return false;
+    }
+    if (!frames::checkHash(response)) {
+        write("Bad hash");
+        return false;
+    }
+    return true;
+}
+
+void OstraCommands::handleAcknowledge(const QByteArray &response, const char *successLine)
+{
+    if (!hasExpectedFrame(response, frames::ackSize))
+        return;
+    if (const auto error = frames::statusText(uint8_t(response[3])))
+        m::writeLine(log, 1, QStringLiteral("Error: ") + QLatin1String(*error));
+    else
+        write(successLine);
+}
+
+void OstraCommands::handleResult(const QByteArray &response)
+{
+    if (!hasExpectedFrame(response, frames::resultSize))
+        return;
+    // A probe that reports an error puts no thickness in the frame: its bytes must never be
+    // shown as one.
+    if (const auto error = frames::statusText(uint8_t(response[3]))) {
+        m::writeLine(log, 1, QStringLiteral("Error: ") + QLatin1String(*error));
+        return;
+    }
+    emit newMeasurement_Signal(uint8_t(response[1]), frames::readFloat(response, 4),
+                               frames::readFloat(response, 8), uint8_t(response[12]));
+    write("Get Measurement Result OK");
+}
+
+void OstraCommands::handleTestMem(const QByteArray &response)
+{
+    if (!hasExpectedFrame(response, frames::ackSize))
+        return;
+    switch (uint8_t(response[3])) {
+        case 0:
+            return write("Test OK");
+        case 2:
+            return write("Internal Error");
+        default:
+            return write("Unknown Error");
+    }
+}
+
+void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRxSize,
+                                ResponseHandler handler)
+{
+    LineGap &gap = lineGap();
+    if (gap.lastSendMs && time.elapsedMs(*gap.lastSendMs).value < gap.minGapMs) {
+        write("Packet not sended. Waiting after the previous command.");
+        return;
+    }
+
+    // Only the previous request's callbacks go; other watchers of the port (its error signal)
+    // stay connected.
+    QObject::disconnect(port, &QSerialPort::readyRead, nullptr, nullptr);
+    QObject::disconnect(port, &QSerialPort::bytesWritten, nullptr, nullptr);
+
+    // Answers are cut by length alone; a second answer in the buffer is delivered on the next
+    // readyRead to the same handler.
+    QObject::connect(
+        port, &QSerialPort::readyRead, port,
+        [this, expectedRxSize, handler]() {
+            const qint64 available = port->bytesAvailable();
+            if (available < qint64(expectedRxSize))
+                return;
+            const QByteArray answer = port->read(expectedRxSize);
+            const QByteArray dump = frames::hexDump(
+                reinterpret_cast<const uint8_t *>(answer.constData()), size_t(answer.size()));
+            m::writeLine(log, 1,
+                         QStringLiteral("Rx expected: %1 bytes.    Received: %2 bytes. Rx: 0x ")
+                                 .arg(expectedRxSize)
+                                 .arg(available) +
+                             QLatin1String(dump));
+            handler(answer);
+        },
+        Qt::DirectConnection);
+
+    QObject::connect(
+        port, &QSerialPort::bytesWritten, port,
+        [this, packet](qint64 written) {
+            m::writeLine(log, 1,
+                         QStringLiteral("Tx expected: %1 bytes. Transmitted: %2 bytes. Tx: 0x ")
+                                 .arg(packet.size())
+                                 .arg(written) +
+                             QLatin1String(frames::hexDump(packet.data(), packet.size())));
+        },
+        Qt::DirectConnection);
+
+    port->clear(QSerialPort::AllDirections);
+    port->write(reinterpret_cast<const char *>(packet.data()), qint64(packet.size()));
+    gap.lastSendMs = time.nowMs();
+    gap.minGapMs = gapAfter(packet.size(), expectedRxSize);
+}
+
+void OstraCommands::write(const char *line)
+{
+    log->write(1, line);
+}

@@ -1,0 +1,169 @@
+#include "settings/Settings.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <limits>
+
+namespace {
+
+const char settingsFileName[] = "settings.cfg";
+constexpr int maxProbes = 8;
+constexpr int maxPortNameLength = 6;
+
+// A missing file is created empty; one we may not write to is still read.
+bool openSettings(QFile &file)
+{
+    file.setFileName(QString::fromLatin1(settingsFileName));
+    if (file.open(QIODevice::ReadWrite))
+        return true;
+    return QFileInfo::exists(file.fileName()) && file.open(QIODevice::ReadOnly);
+}
+
+// Reads the fixed layout "Port=%6s Probe1=%*d ... Probe8=%*d Delay=%d" the way a scanf would:
+// letters match exactly, white space in the layout matches any run of white space, numbers
+// are optionally signed decimals of any length. Unlike scanf it cannot overflow.
+class SettingsScanner
+{
+public:
+    explicit SettingsScanner(const QByteArray &text) : text(text) {}
+
+    bool literal(const char *expected)
+    {
+        for (; *expected; ++expected, ++position) {
+            if (at(position) != *expected)
+                return false;
+        }
+        return true;
+    }
+
+    void skipSpace()
+    {
+        while (isSpace(at(position)))
+            ++position;
+    }
+
+    bool word(QByteArray &out, int maxLength)
+    {
+        skipSpace();
+        const int start = position;
+        while (position - start < maxLength && at(position) != '\0' && !isSpace(at(position)))
+            ++position;
+        out = text.mid(start, position - start);
+        return position > start;
+    }
+
+    // Any optionally signed run of digits; `value` is set only when it fits in 64 bits.
+    bool number(bool &fits, int64_t &value)
+    {
+        skipSpace();
+        bool negative = false;
+        if (at(position) == '+' || at(position) == '-')
+            negative = at(position++) == '-';
+        if (!isDigit(at(position)))
+            return false;
+        uint64_t magnitude = 0;
+        fits = true;
+        for (; isDigit(at(position)); ++position) {
+            const unsigned digit = unsigned(at(position) - '0');
+            if (magnitude > (uint64_t(std::numeric_limits<int64_t>::max()) - digit) / 10)
+                fits = false;
+            else
+                magnitude = magnitude * 10 + digit;
+        }
+        value = negative ? -int64_t(magnitude) : int64_t(magnitude);
+        return true;
+    }
+
+private:
+    char at(int index) const { return index < text.size() ? text.at(index) : '\0'; }
+    static bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+    static bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+    const QByteArray &text;
+    int position = 0;
+};
+
+std::map<uint8_t, uint8_t> readAddresses(m::ifc::ILog *log, bool keyedByAddress)
+{
+    std::map<uint8_t, uint8_t> map;
+    QFile file;
+    if (!openSettings(file))
+        return map;
+    QTextStream stream(&file);
+    const std::vector<uint8_t> addresses = parseProbeAddresses(stream, log);
+    for (size_t ordinal = 0; ordinal < addresses.size(); ++ordinal) {
+        if (keyedByAddress)
+            map[addresses[ordinal]] = uint8_t(ordinal + 1);
+        else
+            map[uint8_t(ordinal)] = addresses[ordinal];
+    }
+    return map;
+}
+
+}  // namespace
+
+Settings parseSettings(const QByteArray &text)
+{
+    const Settings defaults;
+    SettingsScanner scanner(text);
+    QByteArray port;
+    if (!scanner.literal("Port=") || !scanner.word(port, maxPortNameLength))
+        return defaults;
+    bool fits = false;
+    int64_t value = 0;
+    for (int probe = 1; probe <= maxProbes; ++probe) {
+        scanner.skipSpace();
+        if (!scanner.literal(QByteArray("Probe" + QByteArray::number(probe) + "=").constData()) ||
+            !scanner.number(fits, value))
+            return defaults;
+    }
+    scanner.skipSpace();
+    if (!scanner.literal("Delay=") || !scanner.number(fits, value))
+        return defaults;
+    // A negative delay would make every all-probe operation send nothing.
+    if (!fits || value < 0 || value > std::numeric_limits<int32_t>::max())
+        return defaults;
+    return Settings{int32_t(value), QString::fromUtf8(port)};
+}
+
+std::vector<uint8_t> parseProbeAddresses(QTextStream &stream, m::ifc::ILog *log)
+{
+    std::vector<uint8_t> addresses;
+    if (stream.readLine().isEmpty())
+        return addresses;
+    for (;;) {
+        const QStringList parts = stream.readLine().split(QLatin1Char('='));
+        if (parts.size() < 2 || int(addresses.size()) == maxProbes)
+            break;
+        bool ok = false;
+        const uint value = parts.at(1).toUInt(&ok, 10);
+        // 300 would otherwise address device 44.
+        if (!ok || value > 255) {
+            log->write(0, "Bad probe address");
+            break;
+        }
+        addresses.push_back(uint8_t(value));
+    }
+    return addresses;
+}
+
+Settings readSettings()
+{
+    QFile file;
+    if (!openSettings(file))
+        return Settings();
+    QTextStream stream(&file);
+    return parseSettings(stream.readAll().toUtf8());
+}
+
+std::map<uint8_t, uint8_t> readAddrToProbe(m::ifc::ILog *log)
+{
+    return readAddresses(log, true);
+}
+
+std::map<uint8_t, uint8_t> readProbeToAddr(m::ifc::ILog *log)
+{
+    return readAddresses(log, false);
+}
