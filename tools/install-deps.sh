@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need on Debian 12; does nothing when all is there.
+set -euo pipefail
+
+packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev)
+if [ "${1:-}" = "test" ]; then
+    # Window tests and end-to-end runs: a virtual display, input injection, screenshots,
+    # mount namespaces, and clang for the fuzz targets.
+    packages+=(xvfb xauth xdotool x11-utils imagemagick util-linux mount clang-14 libclang-rt-14-dev)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+        missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
