@@ -28,7 +28,7 @@ public:
         uint8_t first = 1;
         uint16_t second = 1000;
         uint8_t third = 1;
-        uint32_t rest;
+        uint32_t rest = 0;
     };
 #pragma pack(pop)
 
