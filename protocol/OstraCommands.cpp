@@ -2,6 +2,7 @@
 
 #include <QSerialPort>
 
+#include <memory>
 #include <optional>
 
 using frames::Command;
@@ -178,41 +179,54 @@ void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRx
     QObject::disconnect(port, &QSerialPort::readyRead, nullptr, nullptr);
     QObject::disconnect(port, &QSerialPort::bytesWritten, nullptr, nullptr);
 
-    // Answers are cut by length alone; a second answer in the buffer is delivered on the next
-    // readyRead to the same handler.
+    // The port may report the bytes written after a quick answer is already in; the answer waits
+    // for that report so that an exchange reads in the log as Tx, then Rx, then the verdict.
+    auto exchange = std::make_shared<Exchange>(
+        Exchange{std::move(packet), expectedRxSize, std::move(handler), false});
     QObject::connect(
-        port, &QSerialPort::readyRead, port,
-        [this, expectedRxSize, handler]() {
-            const qint64 available = port->bytesAvailable();
-            if (available < qint64(expectedRxSize))
-                return;
-            const QByteArray answer = port->read(expectedRxSize);
-            const QByteArray dump = frames::hexDump(
-                reinterpret_cast<const uint8_t *>(answer.constData()), size_t(answer.size()));
-            m::writeLine(log, 1,
-                         QStringLiteral("Rx expected: %1 bytes.    Received: %2 bytes. Rx: 0x ")
-                                 .arg(expectedRxSize)
-                                 .arg(available) +
-                             QLatin1String(dump));
-            handler(answer);
-        },
+        port, &QSerialPort::readyRead, this, [this, exchange]() { deliverAnswer(*exchange); },
         Qt::DirectConnection);
-
     QObject::connect(
-        port, &QSerialPort::bytesWritten, port,
-        [this, packet](qint64 written) {
+        port, &QSerialPort::bytesWritten, this,
+        [this, exchange](qint64 written) {
             m::writeLine(log, 1,
                          QStringLiteral("Tx expected: %1 bytes. Transmitted: %2 bytes. Tx: 0x ")
-                                 .arg(packet.size())
+                                 .arg(exchange->packet.size())
                                  .arg(written) +
-                             QLatin1String(frames::hexDump(packet.data(), packet.size())));
+                             QLatin1String(frames::hexDump(exchange->packet.data(),
+                                                           exchange->packet.size())));
+            if (!exchange->transmitted) {
+                exchange->transmitted = true;
+                deliverAnswer(*exchange);
+            }
         },
         Qt::DirectConnection);
 
     port->clear(QSerialPort::AllDirections);
-    port->write(reinterpret_cast<const char *>(packet.data()), qint64(packet.size()));
+    port->write(reinterpret_cast<const char *>(exchange->packet.data()),
+                qint64(exchange->packet.size()));
     gap.lastSendMs = time.nowMs();
-    gap.minGapMs = gapAfter(packet.size(), expectedRxSize);
+    gap.minGapMs = gapAfter(exchange->packet.size(), expectedRxSize);
+}
+
+// Answers are cut by length alone; a second answer already in the buffer goes to the same
+// handler on the next readyRead.
+void OstraCommands::deliverAnswer(const Exchange &exchange)
+{
+    if (!exchange.transmitted)
+        return;
+    const qint64 available = port->bytesAvailable();
+    if (available < qint64(exchange.expectedRxSize))
+        return;
+    const QByteArray answer = port->read(exchange.expectedRxSize);
+    const QByteArray dump = frames::hexDump(reinterpret_cast<const uint8_t *>(answer.constData()),
+                                            size_t(answer.size()));
+    m::writeLine(log, 1,
+                 QStringLiteral("Rx expected: %1 bytes.    Received: %2 bytes. Rx: 0x ")
+                         .arg(exchange.expectedRxSize)
+                         .arg(available) +
+                     QLatin1String(dump));
+    exchange.handler(answer);
 }
 
 void OstraCommands::write(const char *line)

@@ -59,6 +59,16 @@ signals:
     void newMeasurement_Signal(uint8_t addr, float um, float um_calib, uint8_t quality);
 
 private:
+    // One request in flight: what the two port callbacks share.
+    struct Exchange
+    {
+        std::vector<uint8_t> packet;
+        uint32_t expectedRxSize;
+        ResponseHandler handler;
+        bool transmitted;
+    };
+
+    void deliverAnswer(const Exchange &exchange);
     void issue(frames::Command command, const char *commandLine, std::vector<uint8_t> frame);
     void handleAcknowledge(const QByteArray &response, const char *successLine);
     void handleResult(const QByteArray &response);

@@ -11,14 +11,20 @@ namespace {
 const char settingsFileName[] = "settings.cfg";
 constexpr int maxProbes = 8;
 constexpr int maxPortNameLength = 6;
+// A real record is about 120 bytes; reading no further keeps a huge file from exhausting memory.
+constexpr qint64 maxSettingsBytes = 64 * 1024;
 
-// A missing file is created empty; one we may not write to is still read.
+// A missing file is created empty; one we may not write to is still read. Anything but a plain
+// file counts as missing: reading a pipe or a device would block start-up or never end.
 bool openSettings(QFile &file)
 {
     file.setFileName(QString::fromLatin1(settingsFileName));
+    const QFileInfo info(file.fileName());
+    if (info.exists() && !info.isFile())
+        return false;
     if (file.open(QIODevice::ReadWrite))
         return true;
-    return QFileInfo::exists(file.fileName()) && file.open(QIODevice::ReadOnly);
+    return info.exists() && file.open(QIODevice::ReadOnly);
 }
 
 // Reads the fixed layout "Port=%6s Probe1=%*d ... Probe8=%*d Delay=%d" the way a scanf would:
@@ -91,7 +97,7 @@ std::map<uint8_t, uint8_t> readAddresses(m::ifc::ILog *log, bool keyedByAddress)
     QFile file;
     if (!openSettings(file))
         return map;
-    QTextStream stream(&file);
+    QTextStream stream(file.read(maxSettingsBytes));
     const std::vector<uint8_t> addresses = parseProbeAddresses(stream, log);
     for (size_t ordinal = 0; ordinal < addresses.size(); ++ordinal) {
         if (keyedByAddress)
@@ -154,7 +160,7 @@ Settings readSettings()
     QFile file;
     if (!openSettings(file))
         return Settings();
-    QTextStream stream(&file);
+    QTextStream stream(file.read(maxSettingsBytes));
     return parseSettings(stream.readAll().toUtf8());
 }
 

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "logging/FileLog.h"
+#include "protocol/OstraCommands.h"
+#include "ui/ProbePanels.h"
+#include "ui_OrvaUI.h"
+
+#include <QCloseEvent>
+#include <QMainWindow>
+#include <QSerialPort>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+
+// The tool's one window: it owns the port, the log and the device layer, and turns the
+// operator's clicks into device commands and the probes' results into panel values.
+class OrvaUI : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit OrvaUI(QWidget *parent = nullptr);
+    ~OrvaUI() override;
+
+    const QSerialPort &port() const { return serial; }
+    const QTimer &portPoll() const { return checkConnectionTimer; }
+
+    Ui::OrvaUIClass ui;
+
+public slots:
+    void closeEvent(QCloseEvent *event) override;
+    void checkConnection_Slot();
+    void serialConnect_Slot();
+    void test_Slot();
+    void updateAirCode_Slot();
+    void checkAirCode_Slot();
+    void startLineMeas_Slot();
+    void getLineMeasResult_Slot();
+    void resetCalibration_Slot(uint8_t addr);
+    void setZeroPoint_Slot(uint8_t addr);
+    void setMeasurePoint_Slot(uint8_t addr);
+    void newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t quality);
+
+private:
+    void connectSignals();
+    void connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI::*action)(uint8_t));
+    void connectAddressFields();
+
+    void closePort();
+    void portError(QSerialPort::SerialPortError error);
+
+    void addressEdited(int probe);
+    std::optional<uint8_t> probeAddress(int probe);
+
+    QTimer checkConnectionTimer;
+    QSerialPort serial;
+    QString portName;
+    FileLog fileLog;
+    m::ifc::ILog *log;
+    OstraCommands commands;
+    std::map<uint8_t, uint8_t> addrToProbe;
+    std::map<uint8_t, uint8_t> probeToAddr;
+    int32_t delay = 0;
+};

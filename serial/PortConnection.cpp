@@ -1,0 +1,73 @@
+#include "app/OrvaUI.h"
+#include "serial/PortList.h"
+
+#include <QSerialPortInfo>
+#include <QSignalBlocker>
+
+namespace {
+
+constexpr qint32 probeBusBaudRate = 460800;
+
+QStringList portNames(const QList<QSerialPortInfo> &ports)
+{
+    QStringList names;
+    for (const QSerialPortInfo &port : ports)
+        names.append(port.portName());
+    return names;
+}
+
+}  // namespace
+
+void OrvaUI::checkConnection_Slot()
+{
+    // The ports seen by the previous poll; one list for the whole process.
+    static QStringList knownPorts;
+
+    // One enumeration serves both the test and the refill, so the box shows exactly the list
+    // that the next poll compares against.
+    const QStringList ports = portNames(QSerialPortInfo::availablePorts());
+    if (portListChanged(knownPorts, ports)) {
+        ui.cb_ports->clear();
+        ui.cb_ports->addItems(ports);
+    }
+    knownPorts = ports;
+}
+
+void OrvaUI::serialConnect_Slot()
+{
+    portName = ui.cb_ports->currentText();
+    closePort();
+    serial.setPortName(portName);
+    serial.setBaudRate(probeBusBaudRate);
+    if (serial.open(QIODevice::ReadWrite)) {
+        ui.statusBar->showMessage(QStringLiteral("Устройство подключено"), 5000);
+        m::writeLine(log, 0, QStringLiteral("Device Connected"));
+        checkConnectionTimer.stop();
+        ui.pb_line_meas_update_air->setEnabled(true);
+        ui.pb_line_meas_get->setEnabled(true);
+    } else {
+        ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);
+        m::writeLine(log, 0, QStringLiteral("Device not connected"));
+    }
+}
+
+void OrvaUI::closePort()
+{
+    // Closing a dead line reports its failure once more; that report must not re-enter
+    // portError while the port is half closed.
+    const QSignalBlocker quiet(serial);
+    serial.close();
+}
+
+void OrvaUI::portError(QSerialPort::SerialPortError error)
+{
+    const bool deviceLost = error == QSerialPort::ResourceError ||
+                            error == QSerialPort::ReadError || error == QSerialPort::WriteError;
+    if (!deviceLost || !serial.isOpen())
+        return;
+    closePort();
+    ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);
+    m::writeLine(log, 0, QStringLiteral("Device not connected"));
+    // The adapter may come back under another name: the list must follow it again.
+    checkConnectionTimer.start();
+}

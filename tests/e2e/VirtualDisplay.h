@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include <sys/types.h>
+
+// An X server of the test's own (Xvfb), started before the application object so that the
+// test's windows and the tool's share one screen, and gone with the test.
+class VirtualDisplay
+{
+public:
+    VirtualDisplay() = default;
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay &) = delete;
+    VirtualDisplay &operator=(const VirtualDisplay &) = delete;
+
+    // Starts the server on a free display number and points DISPLAY at it.
+    bool start(QString *error);
+
+    // Asks a window to close as its close button would; an X server without a window manager
+    // has no other way to do it.
+    static bool askToClose(unsigned long window);
+
+private:
+    void stop();
+
+    pid_t server = -1;
+};

@@ -1,0 +1,199 @@
+#include "DeviceSide.h"
+
+#include "LogTally.h"
+#include "ProcessStats.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <array>
+#include <cstdio>
+
+using probesim::Fault;
+
+namespace {
+
+constexpr uint8_t firstAddress = 11;
+constexpr int probes = 8;
+constexpr int warmUpTransactions = 100;
+// Far beyond the slowest fault (a late answer, 100 ms).
+constexpr qint64 answerTimeoutNs = 1000 * 1000 * 1000;
+
+enum class Step { Start, Result, CheckAir, UpdateAir, SetZero, SetMeasurePoint, Reset, TestMem };
+
+// Each step goes to all probes in turn, as the tool's all-probe operations do; every command
+// of the device layer is in it, the measurement most.
+constexpr std::array<Step, 10> cycle{
+    Step::Start,     Step::Result,  Step::CheckAir,        Step::Start, Step::Result,
+    Step::UpdateAir, Step::SetZero, Step::SetMeasurePoint, Step::Reset, Step::TestMem};
+
+// Every fault that leaves the count of well-formed answers on the line equal to what a
+// receiver can take. A repeated answer is left out: the engine rightly delivers only what one
+// read brings, and the line tests cover it.
+constexpr std::array<Fault, 9> injected{Fault::NoAnswer, Fault::BadHash, Fault::Split,
+                                        Fault::Late,     Fault::Garbage, Fault::Short,
+                                        Fault::Long,     Fault::Busy,    Fault::Unstable};
+
+uint8_t qualityOf(int probe)
+{
+    return uint8_t(90 + probe);
+}
+
+void print(const char *key, qint64 value)
+{
+    std::printf("%s=%lld\n", key, static_cast<long long>(value));
+}
+
+}  // namespace
+
+void CountingLog::write(uint32_t level, std::string_view text)
+{
+    const LineKind kind = classifyLine(QString::fromLocal8Bit(text.data(), int(text.size())));
+    wellFormed += kind == LineKind::WellFormedOutcome;
+    notSent += kind == LineKind::NotSent;
+    next->write(level, text);
+}
+
+QStringList SoakOptions::arguments() const
+{
+    return {QStringLiteral("--count"),  QString::number(count),   QStringLiteral("--fault-rate"),
+            QString::number(faultRate), QStringLiteral("--seed"), QString::number(seed)};
+}
+
+DeviceSide::DeviceSide(const SoakOptions &options)
+    : options(options), simulator(options.seed), log(&fileLog), commands(&port, &log)
+{
+}
+
+int DeviceSide::run()
+{
+    if (!simulator.openPseudoTerminal()) {
+        std::fprintf(stderr, "soak: %s\n", qPrintable(simulator.errorString()));
+        return 2;
+    }
+    for (int probe = 0; probe < probes; ++probe) {
+        probesim::ProbeSettings settings;
+        settings.thickness = 200.0f + 25.0f * float(probe);
+        settings.walkStep = 0.5f;
+        settings.quality = qualityOf(probe);
+        simulator.model().addProbe(uint8_t(firstAddress + probe), settings);
+    }
+    for (const Fault fault : injected)
+        simulator.faults().setRate(fault, options.faultRate / double(injected.size()));
+    simulator.bus().setRecordRequests(false);
+    QObject::connect(&simulator.bus(), &probesim::ProbeBus::exchangeFinished, &port,
+                     [this](const probesim::Exchange &exchange) {
+                         ++exchanges;
+                         ++faults[exchange.fault];
+                     });
+    QObject::connect(&commands, &OstraCommands::newMeasurement_Signal, &port,
+                     [this](uint8_t addr, float um, float umCalib, uint8_t quality) {
+                         checkMeasurement(addr, um, umCalib, quality);
+                     });
+
+    port.setPortName(simulator.portPath());
+    port.setBaudRate(460800);
+    if (!port.open(QIODevice::ReadWrite)) {
+        std::fprintf(stderr, "soak: %s\n", qPrintable(port.errorString()));
+        return 2;
+    }
+
+    clock.start();
+    rssStartKiB = residentKiB();
+    const qint64 cpuStart = cpuMicroseconds();
+    qint64 lastSendNs = -qint64(options.paceUs) * 1000;
+    for (int transaction = 0; transaction < options.count; ++transaction) {
+        waitUntil([] { return false; }, lastSendNs + qint64(options.paceUs) * 1000);
+        lastSendNs = clock.nsecsElapsed();
+        issue(transaction);
+        if (!waitUntil([this, transaction] { return exchanges > transaction; },
+                       lastSendNs + answerTimeoutNs)) {
+            ++unanswered;
+            continue;
+        }
+        const int wellFormedSent = simulator.bus().wellFormedAnswers();
+        if (!waitUntil([this, wellFormedSent] { return log.wellFormed >= wellFormedSent; },
+                       lastSendNs + answerTimeoutNs))
+            ++undelivered;
+        if (transaction + 1 == warmUpTransactions)
+            rssWarmKiB = residentKiB();
+    }
+    cpuUs = cpuMicroseconds() - cpuStart;
+    wallMs = clock.elapsed();
+    rssEndKiB = residentKiB();
+    report();
+    return 0;
+}
+
+void DeviceSide::issue(int transaction)
+{
+    const uint8_t addr = uint8_t(firstAddress + transaction % probes);
+    switch (cycle[size_t(transaction / probes) % cycle.size()]) {
+        case Step::Start:
+            return commands.startMeasurement(addr);
+        case Step::Result:
+            return commands.getMeasurementResult(addr);
+        case Step::CheckAir:
+            return commands.checkAirCode(addr);
+        case Step::UpdateAir:
+            return commands.updateAirCode(addr);
+        case Step::SetZero:
+            return commands.setZeroPoint(addr);
+        case Step::SetMeasurePoint:
+            return commands.setMeasurePoint(addr, 250.0f);
+        case Step::Reset:
+            return commands.resetCalibration(addr);
+        case Step::TestMem:
+            return commands.testMem();
+    }
+}
+
+bool DeviceSide::waitUntil(const std::function<bool()> &done, qint64 deadlineNs)
+{
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    while (!done()) {
+        const qint64 leftNs = deadlineNs - clock.nsecsElapsed();
+        if (leftNs <= 0)
+            return false;
+        wake.start(int((leftNs + 999999) / 1000000));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// The probe's state has not moved since it answered: the next request comes after this.
+void DeviceSide::checkMeasurement(uint8_t addr, float um, float umCalib, uint8_t quality)
+{
+    ++measurements;
+    const probesim::SimulatedProbe *probe = simulator.model().probe(addr);
+    const bool right = probe && probe->measuredRaw() && *probe->measuredRaw() == um &&
+                       probe->calibrated(um) == umCalib &&
+                       quality == qualityOf(addr - firstAddress);
+    wrongValues += !right;
+}
+
+void DeviceSide::report()
+{
+    print("transactions", options.count);
+    print("requestsReceived", exchanges);
+    print("answersWritten", simulator.bus().answersWritten());
+    print("wellFormedSent", simulator.bus().wellFormedAnswers());
+    print("wellFormedLogged", log.wellFormed);
+    print("notSent", log.notSent);
+    print("unanswered", unanswered);
+    print("undelivered", undelivered);
+    print("measurements", measurements);
+    print("wrongValues", wrongValues);
+    for (const auto &[fault, count] : faults) {
+        if (fault != Fault::None)
+            std::printf("fault.%s=%d\n", probesim::faultName(fault), count);
+    }
+    print("rssStartKiB", rssStartKiB);
+    print("rssWarmKiB", rssWarmKiB);
+    print("rssEndKiB", rssEndKiB);
+    print("cpuUs", cpuUs);
+    print("wallMs", wallMs);
+    std::fflush(stdout);
+}
