@@ -3,8 +3,6 @@
 #include <QFile>
 #include <QRegularExpression>
 
-#include <algorithm>
-
 ToolLog::ToolLog(const QString &workDirectory)
     : path(workDirectory + QStringLiteral("/log/log.txt"))
 {
@@ -50,22 +48,15 @@ bool ToolLog::hasExchange(const QStringList &messages, const QString &command, u
         return message.startsWith(QLatin1String("Tx expected: ")) && message.contains(request);
     };
     for (int i = 0; i < messages.size(); ++i) {
-        if (messages[i] != command + QLatin1Char(':'))
+        if (messages[i] != command + QLatin1Char(':') || !isRequest(messages.value(i + 1)))
             continue;
         // The command line, the request and answer traces, a result line, the verdict.
-        QStringList exchange = messages.mid(i + 1, 4);
-        const auto sent = std::find_if(exchange.begin(), exchange.end(), isRequest);
-        if (sent == exchange.end())
-            continue;
         *lines = messages.mid(i, 5).join(QLatin1Char('\n'));
-        // The port reports a request written only on its next turn of the event loop, so a
-        // quick device's answer, and even its verdict, may be traced first.
-        exchange.erase(sent);
-        if (exchange.isEmpty() || !exchange[0].startsWith(QLatin1String("Rx expected: ")))
+        if (!messages.value(i + 2).startsWith(QLatin1String("Rx expected: ")))
             return false;
-        if (exchange.value(1).startsWith(QLatin1String("Raw: ")))
-            return exchange.value(2) == verdict;
-        return exchange.value(1) == verdict;
+        if (messages.value(i + 3).startsWith(QLatin1String("Raw: ")))
+            return messages.value(i + 4) == verdict;
+        return messages.value(i + 3) == verdict;
     }
     *lines = QStringLiteral("no exchange with request %1 in the log").arg(request);
     return false;
