@@ -9,7 +9,7 @@
 using frames::Command;
 using probesim::Exchange;
 using probesim::Fault;
-using probesim::FaultSpec;
+using probesim::InjectedFault;
 using probesim::ProbeBus;
 
 Q_DECLARE_METATYPE(frames::Command)
@@ -85,14 +85,14 @@ private slots:
         QTest::addColumn<Command>("command");
         // Imposed on the answer; -1 leaves the device's own.
         QTest::addColumn<int>("status");
-        QTest::addColumn<FaultSpec>("fault");
+        QTest::addColumn<InjectedFault>("fault");
         QTest::addColumn<bool>("measured");
         // Frames from the independent vectors in protocol.tsv.
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QString>("outcome");
 
-        const FaultSpec none;
-        const FaultSpec badHash(Fault::BadHash);
+        const InjectedFault none;
+        const InjectedFault badHash(Fault::BadHash);
         const struct
         {
             Command command;
@@ -166,7 +166,7 @@ private slots:
     {
         QFETCH(Command, command);
         QFETCH(int, status);
-        QFETCH(FaultSpec, fault);
+        QFETCH(InjectedFault, fault);
         QFETCH(bool, measured);
         QFETCH(QByteArray, request);
         QFETCH(QString, outcome);

@@ -6,7 +6,7 @@
 
 using probesim::Exchange;
 using probesim::Fault;
-using probesim::FaultSpec;
+using probesim::InjectedFault;
 using probesim::ProbeBus;
 
 // The transaction engine on a real port: how the answers' arrival on the line turns into
@@ -36,7 +36,7 @@ private slots:
 
     void lineConditions_data()
     {
-        QTest::addColumn<FaultSpec>("fault");
+        QTest::addColumn<InjectedFault>("fault");
         QTest::addColumn<QByteArray>("stale");
         // One delivery per entry: the count the reception line reports.
         QTest::addColumn<QList<int>>("received");
@@ -45,35 +45,35 @@ private slots:
 
         const QStringList ok{QStringLiteral("Start Measurement OK")};
         const QStringList badHash{QStringLiteral("Bad hash")};
-        FaultSpec split(Fault::Split);
+        InjectedFault split(Fault::Split);
         split.splitAt = 2;
         split.delayMs = 30;
-        FaultSpec late(Fault::Late);
+        InjectedFault late(Fault::Late);
         late.delayMs = 150;
-        FaultSpec garbage(Fault::Garbage);
+        InjectedFault garbage(Fault::Garbage);
         garbage.garbage = QByteArray::fromHex("0000");
 
-        QTest::newRow("whole") << FaultSpec() << QByteArray() << QList<int>{6} << ok << 0;
+        QTest::newRow("whole") << InjectedFault() << QByteArray() << QList<int>{6} << ok << 0;
         QTest::newRow("2 + 4 bytes") << split << QByteArray() << QList<int>{6} << ok << 0;
         QTest::newRow("late") << late << QByteArray() << QList<int>{6} << ok << 0;
         QTest::newRow("garbage before") << garbage << QByteArray() << QList<int>{8} << badHash << 2;
-        QTest::newRow("bad hash") << FaultSpec(Fault::BadHash) << QByteArray() << QList<int>{6}
+        QTest::newRow("bad hash") << InjectedFault(Fault::BadHash) << QByteArray() << QList<int>{6}
                                   << badHash << 0;
         QTest::newRow("one byte short")
-            << FaultSpec(Fault::Short) << QByteArray() << QList<int>{} << QStringList() << 5;
+            << InjectedFault(Fault::Short) << QByteArray() << QList<int>{} << QStringList() << 5;
         QTest::newRow("one byte long")
-            << FaultSpec(Fault::Long) << QByteArray() << QList<int>{7} << badHash << 1;
+            << InjectedFault(Fault::Long) << QByteArray() << QList<int>{7} << badHash << 1;
         QTest::newRow("no answer")
-            << FaultSpec(Fault::NoAnswer) << QByteArray() << QList<int>{} << QStringList() << 0;
+            << InjectedFault(Fault::NoAnswer) << QByteArray() << QList<int>{} << QStringList() << 0;
         QTest::newRow("stale bytes before")
-            << FaultSpec() << QByteArray::fromHex("f5031b") << QList<int>{6} << ok << 0;
-        QTest::newRow("busy") << FaultSpec(Fault::Busy) << QByteArray() << QList<int>{6}
+            << InjectedFault() << QByteArray::fromHex("f5031b") << QList<int>{6} << ok << 0;
+        QTest::newRow("busy") << InjectedFault(Fault::Busy) << QByteArray() << QList<int>{6}
                               << QStringList{QStringLiteral("Error: Busy")} << 0;
     }
 
     void lineConditions()
     {
-        QFETCH(FaultSpec, fault);
+        QFETCH(InjectedFault, fault);
         QFETCH(QByteArray, stale);
         QFETCH(QList<int>, received);
         QFETCH(QStringList, outcomes);

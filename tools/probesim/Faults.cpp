@@ -73,31 +73,32 @@ std::optional<uint8_t> forcedStatus(Fault fault)
     return std::nullopt;
 }
 
-std::vector<Transmission> shapeAnswer(const QByteArray &answer, const FaultSpec &spec,
+std::vector<Transmission> shapeAnswer(const QByteArray &answer, const InjectedFault &fault,
                                       std::mt19937 &random)
 {
-    if (spec.kind == Fault::NoAnswer)
+    if (fault.kind == Fault::NoAnswer)
         return {};
     // Nothing shorter than a hash can be cut or corrupted.
     if (answer.size() < 2)
         return {{0, answer}};
-    switch (spec.kind) {
+    switch (fault.kind) {
         case Fault::BadHash: {
             QByteArray corrupted = answer;
             corrupted[corrupted.size() - 2] = char(corrupted.at(corrupted.size() - 2) ^ 0x01);
             return {{0, corrupted}};
         }
         case Fault::Split: {
-            int first = spec.splitAt;
+            int first = fault.splitAt;
             if (first < 1 || first >= answer.size())
                 first = std::uniform_int_distribution<int>(1, answer.size() - 1)(random);
-            const int delay = spec.delayMs >= 0 ? spec.delayMs : defaultSplitDelayMs;
+            const int delay = fault.delayMs >= 0 ? fault.delayMs : defaultSplitDelayMs;
             return {{0, answer.left(first)}, {delay, answer.mid(first)}};
         }
         case Fault::Late:
-            return {{spec.delayMs >= 0 ? spec.delayMs : defaultLateDelayMs, answer}};
+            return {{fault.delayMs >= 0 ? fault.delayMs : defaultLateDelayMs, answer}};
         case Fault::Garbage:
-            return {{0, (spec.garbage.isEmpty() ? randomGarbage(random) : spec.garbage) + answer}};
+            return {
+                {0, (fault.garbage.isEmpty() ? randomGarbage(random) : fault.garbage) + answer}};
         case Fault::Short:
             return {{0, resized(answer, -1)}};
         case Fault::Long:
@@ -134,10 +135,10 @@ int wellFormedFrames(Fault fault)
     return 0;
 }
 
-void FaultPlan::script(const FaultSpec &spec, int count)
+void FaultPlan::script(const InjectedFault &fault, int count)
 {
     for (; count > 0; --count)
-        scripted.push_back(spec);
+        scripted.push_back(fault);
 }
 
 void FaultPlan::setRate(Fault fault, double rate)
@@ -157,25 +158,25 @@ void FaultPlan::clear()
     rates.clear();
 }
 
-FaultSpec FaultPlan::next()
+InjectedFault FaultPlan::next()
 {
     if (!scripted.empty()) {
-        const FaultSpec spec = scripted.front();
+        const InjectedFault fault = scripted.front();
         scripted.pop_front();
-        return spec;
+        return fault;
     }
     if (rates.empty())
         return {};
     // One draw per answer against the rates laid end to end, so at most one fault hits.
     double draw = std::uniform_real_distribution<double>(0.0, 1.0)(random);
-    for (const auto &[fault, rate] : rates) {
+    for (const auto &[kind, rate] : rates) {
         if (draw < rate) {
-            FaultSpec spec(fault);
-            if (fault == Fault::Split)
-                spec.delayMs = splitDelayMs;
-            else if (fault == Fault::Late)
-                spec.delayMs = lateDelayMs;
-            return spec;
+            InjectedFault fault(kind);
+            if (kind == Fault::Split)
+                fault.delayMs = splitDelayMs;
+            else if (kind == Fault::Late)
+                fault.delayMs = lateDelayMs;
+            return fault;
         }
         draw -= rate;
     }

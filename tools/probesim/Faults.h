@@ -29,10 +29,10 @@ enum class Fault {
 const char *faultName(Fault fault);
 
 // One fault and how it goes; negative or empty parameters take the defaults.
-struct FaultSpec
+struct InjectedFault
 {
-    FaultSpec() = default;
-    FaultSpec(Fault kind) : kind(kind) {}
+    InjectedFault() = default;
+    InjectedFault(Fault kind) : kind(kind) {}
 
     Fault kind = Fault::None;
     // Split: pause between the pieces; Late: pause before the answer.
@@ -56,8 +56,8 @@ constexpr int defaultLateDelayMs = 100;
 // The status a fault forces on the probe's answer, if any.
 std::optional<uint8_t> forcedStatus(Fault fault);
 
-// How `answer` goes on the line under `spec`; `random` fills what the spec leaves open.
-std::vector<Transmission> shapeAnswer(const QByteArray &answer, const FaultSpec &spec,
+// How `answer` goes on the line under `fault`; `random` fills what the fault leaves open.
+std::vector<Transmission> shapeAnswer(const QByteArray &answer, const InjectedFault &fault,
                                       std::mt19937 &random);
 
 // Frames in the shaped answer that a receiver could take whole and intact.
@@ -69,19 +69,19 @@ class FaultPlan
 public:
     explicit FaultPlan(uint32_t seed = 1) : random(seed) {}
 
-    void script(const FaultSpec &spec, int count = 1);
+    void script(const InjectedFault &fault, int count = 1);
     // Rates are probabilities per answer; their sum should not exceed 1.
     void setRate(Fault fault, double rate);
     // Pauses of split and late answers drawn by rate.
     void setDelays(int splitDelayMs, int lateDelayMs);
     void clear();
 
-    FaultSpec next();
+    InjectedFault next();
     int scriptedLeft() const { return int(scripted.size()); }
     std::mt19937 &randomSource() { return random; }
 
 private:
-    std::deque<FaultSpec> scripted;
+    std::deque<InjectedFault> scripted;
     std::map<Fault, double> rates;
     int splitDelayMs = defaultSplitDelayMs;
     int lateDelayMs = defaultLateDelayMs;
@@ -91,4 +91,4 @@ private:
 }  // namespace probesim
 
 Q_DECLARE_METATYPE(probesim::Fault)
-Q_DECLARE_METATYPE(probesim::FaultSpec)
+Q_DECLARE_METATYPE(probesim::InjectedFault)

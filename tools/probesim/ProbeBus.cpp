@@ -103,16 +103,16 @@ void ProbeBus::serve(const ProbeRequest &request)
         return finish(*exchange);
     }
 
-    const FaultSpec spec = faults->next();
-    exchange->fault = spec.kind;
-    exchange->frame = *model->answer(request, forcedStatus(spec.kind));
+    const InjectedFault fault = faults->next();
+    exchange->fault = fault.kind;
+    exchange->frame = *model->answer(request, forcedStatus(fault.kind));
     auto pieces = std::make_shared<std::vector<Transmission>>(
-        shapeAnswer(exchange->frame, spec, faults->randomSource()));
+        shapeAnswer(exchange->frame, fault, faults->randomSource()));
     if (pieces->empty()) {
         exchange->outcome = Exchange::Outcome::Silenced;
         return finish(*exchange);
     }
-    exchange->wellFormedFrames = wellFormedFrames(spec.kind);
+    exchange->wellFormedFrames = wellFormedFrames(fault.kind);
     schedule(exchange, pieces, 0);
 }
 
