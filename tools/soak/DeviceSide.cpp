@@ -49,6 +49,7 @@ void print(const char *key, qint64 value)
 void CountingLog::write(uint32_t level, std::string_view text)
 {
     const LineKind kind = classifyLine(QString::fromLocal8Bit(text.data(), int(text.size())));
+    receptions += kind == LineKind::Reception;
     wellFormed += kind == LineKind::WellFormedOutcome;
     notSent += kind == LineKind::NotSent;
     next->write(level, text);
@@ -85,6 +86,7 @@ int DeviceSide::run()
                      [this](const probesim::Exchange &exchange) {
                          ++exchanges;
                          ++faults[exchange.fault];
+                         lastWritten = exchange.written.size();
                      });
     QObject::connect(&commands, &OstraCommands::newMeasurement_Signal, &port,
                      [this](uint8_t addr, float um, float umCalib, uint8_t quality) {
@@ -103,20 +105,32 @@ int DeviceSide::run()
     const qint64 cpuStart = cpuMicroseconds();
     qint64 lastSendNs = -qint64(options.paceUs) * 1000;
     for (int transaction = 0; transaction < options.count; ++transaction) {
+        if (transaction == warmUpTransactions)
+            rssWarmKiB = residentKiB();
         waitUntil([] { return false; }, lastSendNs + qint64(options.paceUs) * 1000);
+        const int exchangesBefore = exchanges;
+        const int refusedBefore = log.notSent;
+        const int receptionsBefore = log.receptions;
+        const uint32_t answerSize = issue(transaction);
+        // Timed from after the write, as the engine times its gap: a slow write cannot make
+        // the next request come early.
         lastSendNs = clock.nsecsElapsed();
-        issue(transaction);
-        if (!waitUntil([this, transaction] { return exchanges > transaction; },
+        if (log.notSent > refusedBefore)
+            continue;
+        if (!waitUntil([this, exchangesBefore] { return exchanges > exchangesBefore; },
                        lastSendNs + answerTimeoutNs)) {
             ++unanswered;
             continue;
         }
+        // Every byte the probe wrote must be in before the next request clears the port: a
+        // remnant arriving after the clear would spoil the next answer.
         const int wellFormedSent = simulator.bus().wellFormedAnswers();
-        if (!waitUntil([this, wellFormedSent] { return log.wellFormed >= wellFormedSent; },
-                       lastSendNs + answerTimeoutNs))
-            ++undelivered;
-        if (transaction + 1 == warmUpTransactions)
-            rssWarmKiB = residentKiB();
+        const auto settled = [&] {
+            const qint64 taken = qint64(log.receptions - receptionsBefore) * answerSize;
+            return log.wellFormed >= wellFormedSent && taken + port.bytesAvailable() >= lastWritten;
+        };
+        if (!waitUntil(settled, lastSendNs + answerTimeoutNs))
+            ++unsettled;
     }
     cpuUs = cpuMicroseconds() - cpuStart;
     wallMs = clock.elapsed();
@@ -125,27 +139,36 @@ int DeviceSide::run()
     return 0;
 }
 
-void DeviceSide::issue(int transaction)
+uint32_t DeviceSide::issue(int transaction)
 {
     const uint8_t addr = uint8_t(firstAddress + transaction % probes);
     switch (cycle[size_t(transaction / probes) % cycle.size()]) {
         case Step::Start:
-            return commands.startMeasurement(addr);
+            commands.startMeasurement(addr);
+            break;
         case Step::Result:
-            return commands.getMeasurementResult(addr);
+            commands.getMeasurementResult(addr);
+            return frames::resultSize;
         case Step::CheckAir:
-            return commands.checkAirCode(addr);
+            commands.checkAirCode(addr);
+            break;
         case Step::UpdateAir:
-            return commands.updateAirCode(addr);
+            commands.updateAirCode(addr);
+            break;
         case Step::SetZero:
-            return commands.setZeroPoint(addr);
+            commands.setZeroPoint(addr);
+            break;
         case Step::SetMeasurePoint:
-            return commands.setMeasurePoint(addr, 250.0f);
+            commands.setMeasurePoint(addr, 250.0f);
+            break;
         case Step::Reset:
-            return commands.resetCalibration(addr);
+            commands.resetCalibration(addr);
+            break;
         case Step::TestMem:
-            return commands.testMem();
+            commands.testMem();
+            break;
     }
+    return frames::ackSize;
 }
 
 bool DeviceSide::waitUntil(const std::function<bool()> &done, qint64 deadlineNs)
@@ -183,7 +206,7 @@ void DeviceSide::report()
     print("wellFormedLogged", log.wellFormed);
     print("notSent", log.notSent);
     print("unanswered", unanswered);
-    print("undelivered", undelivered);
+    print("unsettled", unsettled);
     print("measurements", measurements);
     print("wrongValues", wrongValues);
     for (const auto &[fault, count] : faults) {

@@ -20,6 +20,7 @@ public:
     explicit CountingLog(m::ifc::ILog *next) : next(next) {}
     void write(uint32_t level, std::string_view text) override;
 
+    int receptions = 0;
     int wellFormed = 0;
     int notSent = 0;
 
@@ -38,7 +39,8 @@ public:
     int run();
 
 private:
-    void issue(int transaction);
+    // Returns the size of the answer the command expects.
+    uint32_t issue(int transaction);
     // Runs the event loop until `done` holds or the steady clock passes `deadlineNs`.
     bool waitUntil(const std::function<bool()> &done, qint64 deadlineNs);
     void checkMeasurement(uint8_t addr, float um, float umCalib, uint8_t quality);
@@ -53,9 +55,12 @@ private:
     QElapsedTimer clock;
 
     int exchanges = 0;
+    // Bytes the probe put on the line for the latest request.
+    int lastWritten = 0;
     std::map<probesim::Fault, int> faults;
     int unanswered = 0;
-    int undelivered = 0;
+    // Requests whose answer was not all in and dealt with within the time-out.
+    int unsettled = 0;
     int measurements = 0;
     int wrongValues = 0;
     qint64 rssStartKiB = 0;

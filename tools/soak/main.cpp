@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 
 namespace {
@@ -93,8 +95,8 @@ int supervise(const SoakOptions &options, bool keepLog)
     child.start(QCoreApplication::applicationFilePath(), options.arguments()
                                                              << QStringLiteral("--device-side"));
     // Twenty times the paced time and a minute more: only a hang takes that long.
-    const int timeoutMs = 20 * options.count * options.paceUs / 1000 + 60000;
-    const bool finished = child.waitForFinished(timeoutMs);
+    const qint64 timeoutMs = 20 * qint64(options.count) * options.paceUs / 1000 + 60000;
+    const bool finished = child.waitForFinished(int(std::min<qint64>(timeoutMs, INT_MAX)));
     if (!finished) {
         child.kill();
         child.waitForFinished(5000);
@@ -115,17 +117,21 @@ int supervise(const SoakOptions &options, bool keepLog)
         if (it.key().startsWith(QLatin1String("fault.")))
             std::printf(" %s %lld;", qPrintable(it.key().mid(6)), static_cast<long long>(*it));
     }
-    std::printf("\n  log: %d lines, %d answers logged bad hash, %d wrong size\n", logged.lines,
-                logged.badHash, logged.wrongSize);
+    std::printf(
+        "\n  log: %d lines, %d answers logged bad hash, %d wrong size; waits timed out: "
+        "%lld for an answer, %lld for its bytes\n",
+        logged.lines, logged.badHash, logged.wrongSize,
+        static_cast<long long>(seen.value("unanswered")),
+        static_cast<long long>(seen.value("unsettled")));
 
     bool met = true;
-    met &= target(finished && !crashed && child.exitCode() == 0,
-                  QStringLiteral("crashes: %1 (device side %2, exit code %3)")
-                      .arg(finished && !crashed ? 0 : 1)
-                      .arg(!finished ? QStringLiteral("hung")
-                           : crashed ? QStringLiteral("crashed")
-                                     : QStringLiteral("ended"))
-                      .arg(child.exitCode()));
+    met &=
+        target(finished && !crashed && child.exitCode() == 0,
+               QStringLiteral("crashes: %1 (device side %2)")
+                   .arg(finished && !crashed ? 0 : 1)
+                   .arg(!finished ? QStringLiteral("hung and was killed")
+                        : crashed ? QStringLiteral("crashed, signal %1").arg(child.exitCode())
+                                  : QStringLiteral("ended, exit code %1").arg(child.exitCode())));
     met &= target(seen.value("requestsReceived") == count && logged.transmissions == count &&
                       logged.notSent == 0,
                   QStringLiteral("requests: %1 transmitted, %2 received by the probes, %3 "
@@ -143,14 +149,15 @@ int supervise(const SoakOptions &options, bool keepLog)
                   QStringLiteral("measurements: %1 delivered, %2 with a value not the probe's")
                       .arg(seen.value("measurements"))
                       .arg(seen.value("wrongValues")));
-    met &= target(growth < rssGrowthLimitKiB,
-                  QStringLiteral("RSS: %1 KiB at the start, %2 KiB after 100 transactions, %3 KiB "
-                                 "at the end (growth %4 KiB, limit %5)")
-                      .arg(seen.value("rssStartKiB"))
-                      .arg(seen.value("rssWarmKiB"))
-                      .arg(seen.value("rssEndKiB"))
-                      .arg(growth)
-                      .arg(rssGrowthLimitKiB));
+    met &= target(
+        seen.value("rssStartKiB") > 0 && seen.value("rssEndKiB") > 0 && growth < rssGrowthLimitKiB,
+        QStringLiteral("RSS: %1 KiB at the start, %2 KiB after 100 transactions, %3 KiB "
+                       "at the end (growth %4 KiB, limit %5)")
+            .arg(seen.value("rssStartKiB"))
+            .arg(seen.value("rssWarmKiB"))
+            .arg(seen.value("rssEndKiB"))
+            .arg(growth)
+            .arg(rssGrowthLimitKiB));
     std::printf(
         "  CPU time: %.1f us per transaction (device side and simulator); wall %.1f s, "
         "%.2f ms per transaction\n",
