@@ -54,7 +54,8 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
 
 OrvaUI::~OrvaUI()
 {
-    // The log goes before the port: a dead line's last error report must find nobody.
+    // Members go in reverse order, the log before the port: a dead line's last error report
+    // must find nobody to write to.
     closePort();
 }
 

@@ -52,6 +52,7 @@ private:
     void closePort();
     void portError(QSerialPort::SerialPortError error);
 
+    void armSettingsProbes(void (OstraCommands::*command)(uint8_t));
     void addressEdited(int probe);
     std::optional<uint8_t> probeAddress(int probe);
 

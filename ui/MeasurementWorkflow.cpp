@@ -25,21 +25,22 @@ void OrvaUI::updateAirCode_Slot()
 
 void OrvaUI::checkAirCode_Slot()
 {
-    for (const auto &[probe, addr] : probeToAddr) {
-        if (probe >= probeCount)
-            continue;
-        QTimer::singleShot(schedule::commandInterval(delay, probe), Qt::PreciseTimer, this,
-                           [this, addr = addr] { commands.checkAirCode(addr); });
-    }
+    armSettingsProbes(&OstraCommands::checkAirCode);
 }
 
 void OrvaUI::startLineMeas_Slot()
+{
+    armSettingsProbes(&OstraCommands::startMeasurement);
+}
+
+// Only the positions settings.cfg supplied are commanded: a missing one names no device.
+void OrvaUI::armSettingsProbes(void (OstraCommands::*command)(uint8_t))
 {
     for (const auto &[probe, addr] : probeToAddr) {
         if (probe >= probeCount)
             continue;
         QTimer::singleShot(schedule::commandInterval(delay, probe), Qt::PreciseTimer, this,
-                           [this, addr = addr] { commands.startMeasurement(addr); });
+                           [this, command, addr = addr] { (commands.*command)(addr); });
     }
 }
 
