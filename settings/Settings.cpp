@@ -60,8 +60,8 @@ public:
         return position > start;
     }
 
-    // Any optionally signed run of digits; `value` is set only when it fits in 64 bits.
-    bool number(bool &fits, int64_t &value)
+    // Any optionally signed run of digits; a magnitude beyond 64 bits saturates.
+    bool number(int64_t &value)
     {
         skipSpace();
         bool negative = false;
@@ -70,11 +70,10 @@ public:
         if (!isDigit(at(position)))
             return false;
         uint64_t magnitude = 0;
-        fits = true;
         for (; isDigit(at(position)); ++position) {
             const unsigned digit = unsigned(at(position) - '0');
             if (magnitude > (uint64_t(std::numeric_limits<int64_t>::max()) - digit) / 10)
-                fits = false;
+                magnitude = uint64_t(std::numeric_limits<int64_t>::max());
             else
                 magnitude = magnitude * 10 + digit;
         }
@@ -117,19 +116,18 @@ Settings parseSettings(const QByteArray &text)
     QByteArray port;
     if (!scanner.literal("Port=") || !scanner.word(port, maxPortNameLength))
         return defaults;
-    bool fits = false;
     int64_t value = 0;
     for (int probe = 1; probe <= maxProbes; ++probe) {
         scanner.skipSpace();
         if (!scanner.literal(QByteArray("Probe" + QByteArray::number(probe) + "=").constData()) ||
-            !scanner.number(fits, value))
+            !scanner.number(value))
             return defaults;
     }
     scanner.skipSpace();
-    if (!scanner.literal("Delay=") || !scanner.number(fits, value))
+    if (!scanner.literal("Delay=") || !scanner.number(value))
         return defaults;
     // A negative delay would make every all-probe operation send nothing.
-    if (!fits || value < 0 || value > std::numeric_limits<int32_t>::max())
+    if (value < 0 || value > std::numeric_limits<int32_t>::max())
         return defaults;
     return Settings{int32_t(value), QString::fromUtf8(port)};
 }
