@@ -22,7 +22,5 @@ public:
     static bool askToClose(unsigned long window);
 
 private:
-    void stop();
-
     pid_t server = -1;
 };

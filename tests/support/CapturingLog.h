@@ -2,37 +2,20 @@
 
 #include "logging/ILog.h"
 
-#include <QString>
 #include <QStringList>
-#include <QVector>
 
-// Keeps every line written to it, with its level, for tests to compare.
+// Keeps every line written to it as "level text", and passes it on to `forward` if one is set.
 class CapturingLog : public m::ifc::ILog
 {
 public:
-    struct Line
-    {
-        uint32_t level;
-        QString text;
-    };
-
     void write(uint32_t level, std::string_view text) override
     {
-        entries.append({level, QString::fromLocal8Bit(text.data(), int(text.size()))});
+        lines << QString::number(level) + QLatin1Char(' ') +
+                     QString::fromLocal8Bit(text.data(), int(text.size()));
+        if (forward)
+            forward->write(level, text);
     }
 
-    QStringList lines() const
-    {
-        QStringList texts;
-        for (const Line &line : entries)
-            texts.append(line.text);
-        return texts;
-    }
-
-    const QVector<Line> &all() const { return entries; }
-    int count() const { return entries.size(); }
-    void clear() { entries.clear(); }
-
-private:
-    QVector<Line> entries;
+    QStringList lines;
+    m::ifc::ILog *forward = nullptr;
 };

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "CapturingLog.h"
+#include "Trace.h"
 #include "probesim/ProbeSimulator.h"
 #include "protocol/OstraCommands.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>
+#include <QTimer>
 #include <QtTest>
 
 // The device layer on a real serial port: a QSerialPort at the bus's 460800 baud on a simulated
@@ -29,36 +31,34 @@ public:
     template <typename Command>
     bool send(Command command)
     {
-        QElapsedTimer &last = lastSent();
-        if (last.isValid() && !QTest::qWaitFor([&last]() { return last.hasExpired(gapMs); }, 1000))
+        if (lastSent.isValid() && !waitUntil([]() { return lastSent.hasExpired(5); }))
             return false;
         command(commands);
-        last.start();
+        lastSent.start();
         return true;
     }
 
-    bool waitForLines(int count, int timeoutMs = 2000)
+    bool waitForLines(int count)
     {
-        return QTest::qWaitFor([this, count]() { return log.count() >= count; }, timeoutMs);
+        return waitUntil([this, count]() { return log.lines.size() >= count; });
     }
 
-    // The trace lines, spelled out here rather than taken from the code under test.
-    static QString dump(const QByteArray &bytes)
+    // Like QTest::qWaitFor, but looks again within a millisecond rather than ten: the device
+    // layer's pace must not be lost in the test's.
+    template <typename Condition>
+    static bool waitUntil(Condition done)
     {
-        return QString::fromLatin1(bytes.toHex('\'')) + QLatin1Char('\'');
-    }
-    static QString txLine(const QByteArray &request)
-    {
-        return QStringLiteral("Tx expected: %1 bytes. Transmitted: %1 bytes. Tx: 0x ")
-                   .arg(request.size()) +
-               dump(request);
-    }
-    static QString rxLine(int expected, int received, const QByteArray &answer)
-    {
-        return QStringLiteral("Rx expected: %1 bytes.    Received: %2 bytes. Rx: 0x ")
-                   .arg(expected)
-                   .arg(received) +
-               dump(answer);
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        tick.start(1);
+        QElapsedTimer clock;
+        clock.start();
+        while (!done()) {
+            if (clock.hasExpired(2000))
+                return false;
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        return true;
     }
 
     probesim::ProbeSimulator simulator;
@@ -69,11 +69,5 @@ public:
 private:
     // hasExpired(5) holds from 6 ms on, when the engine's whole-millisecond clock has surely
     // counted its 5 ms gap.
-    static constexpr int gapMs = 5;
-
-    static QElapsedTimer &lastSent()
-    {
-        static QElapsedTimer timer;
-        return timer;
-    }
+    static inline QElapsedTimer lastSent;
 };

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+// Moves the calling process into a mount namespace of its own, so that what it mounts from here
+// on is seen by it and its children alone. A process that may not make one as it is becomes
+// root of a user namespace first. Must run before the process starts a thread.
+inline bool enterPrivateMounts()
+{
+    if (::unshare(CLONE_NEWNS) != 0) {
+        const QByteArray uid = QByteArray::number(::geteuid());
+        const QByteArray gid = QByteArray::number(::getegid());
+        const auto writeFile = [](const char *path, const QByteArray &text) {
+            const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+            const bool written = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) ==
+                                                ssize_t(text.size());
+            if (fd >= 0)
+                ::close(fd);
+            return written;
+        };
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
+            !writeFile("/proc/self/setgroups", "deny") ||
+            !writeFile("/proc/self/uid_map", "0 " + uid + " 1") ||
+            !writeFile("/proc/self/gid_map", "0 " + gid + " 1"))
+            return false;
+    }
+    return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}

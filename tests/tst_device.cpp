@@ -1,0 +1,335 @@
+#include "probesim/Answers.h"
+#include "support/CommandRig.h"
+#include "support/Vectors.h"
+
+#include <QtTest>
+
+#include <memory>
+#include <set>
+
+using frames::Command;
+
+Q_DECLARE_METATYPE(frames::Command)
+
+namespace {
+
+constexpr uint8_t probeAddress = 1;
+constexpr float raw = 321.5f;
+constexpr float calibrated = 300.25f;
+constexpr uint8_t quality = 77;
+constexpr uint8_t statusBusy = 4;
+
+struct CommandCase
+{
+    Command command;
+    const char *name;
+    // From the independent vectors in protocol.tsv.
+    const char *frame;
+    void (*issue)(OstraCommands &);
+};
+
+const CommandCase commandCases[] = {
+    {Command::UpdateAirCode, "Update Air Code", "f501174559",
+     [](OstraCommands &c) { c.updateAirCode(probeAddress); }},
+    {Command::CheckAirCode, "Check Air Code", "f501198bb8",
+     [](OstraCommands &c) { c.checkAirCode(probeAddress); }},
+    {Command::StartMeasurement, "Start Measurement", "f5011bc998",
+     [](OstraCommands &c) { c.startMeasurement(probeAddress); }},
+    {Command::GetMeasurementResult, "Get Measurement Result", "f5011d0ff8",
+     [](OstraCommands &c) { c.getMeasurementResult(probeAddress); }},
+    {Command::SetZeroPoint, "Set Zero Point", "f5011f4dd8",
+     [](OstraCommands &c) { c.setZeroPoint(probeAddress); }},
+    {Command::SetMeasurePoint, "Set Measure Point", "f501210000c8420146",
+     [](OstraCommands &c) { c.setMeasurePoint(probeAddress, 100.0f); }},
+    {Command::ResetCalibration, "Reset Calibration", "f50123922f",
+     [](OstraCommands &c) { c.resetCalibration(probeAddress); }},
+    {Command::TestMem, "Test", "f501c8d763", [](OstraCommands &c) { c.testMem(); }},
+};
+
+const CommandCase &caseOf(Command command)
+{
+    return *std::find_if(std::begin(commandCases), std::end(commandCases),
+                         [command](const CommandCase &entry) { return entry.command == command; });
+}
+
+QString nameOf(Command command)
+{
+    return QString::fromLatin1(caseOf(command).name);
+}
+
+QByteArray answer(Command command, uint8_t status = 0)
+{
+    return command == Command::GetMeasurementResult
+               ? probesim::resultFrame(probeAddress, status, raw, calibrated, quality)
+               : probesim::acknowledgeFrame(probeAddress, uint8_t(command), status);
+}
+
+}  // namespace
+
+// The device layer on a real port: the frame each command puts on the line, how the bytes that
+// come back turn into deliveries and log lines, and that whatever one answer left behind never
+// reaches the next request.
+class TestDevice : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CommandRig> rig;
+
+    bool send(Command command) { return rig->send(caseOf(command).issue); }
+
+    int receptions() const { return rig->log.lines.filter(QStringLiteral("1 Rx ")).size(); }
+
+    // Sends `command` and answers it with `pieces`, each one in the port before the next.
+    void exchange(Command command, const QByteArrayList &pieces)
+    {
+        probesim::ProbeBus &bus = rig->simulator.bus();
+        bus.clearRequests();
+        QVERIFY(send(command));
+        QTRY_COMPARE_WITH_TIMEOUT(int(bus.requests().size()), 1, 2000);
+        QCOMPARE(bus.requests().front().bytes, QByteArray::fromHex(caseOf(command).frame));
+        const int size = int(frames::expectedResponseSize(command));
+        int written = 0;
+        for (const QByteArray &piece : pieces) {
+            bus.writeRaw(piece);
+            written += piece.size();
+            QTRY_COMPARE_WITH_TIMEOUT(receptions() * size + rig->port.bytesAvailable(),
+                                      qint64(written), 2000);
+        }
+    }
+
+    static void checkMeasured(const QSignalSpy &measured, int count)
+    {
+        QCOMPARE(measured.count(), count);
+        for (const QList<QVariant> &values : measured) {
+            QCOMPARE(values.at(0).value<uint8_t>(), probeAddress);
+            QCOMPARE(values.at(1).toFloat(), raw);
+            QCOMPARE(values.at(2).toFloat(), calibrated);
+            QCOMPARE(values.at(3).value<uint8_t>(), quality);
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The signal names its byte arguments by this alias; the window registers it the same way.
+        qRegisterMetaType<uint8_t>("uint8_t");
+    }
+
+    void init()
+    {
+        rig = std::make_unique<CommandRig>();
+        QVERIFY2(rig->open(), qPrintable(rig->simulator.errorString() + rig->port.errorString()));
+        // The test speaks for the probe.
+        rig->simulator.faults().setRate(probesim::Fault::NoAnswer, 1.0);
+    }
+
+    void cleanup() { rig.reset(); }
+
+    void exchanges_data()
+    {
+        QTest::addColumn<Command>("command");
+        // On the line before the request; cleared by it.
+        QTest::addColumn<QByteArray>("stale");
+        QTest::addColumn<QByteArrayList>("pieces");
+        // The lines after the command's and the Tx line.
+        QTest::addColumn<QStringList>("deliveries");
+        QTest::addColumn<int>("leftover");
+        const auto row = [](Command command, const QString &name) -> QTestData & {
+            return QTest::addRow("%s, %s", caseOf(command).name, qPrintable(name)) << command;
+        };
+        const char *const errors[] = {
+            "Unknown commmand", "Internal",      "Incorrect parameters", "Busy",
+            "Unstable",         "No Measurement"};
+        // Only 1 to 6 are errors; the memory test knows only 0 and 2.
+        const auto verdict = [&errors](Command command, int status) {
+            if (command == Command::TestMem)
+                return QStringLiteral("1 ") + (status == 0   ? "Test OK"
+                                               : status == 2 ? "Internal Error"
+                                                             : "Unknown Error");
+            return status >= 1 && status <= 6 ? QStringLiteral("1 Error: ") + errors[status - 1]
+                                              : "1 " + nameOf(command) + " OK";
+        };
+
+        for (const CommandCase &entry : commandCases) {
+            const Command command = entry.command;
+            const QByteArray good = answer(command);
+            // Surplus bytes come from another well-made answer, so that any of them reaching a
+            // handler shows in the log.
+            const QByteArray other = answer(command, statusBusy);
+            const int size = good.size();
+            const QString ok = verdict(command, 0);
+            const QStringList whole{trace::rxLine(size, size, good), ok};
+            for (const int status : {0, 1, 2, 3, 4, 5, 6, 7, 255}) {
+                const QByteArray frame = answer(command, uint8_t(status));
+                row(command, QStringLiteral("status %1").arg(status))
+                    << QByteArray() << QByteArrayList{frame}
+                    << QStringList{trace::rxLine(size, size, frame), verdict(command, status)} << 0;
+            }
+            QByteArray badHash = good;
+            badHash[size - 1] = char(~badHash[size - 1]);
+            const QByteArray garbled = QByteArray(2, '\0') + good;
+            row(command, "bad hash")
+                << QByteArray() << QByteArrayList{badHash}
+                << QStringList{trace::rxLine(size, size, badHash), "1 Bad hash"} << 0;
+            row(command, "in pieces")
+                << QByteArray() << QByteArrayList{good.left(2), good.mid(2)} << whole << 0;
+            row(command, "stale bytes before")
+                << good.left(3) << QByteArrayList{good} << whole << 0;
+            row(command, "garbage before")
+                << QByteArray() << QByteArrayList{garbled}
+                << QStringList{trace::rxLine(size, size + 2, garbled.left(size)), "1 Bad hash"}
+                << 2;
+            // A long answer gives its first answer's worth; the rest waits for more bytes.
+            for (const int length : std::set<int>{1, size - 1, size + 1, 2 * size, 30}) {
+                QByteArray line = good;
+                while (line.size() < length)
+                    line += other;
+                line.truncate(length);
+                row(command, QStringLiteral("%1 bytes").arg(length))
+                    << QByteArray() << QByteArrayList{line}
+                    << (length < size ? QStringList()
+                                      : QStringList{trace::rxLine(size, length, good), ok})
+                    << (length < size ? length : length - size);
+            }
+            row(command, "two at once, then one byte more")
+                << QByteArray() << QByteArrayList{good + other, QByteArray(1, '\0')}
+                << QStringList{trace::rxLine(size, 2 * size, good), ok,
+                               trace::rxLine(size, size + 1, other), verdict(command, statusBusy)}
+                << 1;
+            row(command, "answered twice, apart")
+                << QByteArray() << QByteArrayList{good, good} << whole + whole << 0;
+        }
+    }
+
+    void exchanges()
+    {
+        QFETCH(Command, command);
+        QFETCH(QByteArray, stale);
+        QFETCH(QByteArrayList, pieces);
+        QFETCH(QStringList, deliveries);
+        QFETCH(int, leftover);
+        if (!stale.isEmpty()) {
+            rig->simulator.bus().writeRaw(stale);
+            QTRY_COMPARE_WITH_TIMEOUT(rig->port.bytesAvailable(), qint64(stale.size()), 2000);
+        }
+        QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
+        exchange(command, pieces);
+        const QByteArray request = QByteArray::fromHex(caseOf(command).frame);
+        const QStringList head{"1 " + nameOf(command) + ':', trace::txLine(request)};
+        QCOMPARE(rig->log.lines, head + deliveries);
+        QCOMPARE(rig->port.bytesAvailable(), qint64(leftover));
+        // A value goes to the window only when the probe reported it without error.
+        checkMeasured(measured, deliveries.count("1 Get Measurement Result OK"));
+
+        // The next request hears its own answer alone.
+        rig->log.lines.clear();
+        measured.clear();
+        exchange(command, {answer(command)});
+        QVERIFY(rig->waitForLines(4));
+        QCOMPARE(rig->log.lines, trace::exchange(nameOf(command), request, answer(command),
+                                                 {"1 " + nameOf(command) + " OK"}));
+        QCOMPARE(rig->port.bytesAvailable(), 0);
+        checkMeasured(measured, command == Command::GetMeasurementResult ? 1 : 0);
+    }
+
+    void wrongResponseSize_data()
+    {
+        QTest::addColumn<Command>("command");
+        QTest::addColumn<QByteArray>("response");
+        // Each frame ends in a hash that fits it: the size alone must reject it.
+        QTest::newRow("ack, 0 bytes") << Command::CheckAirCode << QByteArray();
+        QTest::newRow("ack, 5 bytes") << Command::CheckAirCode << QByteArray::fromHex("f501198bb8");
+        QTest::newRow("ack, 15 bytes")
+            << Command::StartMeasurement << answer(Command::GetMeasurementResult);
+        QTest::newRow("result, 6 bytes")
+            << Command::GetMeasurementResult << answer(Command::StartMeasurement);
+        QTest::newRow("test, 15 bytes")
+            << Command::TestMem << answer(Command::GetMeasurementResult);
+    }
+
+    // The line cannot bring these, as the engine cuts answers by length.
+    void wrongResponseSize()
+    {
+        QFETCH(Command, command);
+        QFETCH(QByteArray, response);
+        QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
+        rig->commands.handleResponse(command, response);
+        QCOMPARE(rig->log.lines, QStringList{"1 Wrong response size"});
+        QCOMPARE(measured.count(), 0);
+    }
+
+    void resultDecoding_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QVariantList>("values");
+        for (const auto &row : protocolVectors("result")) {
+            QTest::newRow(row[5]) << QByteArray::fromHex(row[5]) << row[1].toInt()
+                                  << QVariantList{row[0].toInt(), row[2].toFloat(),
+                                                  row[3].toFloat(), row[4].toInt()};
+        }
+    }
+
+    void resultDecoding()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(int, status);
+        QFETCH(QVariantList, values);
+        QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
+        rig->commands.handleResponse(Command::GetMeasurementResult, frame);
+        QCOMPARE(rig->log.lines,
+                 QStringList{status ? "1 Error: No Measurement" : "1 Get Measurement Result OK"});
+        QCOMPARE(measured.count(), status ? 0 : 1);
+        if (status == 0) {
+            const QList<QVariant> &seen = measured.at(0);
+            QCOMPARE(QVariantList({int(seen[0].value<uint8_t>()), seen[1].toFloat(),
+                                   seen[2].toFloat(), int(seen[3].value<uint8_t>())}),
+                     values);
+        }
+    }
+
+    void requestInsideTheGapIsRefused()
+    {
+        // A stall of the machine between the two calls would let the second one go; try again.
+        bool refused = false;
+        for (int attempt = 0; attempt < 5 && !refused; ++attempt) {
+            rig->log.lines.clear();
+            rig->simulator.bus().clearRequests();
+            QElapsedTimer between;
+            QVERIFY(send(Command::CheckAirCode));
+            between.start();
+            rig->commands.startMeasurement(probeAddress);
+            refused = between.elapsed() < 3;
+        }
+        QVERIFY(refused);
+        QTRY_COMPARE_WITH_TIMEOUT(int(rig->simulator.bus().requests().size()), 1, 2000);
+        rig->simulator.bus().writeRaw(answer(Command::CheckAirCode));
+        QVERIFY(rig->waitForLines(6));
+        QCOMPARE(rig->log.lines,
+                 QStringList({"1 Check Air Code:", "1 Start Measurement:",
+                              "1 Packet not sended. Waiting after the previous command."}) +
+                     trace::exchange("Check Air Code", QByteArray::fromHex("f501198bb8"),
+                                     answer(Command::CheckAirCode), {"1 Check Air Code OK"})
+                         .mid(1));
+        QCOMPARE(int(rig->simulator.bus().requests().size()), 1);
+    }
+
+    void closedPortSendsAndLogsNothing()
+    {
+        rig->port.close();
+        QVERIFY(send(Command::GetMeasurementResult));
+        QVERIFY(rig->log.lines.isEmpty());
+
+        // The line is first-in first-out: had anything gone out, the simulator would see it
+        // before the request sent after reopening.
+        QVERIFY(rig->port.open(QIODevice::ReadWrite));
+        QVERIFY(send(Command::CheckAirCode));
+        QTRY_COMPARE_WITH_TIMEOUT(int(rig->simulator.bus().requests().size()), 1, 2000);
+        QCOMPARE(rig->simulator.bus().requests().front().code(), uint8_t(Command::CheckAirCode));
+        QCOMPARE(rig->log.lines.first(), QStringLiteral("1 Check Air Code:"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevice)
+#include "tst_device.moc"
