@@ -2,6 +2,7 @@
 
 #include "logging/FileLog.h"
 #include "protocol/OstraCommands.h"
+#include "serial/PortWatch.h"
 #include "ui/ProbePanels.h"
 #include "ui_OrvaUI.h"
 
@@ -65,4 +66,5 @@ private:
     std::map<uint8_t, uint8_t> addrToProbe;
     std::map<uint8_t, uint8_t> probeToAddr;
     int32_t delay = 0;
+    PortWatch portWatch;
 };

@@ -23,6 +23,8 @@ void OrvaUI::checkConnection_Slot()
     // The ports seen by the previous poll; one list for the whole process.
     static QStringList knownPorts;
 
+    if (!portWatch.mayHaveChanged())
+        return;
     // One enumeration serves both the test and the refill, so the box shows exactly the list
     // that the next poll compares against.
     const QStringList ports = portNames(QSerialPortInfo::availablePorts());
