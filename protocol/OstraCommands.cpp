@@ -174,6 +174,12 @@ void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRx
         return;
     }
 
+    // A write report still due belongs to the previous request: let it reach that one's
+    // callbacks before they go.
+    port->flush();
+    if (!port->isOpen())
+        return;
+
     // Only the previous request's callbacks go; other watchers of the port (its error signal)
     // stay connected.
     QObject::disconnect(port, &QSerialPort::readyRead, nullptr, nullptr);
@@ -205,6 +211,9 @@ void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRx
     port->clear(QSerialPort::AllDirections);
     port->write(reinterpret_cast<const char *>(exchange->packet.data()),
                 qint64(exchange->packet.size()));
+    // Written now rather than on the next turn of the event loop: a stalled loop could otherwise
+    // let the next request's buffer clear throw this frame away unsent.
+    port->flush();
     gap.lastSendMs = time.nowMs();
     gap.minGapMs = gapAfter(exchange->packet.size(), expectedRxSize);
 }

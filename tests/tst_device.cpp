@@ -315,6 +315,22 @@ private slots:
         QCOMPARE(int(rig->simulator.bus().requests().size()), 1);
     }
 
+    // The window's thread may be held up between two commands; the first frame must already be
+    // on the line when the second request clears the port's buffers.
+    void stalledLoopLosesNoRequest()
+    {
+        rig->simulator.bus().clearRequests();
+        QVERIFY(send(Command::CheckAirCode));
+        QElapsedTimer stall;
+        stall.start();
+        while (!stall.hasExpired(7)) {
+        }
+        rig->commands.startMeasurement(probeAddress);
+        QTRY_COMPARE_WITH_TIMEOUT(int(rig->simulator.bus().requests().size()), 2, 2000);
+        QCOMPARE(rig->simulator.bus().requests().front().code(), uint8_t(Command::CheckAirCode));
+        QCOMPARE(rig->simulator.bus().requests().back().code(), uint8_t(Command::StartMeasurement));
+    }
+
     void closedPortSendsAndLogsNothing()
     {
         rig->port.close();
