@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/LinkHealth.h"
 #include "logging/FileLog.h"
 #include "protocol/OstraCommands.h"
 #include "serial/PortWatch.h"
@@ -67,4 +68,5 @@ private:
     std::map<uint8_t, uint8_t> probeToAddr;
     int32_t delay = 0;
     PortWatch portWatch;
+    LinkHealth linkHealth;
 };

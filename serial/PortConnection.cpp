@@ -1,4 +1,5 @@
 #include "app/OrvaUI.h"
+#include "logging/SysTime.h"
 #include "serial/PortList.h"
 
 #include <QSerialPortInfo>
@@ -42,6 +43,7 @@ void OrvaUI::serialConnect_Slot()
     serial.setPortName(portName);
     serial.setBaudRate(probeBusBaudRate);
     if (serial.open(QIODevice::ReadWrite)) {
+        linkHealth.reset();
         ui.statusBar->showMessage(QStringLiteral("Устройство подключено"), 5000);
         m::writeLine(log, 0, QStringLiteral("Device Connected"));
         checkConnectionTimer.stop();
@@ -50,6 +52,10 @@ void OrvaUI::serialConnect_Slot()
     } else {
         ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);
         m::writeLine(log, 0, QStringLiteral("Device not connected"));
+        // With no port open the list must follow the adapters, or a failed reconnect would
+        // leave the operator nothing to pick but names that have gone.
+        if (!checkConnectionTimer.isActive())
+            checkConnectionTimer.start();
     }
 }
 
@@ -63,9 +69,8 @@ void OrvaUI::closePort()
 
 void OrvaUI::portError(QSerialPort::SerialPortError error)
 {
-    const bool deviceLost = error == QSerialPort::ResourceError ||
-                            error == QSerialPort::ReadError || error == QSerialPort::WriteError;
-    if (!deviceLost || !serial.isOpen())
+    // A read that found nothing is not a lost device: LinkHealth tells the two apart.
+    if (!serial.isOpen() || !linkHealth.lost(error, SysTime().nowMs().value))
         return;
     closePort();
     ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);

@@ -17,10 +17,14 @@
 #include <QtTest>
 
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 using frames::Command;
 using trace::request;
@@ -104,6 +108,35 @@ void typeAddress(OrvaUI &window, int probe, const QString &text)
     QTest::keyClicks(field, text);
     QTest::keyClick(field, Qt::Key_Return);
 }
+
+// A stray byte on the line every millisecond, from outside the tool's thread, as a noisy pair
+// or a chattering device puts them there.
+class LineNoise
+{
+public:
+    explicit LineNoise(int fd)
+        : writer([this, fd]() {
+              const char stray = '\x55';
+              while (!stop) {
+                  [[maybe_unused]] const ssize_t written = ::write(fd, &stray, 1);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          })
+    {
+    }
+    ~LineNoise() { end(); }
+
+    void end()
+    {
+        stop = true;
+        if (writer.joinable())
+            writer.join();
+    }
+
+private:
+    std::atomic<bool> stop{false};
+    std::thread writer;
+};
 
 double cpuSeconds()
 {
@@ -374,13 +407,22 @@ private slots:
             QCOMPARE(files::logMessages().last(),
                      opens ? "0 Device Connected" : "0 Device not connected");
             QCOMPARE(window.port().isOpen(), opens);
-            // The first connection stops the search and unlocks the workflow for good.
-            QCOMPARE(window.portPoll().isActive(), attempt == 0);
+            // The list is watched whenever no port is open, after a failed reconnect too; the
+            // first connection unlocks the workflow for good.
+            QCOMPARE(window.portPoll().isActive(), !opens);
             QCOMPARE(workflowEnabled(), attempt > 0);
         }
         QCOMPARE(files::logMessages().count("0 Device Connected"), 2);
-        QCOMPARE(window.port().baudRate(), 460800);
         choosePort(window, bench->line.slavePath());
+
+        // What the line really runs at: the terminal's own settings, read through the master.
+        termios line{};
+        QCOMPARE(::tcgetattr(bench->line.masterFd(), &line), 0);
+        QCOMPARE(::cfgetispeed(&line), speed_t(B460800));
+        QCOMPARE(::cfgetospeed(&line), speed_t(B460800));
+        QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
+        QCOMPARE(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+        QCOMPARE(line.c_iflag & (IXON | IXOFF | INPCK), tcflag_t(0));
         QVERIFY(window.close());
         QVERIFY(!window.port().isOpen());
     }
@@ -531,19 +573,35 @@ private slots:
         QCOMPARE(files::logMessages(), expected + measurementLog());
     }
 
-    // A pulled adapter: the port is closed once, the operator is told, the port list is watched
-    // again, and nothing spins on the dead line.
+    void deviceLoss_data()
+    {
+        QTest::addColumn<bool>("writeAtOnce");
+        // Reads that find nothing, in a tight loop.
+        QTest::newRow("line hung up") << false;
+        // A write fails with the adapter gone: ResourceError, no loop needed.
+        QTest::newRow("write to the dead line") << true;
+    }
+
+    // A pulled adapter: the port is closed once, within a second, the operator is told, the
+    // port list is watched again, and nothing spins on the dead line.
     void deviceLoss()
     {
+        QFETCH(bool, writeAtOnce);
         OrvaUI window;
         connectWithAddresses(window);
         // Each request re-arms the engine's callbacks on the port; the window's watch of its
         // errors must survive that.
         QTest::mouseClick(window.ui.pb_line_meas_zero_1, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().last(), "1 Set Zero Point OK", 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(probesim::steadyMicroseconds() - received().back().timeUs > 6000,
+                                 1000);
         bench->bus.detach();
         bench->line.closeMaster();
-        QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 2000);
+        if (writeAtOnce) {
+            QTest::mouseClick(window.ui.pb_line_meas_zero_1, Qt::LeftButton);
+            QVERIFY(!window.port().isOpen());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 1000);
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Устройство не подключено"));
         QVERIFY(window.portPoll().isActive());
 
@@ -612,6 +670,46 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().mid(duringBurst.size()), measurementLog(),
                                   2000);
+    }
+
+    // A stray byte every millisecond while the operator renews air and measures in turn, each
+    // click as soon as the previous operation's last request is on the line (its answer in
+    // flight): the port stays open. Once the noise stops, a measurement shows all eight values.
+    void noisyLineKeepsThePort()
+    {
+        QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings(busAddresses, 10)));
+        OrvaUI window;
+        connectWithAddresses(window);
+        const auto refused = []() {
+            return files::logMessages().count(
+                QStringLiteral("1 Packet not sended. Waiting after the previous command."));
+        };
+        LineNoise noise(bench->line.masterFd());
+        for (int click = 0; click < 20; ++click) {
+            const bool measure = click % 2;
+            const size_t before = received().size();
+            const int refusedBefore = refused();
+            QTest::mouseClick(
+                measure ? window.ui.pb_line_meas_get : window.ui.pb_line_meas_update_air,
+                Qt::LeftButton);
+            // A request the gap refused never reaches the probes; the log tells how many went.
+            const int requests = measure ? 2 * probeCount : probeCount;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !window.port().isOpen() ||
+                    int(received().size() - before) + refused() - refusedBefore >= requests,
+                3000);
+            QVERIFY2(window.port().isOpen(),
+                     qPrintable(QStringLiteral("closed at click %1").arg(click)));
+        }
+        noise.end();
+        QVERIFY(files::logMessages().filter(QStringLiteral("Device not connected")).isEmpty());
+        QVERIFY(window.statusBar()->currentMessage() != QStringLiteral("Устройство не подключено"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(probesim::steadyMicroseconds() - received().back().timeUs > 300000,
+                                 2000);
+        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 5000);
+        QVERIFY(window.port().isOpen());
     }
 };
 
