@@ -4,8 +4,9 @@
 
 #include <QFile>
 
-// The run's log, log/log.txt: emptied at start, one time-stamped line per write, complete on
-// disk after every line.
+// The run's log, log/log.txt: begun afresh at start (the previous run's log is kept as
+// log/log-<time of its first line>.txt, the newest 30 of them), one time-stamped line per
+// write, complete on disk after every line.
 class FileLog : public m::ifc::ILog
 {
 public:

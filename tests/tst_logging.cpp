@@ -127,6 +127,7 @@ private slots:
         QFETCH(uint, level);
         QFETCH(QByteArray, text);
         FileLog log;
+        const QDateTime before = QDateTime::currentDateTime();
         log.write(0, "Delay: 190");
         log.write(level, std::string_view(text.constData(), size_t(text.size())));
         const QByteArray contents = logContents();
@@ -141,32 +142,107 @@ private slots:
                      .match(stamp)
                      .hasMatch(),
                  qPrintable(stamp));
+        // Today's date, day first: a swapped day and month is an invalid date from the 13th on.
         const QDateTime written =
             QDateTime::fromString(stamp, QStringLiteral("dd.MM.yyyy hh:mm:ss:zzz"));
+        QVERIFY2(written.isValid(), qPrintable(stamp));
+        QVERIFY(written.date() == QDate::currentDate() || written.date() == before.date());
         QVERIFY(qAbs(written.msecsTo(QDateTime::currentDateTime())) < 5000);
         QCOMPARE(line.mid(head.size() + 23), "] " + text + '\n');
     }
 
-    void recreatedAtStart_data()
+    void previousRunKept_data()
     {
-        QTest::addColumn<bool>("previousRun");
-        QTest::newRow("previous run's log") << true;
-        QTest::newRow("no log directory") << false;
+        QTest::addColumn<QByteArray>("previous");
+        // Kept logs already there; an empty one counts as absent.
+        QTest::addColumn<QString>("alreadyKept");
+        QTest::addColumn<QString>("keptAs");
+        const QByteArray run = "\n1 [07.12.2026 14:03:56:001] Tx expected: 5 bytes.\n";
+        QTest::newRow("no log directory") << QByteArray() << QString() << QString();
+        QTest::newRow("named after its first line")
+            << "0 [07.12.2026 14:03:55:123] Delay: 190" + run << QString()
+            << "log-2026-12-07_14-03-55.txt";
+        // Day and month told apart: 13 is no month.
+        QTest::newRow("after the 12th") << "0 [13.01.2027 09:05:00:999] Delay: 190" + run
+                                        << QString() << "log-2027-01-13_09-05-00.txt";
+        QTest::newRow("two starts in one second")
+            << "0 [07.12.2026 14:03:55:900] Delay: 190" + run << "log-2026-12-07_14-03-55.txt"
+            << "log-2026-12-07_14-03-55_2.txt";
     }
 
-    void recreatedAtStart()
+    // log/log.txt starts afresh at every start; the previous run's is moved aside, named after
+    // the time of its first line, and nothing else in the folder changes.
+    void previousRunKept()
     {
-        QFETCH(bool, previousRun);
-        if (previousRun) {
+        QFETCH(QByteArray, previous);
+        QFETCH(QString, alreadyKept);
+        QFETCH(QString, keptAs);
+        if (!previous.isEmpty()) {
             QVERIFY(QDir().mkdir(QStringLiteral("log")));
-            QVERIFY(
-                files::write(QStringLiteral("log/log.txt"), "0 [01.01.2026 00:00:00:000] old\n"));
+            QVERIFY(files::write(QStringLiteral("log/log.txt"), previous));
         }
+        if (!alreadyKept.isEmpty())
+            QVERIFY(files::write("log/" + alreadyKept, "earlier"));
         FileLog log;
         QVERIFY(QFileInfo(QStringLiteral("log")).isDir());
         QVERIFY(!QFile::exists(QStringLiteral("log/log.txt")));
         log.write(0, "first");
         QCOMPARE(files::logMessages(), QStringList{"0 first"});
+        QStringList expected{"log.txt"};
+        if (!keptAs.isEmpty())
+            expected << keptAs << alreadyKept;
+        expected.removeAll(QString());
+        expected.sort();
+        QCOMPARE(QDir(QStringLiteral("log")).entryList(QDir::Files, QDir::Name), expected);
+        if (!keptAs.isEmpty()) {
+            QFile kept("log/" + keptAs);
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), previous);
+        }
+        if (!alreadyKept.isEmpty())
+            QCOMPARE(files::logMessages("log/" + alreadyKept), QStringList());
+    }
+
+    // A log without a time stamp at its start is named after the file's own time.
+    void unstampedLogKept()
+    {
+        QVERIFY(QDir().mkdir(QStringLiteral("log")));
+        QVERIFY(files::write(QStringLiteral("log/log.txt"), "no stamp here\n"));
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-2);
+        {
+            FileLog log;
+        }
+        const QStringList kept =
+            QDir(QStringLiteral("log")).entryList({QStringLiteral("log-*.txt")}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        const QDateTime named =
+            QDateTime::fromString(kept.first().mid(4, 19), QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
+        QVERIFY2(named.isValid() && named >= before && named <= QDateTime::currentDateTime(),
+                 qPrintable(kept.first()));
+    }
+
+    // The newest 30 earlier logs stay, the just-moved one among them; other files are left.
+    void newestThirtyKept()
+    {
+        QVERIFY(QDir().mkdir(QStringLiteral("log")));
+        QStringList older;
+        for (int day = 1; day <= 35; ++day)
+            older
+                << QStringLiteral("log-2026-11-%1_08-00-00.txt").arg(day, 2, 10, QLatin1Char('0'));
+        // 31 days in November are not needed: the names only have to sort.
+        for (const QString &name : older)
+            QVERIFY(files::write("log/" + name, "old"));
+        const QStringList others{"log-notes.txt", "log.txt.bak", "notes.txt"};
+        for (const QString &name : others)
+            QVERIFY(files::write("log/" + name, "mine"));
+        QVERIFY(files::write(QStringLiteral("log/log.txt"), "0 [07.12.2026 14:03:55:123] x\n"));
+        {
+            FileLog log;
+        }
+        QStringList expected = older.mid(6) + others;
+        expected << QStringLiteral("log-2026-12-07_14-03-55.txt");
+        expected.sort();
+        QCOMPARE(QDir(QStringLiteral("log")).entryList(QDir::Files, QDir::Name), expected);
     }
 
     void spoiltLogDirectory_data()
