@@ -71,6 +71,8 @@ void OrvaUI::connectSignals()
     connect(ui.pb_line_meas_update_air, &QPushButton::clicked, this, &OrvaUI::updateAirCode_Slot);
     connect(ui.pb_line_meas_get, &QPushButton::clicked, this, &OrvaUI::getLineMeasResult_Slot);
     connect(&commands, &OstraCommands::newMeasurement_Signal, this, &OrvaUI::newMeasurement_Slot);
+    connect(&commands, &OstraCommands::exchangeFinished_Signal, this,
+            &OrvaUI::exchangeFinished_Slot);
 
     connectPanelButtons(&ProbePanel::reset, &OrvaUI::resetCalibration_Slot);
     connectPanelButtons(&ProbePanel::zero, &OrvaUI::setZeroPoint_Slot);

@@ -4,6 +4,7 @@
 #include "logging/FileLog.h"
 #include "protocol/OstraCommands.h"
 #include "serial/PortWatch.h"
+#include "ui/OperationRound.h"
 #include "ui/ProbePanels.h"
 #include "ui_OrvaUI.h"
 
@@ -45,6 +46,7 @@ public slots:
     void setZeroPoint_Slot(uint8_t addr);
     void setMeasurePoint_Slot(uint8_t addr);
     void newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t quality);
+    void exchangeFinished_Slot(const ExchangeOutcome &outcome);
 
 private:
     void connectSignals();
@@ -69,4 +71,6 @@ private:
     int32_t delay = 0;
     PortWatch portWatch;
     LinkHealth linkHealth;
+    // The result requests of the last "Запуск измерения".
+    OperationRound measureRound;
 };

@@ -4,6 +4,7 @@
 #include "probesim/ProbeModel.h"
 #include "probesim/PseudoTerminal.h"
 #include "serial/PortList.h"
+#include "serial/PortWatch.h"
 #include "support/Files.h"
 #include "support/Trace.h"
 #include "ui/ProbePanels.h"
@@ -617,7 +618,10 @@ private slots:
         QTest::mouseClick(window.ui.pb_line_meas_update_air, Qt::LeftButton);
         const QStringList log = files::logMessages();
         QCOMPARE(log.count(QStringLiteral("0 Device not connected")), 1);
-        QCOMPARE(log.last(), QStringLiteral("0 Device not connected"));
+        // Only the verdict of the exchange the loss cut short may follow.
+        for (const QString &line :
+             log.mid(log.indexOf(QStringLiteral("0 Device not connected")) + 1))
+            QCOMPARE(line, QStringLiteral("1 No response"));
     }
 
     // A megabyte of noise while a measurement runs: the window stays responsive, and the next
@@ -671,6 +675,148 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().mid(duringBurst.size()), measurementLog(),
                                   2000);
+    }
+
+    void silentProbes_data()
+    {
+        QTest::addColumn<QList<int>>("silent");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("all answer") << QList<int>() << QString();
+        QTest::newRow("one silent") << QList<int>{3} << "Нет ответа, канал 3";
+        QTest::newRow("two silent") << QList<int>{1, 6} << "Нет ответа, каналы 1, 6";
+    }
+
+    // A probe that never answers: "No response" in the log for each of its requests, a grey
+    // "нет ответа" in its panel instead of a value, and the silent channels in the status bar
+    // once the round is over.
+    void silentProbes()
+    {
+        QFETCH(QList<int>, silent);
+        QFETCH(QString, message);
+        for (const int probe : silent)
+            bench->model.removeProbe(uint8_t(busAddresses[size_t(probe - 1)]));
+        OrvaUI window;
+        connectWithAddresses(window);
+        QSignalSpy messages(window.statusBar(), &QStatusBar::messageChanged);
+        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(received().size(), size_t(2 * probeCount), 5000);
+        QStringList expected = shown;
+        for (const int probe : silent)
+            expected[probe - 1].clear();
+        QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), expected, 2000);
+        if (!message.isEmpty())
+            QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), message, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().count(QStringLiteral("1 No response")),
+                                  2 * silent.size(), 2000);
+        for (int probe = 1; probe <= probeCount; ++probe) {
+            QCOMPARE(panel(window, probe).value->placeholderText(),
+                     silent.contains(probe) ? QStringLiteral("нет ответа") : QString());
+        }
+        // One summary for the round, none when every probe answered.
+        int summaries = 0;
+        for (const QList<QVariant> &change : messages)
+            summaries += change.at(0).toString().startsWith(QStringLiteral("Нет ответа"));
+        QCOMPARE(summaries, message.isEmpty() ? 0 : 1);
+
+        // The next round starts without the old verdict.
+        bench->model.addProbe(uint8_t(busAddresses[size_t(silent.value(0, 1) - 1)]));
+        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+        QCOMPARE(panel(window, silent.value(0, 1)).value->placeholderText(), QString());
+    }
+
+    // The last result comes after its time limit: the panel first says there was no answer,
+    // then shows the value when it comes, as any answer is shown.
+    void lateResult()
+    {
+        OrvaUI window;
+        connectWithAddresses(window);
+        bench->faults.script(probesim::Fault::None, 2 * probeCount - 1);
+        probesim::InjectedFault late(probesim::Fault::Late);
+        late.delayMs = 3 * OstraCommands::answerTimeLimitMs;
+        bench->faults.script(late);
+        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
+                                  QStringLiteral("Нет ответа, канал 8"), 5000);
+        QCOMPARE(panel(window, 8).value->text(), QString());
+        QCOMPARE(panel(window, 8).value->placeholderText(), QStringLiteral("нет ответа"));
+        QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
+    }
+
+    // How long each kind of status message stays: 5000 ms. All run side by side, each in a
+    // window of its own; the silent round has a line that nobody answers.
+    void messageDurations()
+    {
+        probesim::PseudoTerminal deadLine;
+        QVERIFY(deadLine.open());
+        struct Watch
+        {
+            QString text;
+            qint64 shownMs = -1;
+            qint64 clearedMs = -1;
+        };
+        QElapsedTimer clock;
+        clock.start();
+        std::array<OrvaUI, 4> windows;
+        std::array<Watch, 4> watches;
+        for (size_t i = 0; i < windows.size(); ++i) {
+            connect(windows[i].statusBar(), &QStatusBar::messageChanged, &windows[i],
+                    [&clock, &watch = watches[i]](const QString &text) {
+                        if (text.isEmpty()) {
+                            watch.clearedMs = clock.elapsed();
+                        } else {
+                            watch.text = text;
+                            watch.shownMs = clock.elapsed();
+                            watch.clearedMs = -1;
+                        }
+                    });
+        }
+        choosePort(windows[0], bench->line.slavePath());
+        choosePort(windows[1], QStringLiteral("/nonexistent/ttyT7R"));
+        typeAddress(windows[2], 4, QStringLiteral("7"));
+        panel(windows[2], 4).address->setText(QStringLiteral("x"));
+        QTest::mouseClick(windows[2].ui.pb_line_meas_zero_4, Qt::LeftButton);
+        choosePort(windows[3], deadLine.slavePath());
+        typeAddress(windows[3], 2, QStringLiteral("12"));
+        QTest::mouseClick(windows[3].ui.pb_line_meas_get, Qt::LeftButton);
+        const auto watched = [&watches]() {
+            QStringList seen;
+            for (const Watch &watch : watches)
+                seen << QStringLiteral("%1 %2..%3")
+                            .arg(watch.text)
+                            .arg(watch.shownMs)
+                            .arg(watch.clearedMs);
+            return seen.join(QStringLiteral("; "));
+        };
+        QVERIFY2(QTest::qWaitFor(
+                     [&watches]() {
+                         return std::all_of(watches.begin(), watches.end(), [](const Watch &watch) {
+                             return watch.clearedMs >= 0;
+                         });
+                     },
+                     8000),
+                 qPrintable(watched()));
+        const QStringList texts{"Устройство подключено", "Устройство не подключено",
+                                "Не корректный адрес, канал 4", "Нет ответа, канал 2"};
+        for (size_t i = 0; i < watches.size(); ++i) {
+            QCOMPARE(watches[i].text, texts[int(i)]);
+            const qint64 shownFor = watches[i].clearedMs - watches[i].shownMs;
+            // The status bar's timer is a coarse one: it may end up to 5 % early.
+            QVERIFY2(shownFor >= 4740 && shownFor < 5600,
+                     qPrintable(QStringLiteral("%1: %2 ms").arg(texts[int(i)]).arg(shownFor)));
+        }
+    }
+
+    // The port poll enumerates only when the device folders change: one look when it starts,
+    // then none while nothing comes or goes.
+    void portWatchIdle()
+    {
+        PortWatch watch;
+        QVERIFY(watch.mayHaveChanged());
+        int looks = 0;
+        for (int poll = 0; poll < 10; ++poll)
+            looks += watch.mayHaveChanged();
+        // A device may come or go on the machine meanwhile.
+        QVERIFY2(looks <= 1, qPrintable(QString::number(looks)));
     }
 
     // A stray byte every millisecond while the operator renews air and measures in turn, each
