@@ -36,8 +36,12 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     setWindowTitle(QStringLiteral("T7R Demo v1.1.1"));
     QLocale::setDefault(QLocale(QStringLiteral("ru_RU")));
 
-    delay = readSettings().delay;
+    const Settings settings = readSettings();
+    delay = settings.delay;
     m::writeLine(log, 0, QStringLiteral("Delay: ") + QString::number(uint32_t(delay)));
+    // The file is read as it always was, but a record that was not used is no longer silent.
+    if (!settings.mismatch.isEmpty())
+        m::writeLine(log, 0, settings.mismatch);
     addrToProbe = readAddrToProbe(log);
     probeToAddr = readProbeToAddr(log);
 

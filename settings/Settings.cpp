@@ -35,6 +35,23 @@ class SettingsScanner
 public:
     explicit SettingsScanner(const QByteArray &text) : text(text) {}
 
+    int offset() const { return position; }
+
+    // Where `offset` lies: its line number from 1, and that line without its end.
+    int lineNumber(int offset) const { return int(text.left(offset).count('\n')) + 1; }
+    QByteArray lineAround(int offset) const
+    {
+        const int start = offset > 0 ? int(text.lastIndexOf('\n', offset - 1)) + 1 : 0;
+        int end = int(text.indexOf('\n', start));
+        if (end < 0)
+            end = int(text.size());
+        QByteArray line = text.mid(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        return line;
+    }
+    bool atEnd() const { return position >= text.size(); }
+
     bool literal(const char *expected)
     {
         for (; *expected; ++expected, ++position) {
@@ -109,27 +126,75 @@ std::map<uint8_t, uint8_t> readAddresses(m::ifc::ILog *log, bool keyedByAddress)
 
 }  // namespace
 
+namespace {
+
+// The record's fields in order, as the operator should write them.
+QString fieldLayout(int field)
+{
+    if (field == 0)
+        return QStringLiteral("Port=<name of 1 to 6 characters>");
+    if (field <= maxProbes)
+        return QStringLiteral("Probe%1=<address>").arg(field);
+    return QStringLiteral("Delay=<milliseconds, 0 to 2147483647>");
+}
+
+// The log's words for a record that was not used. A field that ran on into more text on its own
+// line (Port=ttyUSB1) is the culprit rather than the next field the scan then looked for.
+QString mismatchText(const SettingsScanner &scanner, int field, int previousFieldLine)
+{
+    const int line = scanner.lineNumber(scanner.offset());
+    const int culprit = field > 0 && line == previousFieldLine ? field - 1 : field;
+    QString shown = QString::fromUtf8(scanner.lineAround(scanner.offset()).left(80));
+    for (QChar &c : shown) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('?');
+    }
+    const QString defaults =
+        QStringLiteral(": the defaults are in use (Delay: %1)").arg(Settings().delay);
+    if (scanner.atEnd() && shown.isEmpty())
+        return QStringLiteral("settings.cfg has no line %1 (%2)")
+                   .arg(line)
+                   .arg(fieldLayout(culprit)) +
+               defaults;
+    return QStringLiteral("settings.cfg line %1 \"%2\" does not match %3")
+               .arg(line)
+               .arg(shown, fieldLayout(culprit)) +
+           defaults;
+}
+
+}  // namespace
+
 Settings parseSettings(const QByteArray &text)
 {
-    const Settings defaults;
+    Settings defaults;
     SettingsScanner scanner(text);
+    int previousFieldLine = 0;
+    const auto mismatch = [&](int field) {
+        defaults.mismatch = mismatchText(scanner, field, previousFieldLine);
+        return defaults;
+    };
     QByteArray port;
     if (!scanner.literal("Port=") || !scanner.word(port, maxPortNameLength))
-        return defaults;
+        return mismatch(0);
+    previousFieldLine = scanner.lineNumber(scanner.offset());
     int64_t value = 0;
     for (int probe = 1; probe <= maxProbes; ++probe) {
         scanner.skipSpace();
         if (!scanner.literal(QByteArray("Probe" + QByteArray::number(probe) + "=").constData()) ||
             !scanner.number(value))
-            return defaults;
+            return mismatch(probe);
+        previousFieldLine = scanner.lineNumber(scanner.offset());
     }
     scanner.skipSpace();
     if (!scanner.literal("Delay=") || !scanner.number(value))
-        return defaults;
+        return mismatch(maxProbes + 1);
     // A negative delay would make every all-probe operation send nothing.
-    if (value < 0 || value > std::numeric_limits<int32_t>::max())
-        return defaults;
-    return Settings{int32_t(value), QString::fromUtf8(port)};
+    if (value < 0 || value > std::numeric_limits<int32_t>::max()) {
+        // Named as the line it is on, not the one after it.
+        previousFieldLine = -1;
+        return mismatch(maxProbes + 1);
+    }
+    return Settings{int32_t(value), QString::fromUtf8(port), QString()};
 }
 
 std::vector<uint8_t> parseProbeAddresses(QTextStream &stream, m::ifc::ILog *log)

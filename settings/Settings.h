@@ -16,6 +16,9 @@ struct Settings
 {
     int32_t delay = 190;
     QString port = QStringLiteral("COM2");
+    // Why the record was not used, naming the first line that did not match; empty when the
+    // file gave the delay.
+    QString mismatch;
 };
 
 // settings.cfg in the working directory, read once at start-up.

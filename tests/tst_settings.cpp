@@ -87,6 +87,8 @@ private slots:
         row("negative probe 1", files::settings(replaced(0, "-1"), "40"), "40 COM3 - 2");
         row("address above 255", files::settings(replaced(4, "300"), "40"),
             "40 COM3 12,13,14,15 2");
+        row("256 is no address", files::settings(replaced(4, "256"), "40"),
+            "40 COM3 12,13,14,15 2");
         row("0 and 255 are addresses",
             files::settings({"0", "13", "14", "15", "16", "17", "18", "255"}, "40"),
             "40 COM3 0,13,14,15,16,17,18,255 0");
@@ -125,6 +127,55 @@ private slots:
         QFETCH(QByteArray, seen);
         QVERIFY(files::write(QStringLiteral("settings.cfg"), contents));
         QCOMPARE(describe(), seen);
+    }
+
+    void mismatchNamed_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("message");
+        const QString defaults = QStringLiteral(": the defaults are in use (Delay: 190)");
+        const QString port = QStringLiteral("Port=<name of 1 to 6 characters>");
+        const QByteArray eight = files::settings(eightProbes, "50");
+        QTest::newRow("well formed") << eight << QString();
+        QTest::newRow("two probe lines and the delay")
+            << files::settings({"12", "13"}, "50")
+            << "settings.cfg line 4 \"Delay=50\" does not match Probe3=<address>" + defaults;
+        QTest::newRow("the delay alone")
+            << QByteArray("Delay=50\r\n")
+            << "settings.cfg line 1 \"Delay=50\" does not match " + port + defaults;
+        QTest::newRow("lower-case key") << QByteArray(eight).replace("Probe1=", "probe1=")
+                                        << "settings.cfg line 2 \"probe1=12\" does not match "
+                                           "Probe1=<address>" +
+                                               defaults;
+        QTest::newRow("blanks around =") << QByteArray(eight).replace("Probe1=", "Probe1 = ")
+                                         << "settings.cfg line 2 \"Probe1 = 12\" does not match "
+                                            "Probe1=<address>" +
+                                                defaults;
+        QTest::newRow("port name too long")
+            << files::settings(eightProbes, "50", "ttyUSB1")
+            << "settings.cfg line 1 \"Port=ttyUSB1\" does not match " + port + defaults;
+        QTest::newRow("negative delay")
+            << files::settings(eightProbes, "-5")
+            << "settings.cfg line 10 \"Delay=-5\" does not match Delay=<milliseconds, 0 to "
+               "2147483647>" +
+                   defaults;
+        QTest::newRow("probe lines end early")
+            << QByteArray("Port=COM3\nProbe1=12\n")
+            << "settings.cfg has no line 3 (Probe2=<address>)" + defaults;
+        QTest::newRow("empty") << QByteArray()
+                               << "settings.cfg has no line 1 (" + port + ')' + defaults;
+    }
+
+    // A record that is not used says so, naming the first line that did not match; the reading
+    // rules stay as they were.
+    void mismatchNamed()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, message);
+        QVERIFY(files::write(QStringLiteral("settings.cfg"), contents));
+        const Settings settings = readSettings();
+        QCOMPARE(settings.mismatch, message);
+        QCOMPARE(settings.delay, message.isEmpty() ? 50 : 190);
     }
 
     void missingFileCreatedEmpty()
