@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <memory>
 #include <set>
 
@@ -350,6 +352,13 @@ private slots:
     {
         rig->simulator.bus().clearRequests();
         QVERIFY(send(Command::CheckAirCode));
+        // On the line as the call returns, not on the loop's next turn: the probes' end of the
+        // terminal gets the five bytes while this thread waits outside the event loop.
+        pollfd line{rig->simulator.lineFd(), POLLIN, 0};
+        QCOMPARE(::poll(&line, 1, 200), 1);
+        int onLine = -1;
+        QCOMPARE(::ioctl(rig->simulator.lineFd(), FIONREAD, &onLine), 0);
+        QCOMPARE(onLine, 5);
         QElapsedTimer stall;
         stall.start();
         while (!stall.hasExpired(7)) {
@@ -422,6 +431,79 @@ private slots:
         const auto outcome = outcomes.at(0).at(0).value<ExchangeOutcome>();
         QCOMPARE(outcome.status, ExchangeOutcome::Status::NoResponse);
         QCOMPARE(outcome.command, Command::CheckAirCode);
+    }
+
+    void gapEdges_data()
+    {
+        QTest::addColumn<Command>("first");
+        QTest::addColumn<int>("afterMs");
+        QTest::addColumn<bool>("sent");
+        // The shortest and the longest exchange keep the same gap.
+        for (const Command first : {Command::CheckAirCode, Command::GetMeasurementResult}) {
+            QTest::addRow("%s, 4 ms", caseOf(first).name) << first << 4 << false;
+            QTest::addRow("%s, 5 ms", caseOf(first).name) << first << 5 << true;
+        }
+    }
+
+    // The line's minimum gap to the millisecond, on the engine's own clock: a request 4 ms after
+    // the previous transmission is refused, one 5 ms after it goes.
+    void gapEdges()
+    {
+        QFETCH(Command, first);
+        QFETCH(int, afterMs);
+        QFETCH(bool, sent);
+        QCOMPARE(OstraCommands::gapAfter(first), 5u);
+        const SysTime clock;
+        const auto since = [&clock](uint32_t start) { return clock.elapsedMs({start}).value; };
+        const QString refusal =
+            QStringLiteral("1 Packet not sended. Waiting after the previous command.");
+        uint32_t lastCall = clock.nowMs().value;
+        bool decided = false;
+        // An attempt counts only if the transmission and the second call each fell within one
+        // millisecond of the clock; a tick in between makes it inconclusive.
+        for (int attempt = 0; attempt < 50 && !decided; ++attempt) {
+            QVERIFY(CommandRig::waitUntil([&]() { return since(lastCall) > 6; }));
+            rig->log.lines.clear();
+            const uint32_t before = clock.nowMs().value;
+            caseOf(first).issue(rig->commands);
+            if (clock.nowMs().value != before || rig->log.lines.contains(refusal)) {
+                lastCall = clock.nowMs().value;
+                continue;
+            }
+            while (since(before) < uint32_t(afterMs)) {
+            }
+            const bool onTime = since(before) == uint32_t(afterMs);
+            if (onTime)
+                rig->commands.startMeasurement(probeAddress);
+            decided = onTime && since(before) == uint32_t(afterMs);
+            lastCall = clock.nowMs().value;
+        }
+        QVERIFY2(decided, "the clock never held still long enough");
+        // The next test's first request must not fall into this one's gap.
+        QVERIFY(CommandRig::waitUntil([&]() { return since(lastCall) > 6; }));
+        QCOMPARE(rig->log.lines.contains(refusal), !sent);
+        QCOMPARE(rig->log.lines.contains(QStringLiteral("1 Start Measurement:")), true);
+    }
+
+    // Commands of every answer size one after another: each exchange hears its own answer
+    // alone, whatever the previous one expected.
+    void mixedCommands()
+    {
+        const Command sequence[] = {
+            Command::CheckAirCode,         Command::GetMeasurementResult, Command::TestMem,
+            Command::SetMeasurePoint,      Command::GetMeasurementResult, Command::StartMeasurement,
+            Command::GetMeasurementResult, Command::ResetCalibration};
+        QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
+        for (const Command command : sequence) {
+            rig->log.lines.clear();
+            exchange(command, {answer(command)});
+            QVERIFY(rig->waitForLines(4));
+            QCOMPARE(rig->log.lines,
+                     trace::exchange(nameOf(command), QByteArray::fromHex(caseOf(command).frame),
+                                     answer(command), {"1 " + nameOf(command) + " OK"}));
+            QCOMPARE(rig->port.bytesAvailable(), 0);
+        }
+        checkMeasured(measured, 3);
     }
 
     void closedPortSendsAndLogsNothing()

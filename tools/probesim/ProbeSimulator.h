@@ -29,6 +29,8 @@ public:
 
     // What the device under test opens.
     QString portPath() const { return path; }
+    // The simulator's end of the line; -1 when it serves a device.
+    int lineFd() const { return terminal.masterFd(); }
     QString errorString() const { return error; }
 
     ProbeModel &model() { return probes; }
