@@ -173,6 +173,9 @@ Settings parseSettings(const QByteArray &text)
         defaults.mismatch = mismatchText(scanner, field, previousFieldLine);
         return defaults;
     };
+    // An empty file is what a first start creates: nothing to say about it.
+    if (text.isEmpty())
+        return defaults;
     QByteArray port;
     if (!scanner.literal("Port=") || !scanner.word(port, maxPortNameLength))
         return mismatch(0);

@@ -176,6 +176,25 @@ private slots:
         QCOMPARE(files::logMessages().last(), QStringLiteral("0 Device Connected"));
         QVERIFY(window->port().isOpen() && !window->portPoll().isActive());
     }
+
+    // The adapter went while connected, and the operator's reconnect to its name fails: the
+    // list is watched again, and a newly plugged adapter shows within one poll.
+    void failedReconnectWatchesAgain()
+    {
+        QVERIFY(present({"ttyUSB0"}) >= 0);
+        QTest::mouseClick(window->ui.pb_connect, Qt::LeftButton);
+        QVERIFY(window->port().isOpen() && !window->portPoll().isActive());
+        QString error;
+        QVERIFY2(portns::unplug(QStringLiteral("ttyUSB0"), &error), qPrintable(error));
+        plugged.erase(QStringLiteral("ttyUSB0"));
+
+        QTest::mouseClick(window->ui.pb_connect, Qt::LeftButton);
+        QCOMPARE(files::logMessages().last(), QStringLiteral("0 Device not connected"));
+        QVERIFY(!window->port().isOpen() && window->portPoll().isActive());
+        const int latency = present({"ttyUSB1"});
+        QVERIFY2(latency >= 0 && latency <= listLatencyBoundMs,
+                 qPrintable(QString::number(latency) + " ms"));
+    }
 };
 
 int main(int argc, char *argv[])
