@@ -65,7 +65,7 @@ Settings scanWithLibc(const QByteArray &text)
     const uint64_t value = std::stoull(digits);
     if (value > uint64_t(std::numeric_limits<int32_t>::max()) || (negative && value != 0))
         return Settings();
-    return Settings{int32_t(value), QString::fromUtf8(port)};
+    return Settings{int32_t(value), QString::fromUtf8(port), QString()};
 }
 
 Settings checkedSettings(const QByteArray &text)
