@@ -6,14 +6,15 @@
 
 // Tells a lost device from a read that found nothing, from the errors the open port reports.
 //
-// What Qt 5.15 reports on Linux (seen on a pseudo-terminal and on USB adapters):
+// What Qt 5.15 reports on Linux, as seen on a pseudo-terminal:
 // - A read notification that finds the input empty gives ReadError, with whatever errno was
 //   left over ("Inappropriate ioctl for device"). A request's buffer clear causes this when it
 //   runs between the kernel's "readable" and the port's read, as a posted event does under the
 //   glib dispatcher: at most once per request, and requests are at least 5 ms apart.
-// - A hung-up line (the other end of a pseudo-terminal closed) reads nothing for ever, and the
-//   port does not stop listening: ReadError in a tight loop, tens of thousands a second.
-// - A pulled adapter, and any write to a hung-up line, gives ResourceError (EIO). Qt stops
+// - A hung-up line (the other end of a pseudo-terminal closed; the kernel hangs a pulled USB
+//   adapter's terminal up the same way) reads nothing for ever, and the port keeps listening:
+//   ReadError in a tight loop, tens of thousands a second.
+// - A write to a hung-up line, and a read that fails with EIO, give ResourceError. Qt stops
 //   reading on it, so the port is of no more use even if the error came from a stale errno.
 // So: ResourceError is a loss at once; read and write errors are a loss only when they come
 // faster than requests ever could, many within a short window.

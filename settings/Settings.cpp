@@ -124,10 +124,6 @@ std::map<uint8_t, uint8_t> readAddresses(m::ifc::ILog *log, bool keyedByAddress)
     return map;
 }
 
-}  // namespace
-
-namespace {
-
 // The record's fields in order, as the operator should write them.
 QString fieldLayout(int field)
 {
