@@ -45,8 +45,7 @@ OstraCommands::OstraCommands(QSerialPort *port, m::ifc::ILog *log) : port(port),
     qRegisterMetaType<ExchangeOutcome>();
     answerTimer.setSingleShot(true);
     answerTimer.setTimerType(Qt::PreciseTimer);
-    answerTimer.setInterval(answerTimeLimitMs);
-    connect(&answerTimer, &QTimer::timeout, this, &OstraCommands::reportUnanswered);
+    connect(&answerTimer, &QTimer::timeout, this, &OstraCommands::answerTimeLimitPassed);
 }
 
 uint32_t OstraCommands::gapAfter(Command command)
@@ -231,8 +230,11 @@ void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRx
     // A write report still due belongs to the previous request: let it reach that one's
     // callbacks before they go.
     port->flush();
-    if (!port->isOpen())
+    if (!port->isOpen()) {
+        write("No response");
+        finish(packet, unanswered(ExchangeOutcome::Status::NoResponse, "No response"));
         return;
+    }
 
     // Only the previous request's callbacks go; other watchers of the port (its error signal)
     // stay connected.
@@ -263,15 +265,32 @@ void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRx
         },
         Qt::DirectConnection);
 
+    // A dead line reports itself from inside these calls, and the window may close the port
+    // there; what is left of the request then ends as unanswered.
+    answerGraceGiven = false;
+    answerTimer.start(answerLimitMs);
     port->clear(QSerialPort::AllDirections);
-    port->write(reinterpret_cast<const char *>(exchange->packet.data()),
-                qint64(exchange->packet.size()));
-    // Written now rather than on the next turn of the event loop: a stalled loop could otherwise
-    // let the next request's buffer clear throw this frame away unsent.
-    port->flush();
+    if (port->isOpen()) {
+        port->write(reinterpret_cast<const char *>(exchange->packet.data()),
+                    qint64(exchange->packet.size()));
+        // Written now rather than on the next turn of the event loop: a stalled loop could
+        // otherwise let the next request's buffer clear throw this frame away unsent.
+        port->flush();
+    }
     gap.lastSendMs = time.nowMs();
     gap.minGapMs = ::gapAfter(exchange->packet.size(), expectedRxSize);
-    answerTimer.start();
+}
+
+// A busy event loop may wake the time limit in the same turn as the answer's read notifier:
+// one more turn lets an answer that is already in reach its exchange first.
+void OstraCommands::answerTimeLimitPassed()
+{
+    if (!answerGraceGiven) {
+        answerGraceGiven = true;
+        answerTimer.start(0);
+        return;
+    }
+    reportUnanswered();
 }
 
 bool OstraCommands::gapIsOver()

@@ -47,7 +47,7 @@ public:
     // Only tests that speak for the probe by hand, slower than a probe would, lengthen it.
     void setAnswerTimeLimit(int ms)
     {
-        answerTimer.setInterval(ms);
+        answerLimitMs = ms;
     }
 
     static constexpr auto calcHash = frames::calcHash;
@@ -98,6 +98,7 @@ private:
     bool hasExpectedFrame(const QByteArray &response, uint32_t expectedSize,
                           ExchangeOutcome &outcome);
     bool gapIsOver();
+    void answerTimeLimitPassed();
     void reportUnanswered();
     void finish(const std::vector<uint8_t> &packet, ExchangeOutcome outcome);
     void write(const char *line);
@@ -107,6 +108,8 @@ private:
     SysTime time;
     std::shared_ptr<Exchange> current;
     QTimer answerTimer;
+    int answerLimitMs = answerTimeLimitMs;
+    bool answerGraceGiven = false;
 };
 
 Q_DECLARE_METATYPE(OstraCommands::Config)
