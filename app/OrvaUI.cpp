@@ -1,6 +1,7 @@
 #include "app/OrvaUI.h"
 
 #include "settings/Settings.h"
+#include "ui/FormFit.h"
 #include "ui/ProbePanels.h"
 
 #include <QLocale>
@@ -27,6 +28,7 @@ constexpr int portPollMs = 500;
 OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&serial, &fileLog)
 {
     ui.setupUi(this);
+    formfit::fit(this, ui);
 
     qRegisterMetaType<std::vector<uint32_t>>("std::vector<uint32_t>");
     qRegisterMetaType<uint8_t>("uint8_t");
