@@ -1,5 +1,7 @@
 #include "app/OrvaUI.h"
 
+#include "app/Version.h"
+#include "icon/AppIcon.h"
 #include "settings/Settings.h"
 #include "ui/FormFit.h"
 #include "ui/ProbePanels.h"
@@ -35,7 +37,8 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     qRegisterMetaType<uint32_t>("uint32_t");
     qRegisterMetaType<OstraCommands::Config>("OstraCommands::Config");
 
-    setWindowTitle(QStringLiteral("T7R Demo v1.1.1"));
+    setWindowTitle(QStringLiteral("T7R Demo v" T7R_VERSION));
+    setWindowIcon(appicon::windowIcon());
     QLocale::setDefault(QLocale(QStringLiteral("ru_RU")));
 
     delay = readSettings().delay;
@@ -52,6 +55,15 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
             [this](QSerialPort::SerialPortError error) { portError(error); });
 
     ui.label_2->setPixmap(QPixmap(QStringLiteral(":/OrvaUI/addr.png")));
+
+    state = new StateField(ui.statusBar);
+    ui.statusBar->addPermanentWidget(state);
+    state->setItem(QStringLiteral("port"), QStringLiteral("Порт не подключен"));
+    buildMenus();
+    setUpKeyboard();
+    prefillAddresses();
+    connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,
+            [this] { preselectPort(); });
 }
 
 OrvaUI::~OrvaUI()

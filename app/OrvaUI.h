@@ -4,6 +4,7 @@
 #include "protocol/OstraCommands.h"
 #include "serial/PortWatch.h"
 #include "ui/ProbePanels.h"
+#include "ui/StateField.h"
 #include "ui_OrvaUI.h"
 
 #include <QCloseEvent>
@@ -31,6 +32,14 @@ public:
 
     Ui::OrvaUIClass ui;
 
+    // The permanent state at the right of the status bar; other features add their items.
+    StateField &stateField() { return *state; }
+    QMenu *fileMenu() const { return menuFile; }
+    QString aboutText() const;
+    static QString guideText();
+    // Where the last connected port is remembered, per user.
+    static QString userSettingsPath();
+
 public slots:
     void closeEvent(QCloseEvent *event) override;
     void checkConnection_Slot();
@@ -57,6 +66,14 @@ private:
     void addressEdited(int probe);
     std::optional<uint8_t> probeAddress(int probe);
 
+    void buildMenus();
+    void showText(const QString &title, const QString &text);
+    void setUpKeyboard();
+    void prefillAddresses();
+    void preselectPort();
+    void showConnected();
+    void showNotConnected(QSerialPort::SerialPortError error, const QString &detail);
+
     QTimer checkConnectionTimer;
     QSerialPort serial;
     QString portName;
@@ -67,4 +84,6 @@ private:
     std::map<uint8_t, uint8_t> probeToAddr;
     int32_t delay = 0;
     PortWatch portWatch;
+    StateField *state = nullptr;
+    QMenu *menuFile = nullptr;
 };

@@ -47,9 +47,11 @@ void OrvaUI::serialConnect_Slot()
         checkConnectionTimer.stop();
         ui.pb_line_meas_update_air->setEnabled(true);
         ui.pb_line_meas_get->setEnabled(true);
+        showConnected();
     } else {
         ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);
         m::writeLine(log, 0, QStringLiteral("Device not connected"));
+        showNotConnected(serial.error(), serial.errorString());
     }
 }
 
@@ -67,9 +69,11 @@ void OrvaUI::portError(QSerialPort::SerialPortError error)
                             error == QSerialPort::ReadError || error == QSerialPort::WriteError;
     if (!deviceLost || !serial.isOpen())
         return;
+    const QString detail = serial.errorString();
     closePort();
     ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);
     m::writeLine(log, 0, QStringLiteral("Device not connected"));
+    showNotConnected(error, detail);
     // The adapter may come back under another name: the list must follow it again.
     checkConnectionTimer.start();
 }
