@@ -17,6 +17,14 @@ struct LineGap
     uint32_t minGapMs = 500;
 };
 
+ExchangeOutcome unanswered(ExchangeOutcome::Status status, const char *detail)
+{
+    ExchangeOutcome outcome;
+    outcome.status = status;
+    outcome.detail = QLatin1String(detail);
+    return outcome;
+}
+
 LineGap &lineGap()
 {
     static LineGap gap;
@@ -32,7 +40,19 @@ uint32_t gapAfter(size_t packetLength, uint32_t expectedRxSize)
 
 }  // namespace
 
-OstraCommands::OstraCommands(QSerialPort *port, m::ifc::ILog *log) : port(port), log(log) {}
+OstraCommands::OstraCommands(QSerialPort *port, m::ifc::ILog *log) : port(port), log(log)
+{
+    qRegisterMetaType<ExchangeOutcome>();
+    answerTimer.setSingleShot(true);
+    answerTimer.setTimerType(Qt::PreciseTimer);
+    answerTimer.setInterval(answerTimeLimitMs);
+    connect(&answerTimer, &QTimer::timeout, this, &OstraCommands::reportUnanswered);
+}
+
+uint32_t OstraCommands::gapAfter(Command command)
+{
+    return ::gapAfter(size_t(frames::requestSize(command)), frames::expectedResponseSize(command));
+}
 
 void OstraCommands::updateAirCode(uint8_t addr)
 {
@@ -86,93 +106,127 @@ void OstraCommands::issue(Command command, const char *commandLine, std::vector<
 {
     if (!port || !port->isOpen())
         return;
+    // A request that will go out closes the previous exchange; its verdict comes first.
+    if (gapIsOver())
+        reportUnanswered();
     write(commandLine);
+    const uint8_t address = frame[1];
     sendRequest(std::move(frame), frames::expectedResponseSize(command),
-                [this, command](QByteArray response) { handleResponse(command, response); });
+                [this, command, address](QByteArray response) {
+                    ExchangeOutcome outcome = judge(command, response);
+                    outcome.command = command;
+                    outcome.address = address;
+                    outcome.answer = response;
+                    emit exchangeFinished_Signal(outcome);
+                });
 }
 
 void OstraCommands::handleResponse(Command command, const QByteArray &response)
 {
+    judge(command, response);
+}
+
+ExchangeOutcome OstraCommands::judge(Command command, const QByteArray &response)
+{
     switch (command) {
         case Command::UpdateAirCode:
-            return handleAcknowledge(response, "Update Air Code OK");
+            return judgeAcknowledge(response, "Update Air Code OK");
         case Command::CheckAirCode:
-            return handleAcknowledge(response, "Check Air Code OK");
+            return judgeAcknowledge(response, "Check Air Code OK");
         case Command::StartMeasurement:
-            return handleAcknowledge(response, "Start Measurement OK");
+            return judgeAcknowledge(response, "Start Measurement OK");
         case Command::GetMeasurementResult:
-            return handleResult(response);
+            return judgeResult(response);
         case Command::SetZeroPoint:
-            return handleAcknowledge(response, "Set Zero Point OK");
+            return judgeAcknowledge(response, "Set Zero Point OK");
         case Command::SetMeasurePoint:
-            return handleAcknowledge(response, "Set Measure Point OK");
+            return judgeAcknowledge(response, "Set Measure Point OK");
         case Command::ResetCalibration:
-            return handleAcknowledge(response, "Reset Calibration OK");
+            return judgeAcknowledge(response, "Reset Calibration OK");
         case Command::TestMem:
-            return handleTestMem(response);
+            return judgeTestMem(response);
     }
+    return {};
 }
 
-bool OstraCommands::hasExpectedFrame(const QByteArray &response, uint32_t expectedSize)
+bool OstraCommands::hasExpectedFrame(const QByteArray &response, uint32_t expectedSize,
+                                     ExchangeOutcome &outcome)
 {
-    if (uint32_t(response.size()) != expectedSize) {
-        write("Wrong response size");
-        return false;
-    }
-    if (!frames::checkHash(response)) {
-        write("Bad hash");
-        return false;
-    }
-    return true;
+    const char *fault = nullptr;
+    if (uint32_t(response.size()) != expectedSize)
+        fault = "Wrong response size";
+    else if (!frames::checkHash(response))
+        fault = "Bad hash";
+    if (!fault)
+        return true;
+    write(fault);
+    outcome.status = ExchangeOutcome::Status::BadAnswer;
+    outcome.detail = QLatin1String(fault);
+    return false;
 }
 
-void OstraCommands::handleAcknowledge(const QByteArray &response, const char *successLine)
+ExchangeOutcome OstraCommands::judgeAcknowledge(const QByteArray &response, const char *successLine)
 {
-    if (!hasExpectedFrame(response, frames::ackSize))
-        return;
-    if (const auto error = frames::statusText(uint8_t(response[3])))
+    ExchangeOutcome outcome;
+    if (!hasExpectedFrame(response, frames::ackSize, outcome))
+        return outcome;
+    if (const auto error = frames::statusText(uint8_t(response[3]))) {
         m::writeLine(log, 1, QStringLiteral("Error: ") + QLatin1String(*error));
-    else
+        outcome.status = ExchangeOutcome::Status::DeviceError;
+        outcome.detail = QLatin1String(*error);
+    } else {
         write(successLine);
+    }
+    return outcome;
 }
 
-void OstraCommands::handleResult(const QByteArray &response)
+ExchangeOutcome OstraCommands::judgeResult(const QByteArray &response)
 {
-    if (!hasExpectedFrame(response, frames::resultSize))
-        return;
+    ExchangeOutcome outcome;
+    if (!hasExpectedFrame(response, frames::resultSize, outcome))
+        return outcome;
     // A probe that reports an error puts no thickness in the frame: its bytes must never be
     // shown as one.
     if (const auto error = frames::statusText(uint8_t(response[3]))) {
         m::writeLine(log, 1, QStringLiteral("Error: ") + QLatin1String(*error));
-        return;
+        outcome.status = ExchangeOutcome::Status::DeviceError;
+        outcome.detail = QLatin1String(*error);
+        return outcome;
     }
-    emit newMeasurement_Signal(uint8_t(response[1]), frames::readFloat(response, 4),
-                               frames::readFloat(response, 8), uint8_t(response[12]));
+    outcome.um = frames::readFloat(response, 4);
+    outcome.umCalib = frames::readFloat(response, 8);
+    outcome.quality = uint8_t(response[12]);
+    emit newMeasurement_Signal(uint8_t(response[1]), outcome.um, outcome.umCalib, outcome.quality);
     write("Get Measurement Result OK");
+    return outcome;
 }
 
-void OstraCommands::handleTestMem(const QByteArray &response)
+ExchangeOutcome OstraCommands::judgeTestMem(const QByteArray &response)
 {
-    if (!hasExpectedFrame(response, frames::ackSize))
-        return;
-    switch (uint8_t(response[3])) {
-        case 0:
-            return write("Test OK");
-        case 2:
-            return write("Internal Error");
-        default:
-            return write("Unknown Error");
+    ExchangeOutcome outcome;
+    if (!hasExpectedFrame(response, frames::ackSize, outcome))
+        return outcome;
+    const uint8_t status = uint8_t(response[3]);
+    const char *line = status == 0 ? "Test OK" : status == 2 ? "Internal Error" : "Unknown Error";
+    write(line);
+    if (status != 0) {
+        outcome.status = ExchangeOutcome::Status::DeviceError;
+        outcome.detail = QLatin1String(line);
     }
+    return outcome;
 }
 
 void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRxSize,
                                 ResponseHandler handler)
 {
     LineGap &gap = lineGap();
-    if (gap.lastSendMs && time.elapsedMs(*gap.lastSendMs).value < gap.minGapMs) {
-        write("Packet not sended. Waiting after the previous command.");
+    if (!gapIsOver()) {
+        const char *refusal = "Packet not sended. Waiting after the previous command.";
+        write(refusal);
+        finish(packet, unanswered(ExchangeOutcome::Status::NotSent, refusal));
         return;
     }
+    reportUnanswered();
 
     // A write report still due belongs to the previous request: let it reach that one's
     // callbacks before they go.
@@ -187,8 +241,9 @@ void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRx
 
     // The port may report the bytes written after a quick answer is already in; the answer waits
     // for that report so that an exchange reads in the log as Tx, then Rx, then the verdict.
-    auto exchange = std::make_shared<Exchange>(
-        Exchange{std::move(packet), expectedRxSize, std::move(handler), false});
+    auto exchange =
+        std::make_shared<Exchange>(Exchange{std::move(packet), expectedRxSize, std::move(handler)});
+    current = exchange;
     QObject::connect(
         port, &QSerialPort::readyRead, this, [this, exchange]() { deliverAnswer(*exchange); },
         Qt::DirectConnection);
@@ -215,18 +270,48 @@ void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRx
     // let the next request's buffer clear throw this frame away unsent.
     port->flush();
     gap.lastSendMs = time.nowMs();
-    gap.minGapMs = gapAfter(exchange->packet.size(), expectedRxSize);
+    gap.minGapMs = ::gapAfter(exchange->packet.size(), expectedRxSize);
+    answerTimer.start();
+}
+
+bool OstraCommands::gapIsOver()
+{
+    const LineGap &gap = lineGap();
+    return !gap.lastSendMs || time.elapsedMs(*gap.lastSendMs).value >= gap.minGapMs;
+}
+
+// Bytes short of a whole answer count as none: the next request's buffer clear drops them.
+void OstraCommands::reportUnanswered()
+{
+    answerTimer.stop();
+    if (!current || current->answered || current->reportedUnanswered)
+        return;
+    current->reportedUnanswered = true;
+    write("No response");
+    finish(current->packet, unanswered(ExchangeOutcome::Status::NoResponse, "No response"));
+}
+
+void OstraCommands::finish(const std::vector<uint8_t> &packet, ExchangeOutcome outcome)
+{
+    if (packet.size() > 2) {
+        outcome.address = packet[1];
+        outcome.command = Command(packet[2]);
+    }
+    emit exchangeFinished_Signal(outcome);
 }
 
 // Answers are cut by length alone; a second answer already in the buffer goes to the same
 // handler on the next readyRead.
-void OstraCommands::deliverAnswer(const Exchange &exchange)
+void OstraCommands::deliverAnswer(Exchange &exchange)
 {
     if (!exchange.transmitted)
         return;
     const qint64 available = port->bytesAvailable();
     if (available < qint64(exchange.expectedRxSize))
         return;
+    if (current.get() == &exchange && !exchange.reportedUnanswered)
+        answerTimer.stop();
+    exchange.answered = true;
     const QByteArray answer = port->read(exchange.expectedRxSize);
     const QByteArray dump = frames::hexDump(reinterpret_cast<const uint8_t *>(answer.constData()),
                                             size_t(answer.size()));

@@ -2,13 +2,16 @@
 
 #include "logging/ILog.h"
 #include "logging/SysTime.h"
+#include "protocol/ExchangeOutcome.h"
 #include "protocol/Frames.h"
 
 #include <QByteArray>
 #include <QObject>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QSerialPort;
@@ -34,6 +37,19 @@ public:
 
     OstraCommands(QSerialPort *port, m::ifc::ILog *log);
 
+    // How long a probe has to answer before the exchange counts as unanswered: the request and
+    // a result take about 0.5 ms on the line at 460800 baud, USB adapters hold received bytes
+    // for up to 16 ms (the FTDI latency timer), and the probe needs a few milliseconds to turn
+    // round.
+    static constexpr int answerTimeLimitMs = 40;
+    // The gap the engine leaves after a request of `command` before it lets the next one go.
+    static uint32_t gapAfter(frames::Command command);
+    // Only tests that speak for the probe by hand, slower than a probe would, lengthen it.
+    void setAnswerTimeLimit(int ms)
+    {
+        answerTimer.setInterval(ms);
+    }
+
     static constexpr auto calcHash = frames::calcHash;
     static constexpr auto checkHash = frames::checkHash;
     static constexpr auto statusText = frames::statusText;
@@ -57,28 +73,40 @@ signals:
     void devAddr_Signal(uint8_t addr);
     void getConfig_Signal(OstraCommands::Config cfg);
     void newMeasurement_Signal(uint8_t addr, float um, float um_calib, uint8_t quality);
+    // Once for every request tried on an open port, after its log lines; an answer that comes
+    // after its exchange was reported unanswered is still delivered and reported again.
+    void exchangeFinished_Signal(const ExchangeOutcome &outcome);
 
 private:
-    // One request in flight: what the two port callbacks share.
+    // One request in flight: what the two port callbacks and the time limit share.
     struct Exchange
     {
         std::vector<uint8_t> packet;
         uint32_t expectedRxSize;
         ResponseHandler handler;
-        bool transmitted;
+        bool transmitted = false;
+        bool answered = false;
+        bool reportedUnanswered = false;
     };
 
-    void deliverAnswer(const Exchange &exchange);
+    void deliverAnswer(Exchange &exchange);
     void issue(frames::Command command, const char *commandLine, std::vector<uint8_t> frame);
-    void handleAcknowledge(const QByteArray &response, const char *successLine);
-    void handleResult(const QByteArray &response);
-    void handleTestMem(const QByteArray &response);
-    bool hasExpectedFrame(const QByteArray &response, uint32_t expectedSize);
+    ExchangeOutcome judge(frames::Command command, const QByteArray &response);
+    ExchangeOutcome judgeAcknowledge(const QByteArray &response, const char *successLine);
+    ExchangeOutcome judgeResult(const QByteArray &response);
+    ExchangeOutcome judgeTestMem(const QByteArray &response);
+    bool hasExpectedFrame(const QByteArray &response, uint32_t expectedSize,
+                          ExchangeOutcome &outcome);
+    bool gapIsOver();
+    void reportUnanswered();
+    void finish(const std::vector<uint8_t> &packet, ExchangeOutcome outcome);
     void write(const char *line);
 
     QSerialPort *port;
     m::ifc::ILog *log;
     SysTime time;
+    std::shared_ptr<Exchange> current;
+    QTimer answerTimer;
 };
 
 Q_DECLARE_METATYPE(OstraCommands::Config)

@@ -120,8 +120,9 @@ private slots:
     {
         rig = std::make_unique<CommandRig>();
         QVERIFY2(rig->open(), qPrintable(rig->simulator.errorString() + rig->port.errorString()));
-        // The test speaks for the probe.
+        // The test speaks for the probe, slower than a probe would.
         rig->simulator.faults().setRate(probesim::Fault::NoAnswer, 1.0);
+        rig->commands.setAnswerTimeLimit(5000);
     }
 
     void cleanup() { rig.reset(); }
@@ -214,6 +215,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(rig->port.bytesAvailable(), qint64(stale.size()), 2000);
         }
         QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
+        QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
         exchange(command, pieces);
         const QByteArray request = QByteArray::fromHex(caseOf(command).frame);
         const QStringList head{"1 " + nameOf(command) + ':', trace::txLine(request)};
@@ -221,14 +223,34 @@ private slots:
         QCOMPARE(rig->port.bytesAvailable(), qint64(leftover));
         // A value goes to the window only when the probe reported it without error.
         checkMeasured(measured, deliveries.count("1 Get Measurement Result OK"));
+        // One outcome per verdict, telling success, the probe's errors and spoilt answers apart.
+        const QStringList verdicts = deliveries.filter(QRegularExpression("^1 (?!Rx )"));
+        QCOMPARE(outcomes.count(), verdicts.count());
+        for (int i = 0; i < verdicts.count(); ++i) {
+            const auto outcome = outcomes.at(i).at(0).value<ExchangeOutcome>();
+            QCOMPARE(outcome.command, command);
+            QCOMPARE(outcome.address, probeAddress);
+            const QString &verdict = verdicts.at(i);
+            const auto expected = verdict.endsWith(" OK")   ? ExchangeOutcome::Status::Ok
+                                  : verdict == "1 Bad hash" ? ExchangeOutcome::Status::BadAnswer
+                                                            : ExchangeOutcome::Status::DeviceError;
+            QCOMPARE(outcome.status, expected);
+            if (!outcome.ok())
+                QVERIFY(verdict.endsWith(outcome.detail));
+            QCOMPARE(outcome.answer.size(), int(frames::expectedResponseSize(command)));
+        }
 
-        // The next request hears its own answer alone.
+        // The next request hears its own answer alone; an answer that never came whole is
+        // reported as none before it goes.
+        const QStringList unanswered =
+            deliveries.isEmpty() ? QStringList{"1 No response"} : QStringList();
         rig->log.lines.clear();
         measured.clear();
         exchange(command, {answer(command)});
-        QVERIFY(rig->waitForLines(4));
-        QCOMPARE(rig->log.lines, trace::exchange(nameOf(command), request, answer(command),
-                                                 {"1 " + nameOf(command) + " OK"}));
+        QVERIFY(rig->waitForLines(4 + unanswered.size()));
+        QCOMPARE(rig->log.lines,
+                 unanswered + trace::exchange(nameOf(command), request, answer(command),
+                                              {"1 " + nameOf(command) + " OK"}));
         QCOMPARE(rig->port.bytesAvailable(), 0);
         checkMeasured(measured, command == Command::GetMeasurementResult ? 1 : 0);
     }
@@ -293,7 +315,9 @@ private slots:
     {
         // A stall of the machine between the two calls would let the second one go; try again.
         bool refused = false;
+        QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
         for (int attempt = 0; attempt < 5 && !refused; ++attempt) {
+            outcomes.clear();
             rig->log.lines.clear();
             rig->simulator.bus().clearRequests();
             QElapsedTimer between;
@@ -313,6 +337,11 @@ private slots:
                                      answer(Command::CheckAirCode), {"1 Check Air Code OK"})
                          .mid(1));
         QCOMPARE(int(rig->simulator.bus().requests().size()), 1);
+        QCOMPARE(outcomes.count(), 2);
+        const auto refusal = outcomes.at(0).at(0).value<ExchangeOutcome>();
+        QCOMPARE(refusal.status, ExchangeOutcome::Status::NotSent);
+        QCOMPARE(refusal.command, Command::StartMeasurement);
+        QCOMPARE(outcomes.at(1).at(0).value<ExchangeOutcome>().status, ExchangeOutcome::Status::Ok);
     }
 
     // The window's thread may be held up between two commands; the first frame must already be
@@ -325,10 +354,74 @@ private slots:
         stall.start();
         while (!stall.hasExpired(7)) {
         }
-        rig->commands.startMeasurement(probeAddress);
+        QVERIFY(send(Command::StartMeasurement));
         QTRY_COMPARE_WITH_TIMEOUT(int(rig->simulator.bus().requests().size()), 2, 2000);
         QCOMPARE(rig->simulator.bus().requests().front().code(), uint8_t(Command::CheckAirCode));
         QCOMPARE(rig->simulator.bus().requests().back().code(), uint8_t(Command::StartMeasurement));
+    }
+
+    void unansweredExchangeIsReported_data()
+    {
+        QTest::addColumn<Command>("command");
+        QTest::addColumn<int>("sent");
+        QTest::newRow("acknowledge, nothing") << Command::SetZeroPoint << 0;
+        QTest::newRow("acknowledge, a byte short") << Command::SetZeroPoint << 5;
+        QTest::newRow("result, nothing") << Command::GetMeasurementResult << 0;
+        QTest::newRow("result, a byte short") << Command::GetMeasurementResult << 14;
+    }
+
+    // After the time limit the exchange is reported unanswered once; an answer that comes later
+    // still goes where it always went.
+    void unansweredExchangeIsReported()
+    {
+        QFETCH(Command, command);
+        QFETCH(int, sent);
+        rig->commands.setAnswerTimeLimit(OstraCommands::answerTimeLimitMs);
+        QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
+        QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
+        QElapsedTimer sinceSent;
+        QVERIFY(send(command));
+        sinceSent.start();
+        rig->simulator.bus().writeRaw(answer(command).left(sent));
+        QVERIFY(outcomes.wait(2000));
+        QVERIFY2(sinceSent.elapsed() >= OstraCommands::answerTimeLimitMs - 1,
+                 qPrintable(QString::number(sinceSent.elapsed())));
+        const QByteArray request = QByteArray::fromHex(caseOf(command).frame);
+        QCOMPARE(rig->log.lines, QStringList({"1 " + nameOf(command) + ':', trace::txLine(request),
+                                              "1 No response"}));
+        auto outcome = outcomes.at(0).at(0).value<ExchangeOutcome>();
+        QCOMPARE(outcome.status, ExchangeOutcome::Status::NoResponse);
+        QCOMPARE(outcome.command, command);
+        QCOMPARE(outcome.address, probeAddress);
+
+        rig->simulator.bus().writeRaw(answer(command).mid(sent));
+        QVERIFY(outcomes.wait(2000));
+        QCOMPARE(rig->log.lines.mid(3),
+                 QStringList({trace::rxLine(int(answer(command).size()),
+                                            int(answer(command).size()), answer(command)),
+                              "1 " + nameOf(command) + " OK"}));
+        QCOMPARE(outcomes.at(1).at(0).value<ExchangeOutcome>().status, ExchangeOutcome::Status::Ok);
+        checkMeasured(measured, command == Command::GetMeasurementResult ? 1 : 0);
+        // Reported once only, however long the line stays quiet.
+        QVERIFY(!outcomes.wait(3 * OstraCommands::answerTimeLimitMs));
+    }
+
+    // A request that goes out before the time limit closes the previous exchange first; one
+    // that the gap refuses does not.
+    void nextRequestReportsUnansweredExchange()
+    {
+        QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
+        QVERIFY(send(Command::CheckAirCode));
+        QVERIFY(send(Command::ResetCalibration));
+        QVERIFY(rig->waitForLines(5));
+        QCOMPARE(rig->log.lines,
+                 QStringList({"1 Check Air Code:", trace::txLine(QByteArray::fromHex("f501198bb8")),
+                              "1 No response", "1 Reset Calibration:",
+                              trace::txLine(QByteArray::fromHex("f50123922f"))}));
+        QCOMPARE(outcomes.count(), 1);
+        const auto outcome = outcomes.at(0).at(0).value<ExchangeOutcome>();
+        QCOMPARE(outcome.status, ExchangeOutcome::Status::NoResponse);
+        QCOMPARE(outcome.command, Command::CheckAirCode);
     }
 
     void closedPortSendsAndLogsNothing()

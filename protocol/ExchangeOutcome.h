@@ -1,0 +1,38 @@
+#pragma once
+
+#include "protocol/Frames.h"
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QString>
+
+#include <cstdint>
+
+// What became of one request, for callers that need more than the log's lines: the window's
+// summaries, the bus scan and the command-line program all judge exchanges by it.
+struct ExchangeOutcome
+{
+    enum class Status {
+        Ok,
+        DeviceError,  // the probe answered with an error status
+        BadAnswer,    // an answer of the wrong size or with a bad hash
+        NoResponse,   // no complete answer within the time limit or before the next request
+        NotSent,      // refused by the gap rule
+    };
+
+    frames::Command command = frames::Command::CheckAirCode;
+    uint8_t address = 0;
+    Status status = Status::Ok;
+    // The log's own text for anything but Ok: "Busy", "Bad hash", "No response", ...
+    QString detail;
+    // The answer as it was cut from the line; empty without one.
+    QByteArray answer;
+    // A measurement result's values; set only for an Ok result.
+    float um = 0;
+    float umCalib = 0;
+    uint8_t quality = 0;
+
+    bool ok() const { return status == Status::Ok; }
+};
+
+Q_DECLARE_METATYPE(ExchangeOutcome)
