@@ -3,6 +3,7 @@
 #include "app/Version.h"
 #include "icon/AppIcon.h"
 #include "settings/Settings.h"
+#include "ui/FieldRules.h"
 #include "ui/FormFit.h"
 #include "ui/ProbePanels.h"
 
@@ -60,6 +61,10 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     ui.statusBar->addPermanentWidget(state);
     state->setItem(QStringLiteral("port"), QStringLiteral("Порт не подключен"));
     buildMenus();
+    connect(&commands, &OstraCommands::exchangeFinished_Signal, &summaries,
+            &OperationSummaries::outcome);
+    connect(&summaries, &OperationSummaries::summary_Signal, this,
+            [this](const QString &text) { ui.statusBar->showMessage(text, 5000); });
     setUpKeyboard();
     prefillAddresses();
     connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,
@@ -86,22 +91,38 @@ void OrvaUI::connectSignals()
     connect(ui.pb_line_meas_get, &QPushButton::clicked, this, &OrvaUI::getLineMeasResult_Slot);
     connect(&commands, &OstraCommands::newMeasurement_Signal, this, &OrvaUI::newMeasurement_Slot);
 
-    connectPanelButtons(&ProbePanel::reset, &OrvaUI::resetCalibration_Slot);
-    connectPanelButtons(&ProbePanel::zero, &OrvaUI::setZeroPoint_Slot);
-    connectPanelButtons(&ProbePanel::measure, &OrvaUI::setMeasurePoint_Slot);
+    connectPanelButtons(&ProbePanel::reset, &OrvaUI::resetCalibration_Slot,
+                        frames::Command::ResetCalibration);
+    connectPanelButtons(&ProbePanel::zero, &OrvaUI::setZeroPoint_Slot,
+                        frames::Command::SetZeroPoint);
+    connectPanelButtons(&ProbePanel::measure, &OrvaUI::setMeasurePoint_Slot,
+                        frames::Command::SetMeasurePoint);
 }
 
 // A click judges the address field as it stands at that moment, whatever the panel's state.
-void OrvaUI::connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI::*action)(uint8_t))
+// Each click is an operation of one command, summed up when its answer is judged.
+void OrvaUI::connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI::*action)(uint8_t),
+                                 frames::Command command)
 {
     const auto panels = probePanels(ui);
     for (int probe = 0; probe < probeCount; ++probe) {
         QPushButton *sender = panels[probe].*button;
         connect(
             sender, &QPushButton::clicked, sender,
-            [this, probe, action] {
-                if (const auto addr = probeAddress(probe))
-                    (this->*action)(*addr);
+            [this, probe, action, command, name = sender->text()] {
+                const auto addr = probeAddress(probe);
+                if (!addr)
+                    return;
+                // A refused measure value sends nothing: there is nothing to sum up.
+                const bool sends = command != frames::Command::SetMeasurePoint ||
+                                   fieldrules::parseMeasureValue(ui.le_line_meas_setpoint->text());
+                const int round = sends ? summaries.begin(name) : 0;
+                if (sends) {
+                    summaries.expect(round);
+                    announce(round, probe, command, *addr);
+                }
+                (this->*action)(*addr);
+                summaries.close(round);
             },
             Qt::DirectConnection);
     }

@@ -3,6 +3,7 @@
 #include "logging/FileLog.h"
 #include "protocol/OstraCommands.h"
 #include "serial/PortWatch.h"
+#include "summary/OperationSummaries.h"
 #include "ui/ProbePanels.h"
 #include "ui/StateField.h"
 #include "ui_OrvaUI.h"
@@ -56,13 +57,16 @@ public slots:
 
 private:
     void connectSignals();
-    void connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI::*action)(uint8_t));
+    void connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI::*action)(uint8_t),
+                             frames::Command command);
     void connectAddressFields();
 
     void closePort();
     void portError(QSerialPort::SerialPortError error);
 
-    void armSettingsProbes(void (OstraCommands::*command)(uint8_t));
+    void armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::Command code,
+                           const QString &name);
+    void announce(int round, int probe, frames::Command command, uint8_t addr);
     void addressEdited(int probe);
     std::optional<uint8_t> probeAddress(int probe);
 
@@ -86,4 +90,5 @@ private:
     PortWatch portWatch;
     StateField *state = nullptr;
     QMenu *menuFile = nullptr;
+    OperationSummaries summaries;
 };

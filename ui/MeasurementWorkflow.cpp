@@ -7,57 +7,93 @@
 // by the settings' delay so that the requests reach the line one after another. The timers are
 // precise because the engine refuses, rather than queues, a request that comes too early.
 
+// Every command an operation arms is announced to the summaries just before it goes, so that
+// the engine's report of it counts for its probe.
+void OrvaUI::announce(int round, int probe, frames::Command command, uint8_t addr)
+{
+    summaries.issuing(round, probe + 1, command, addr, serial.isOpen());
+}
+
 void OrvaUI::test_Slot()
 {
+    const int round = summaries.begin(QStringLiteral("Тест памяти"));
+    summaries.expect(round);
+    announce(round, 0, frames::Command::TestMem, frames::testMemAddress);
     commands.testMem();
+    summaries.close(round);
 }
 
 void OrvaUI::updateAirCode_Slot()
 {
+    const int round = summaries.begin(ui.pb_line_meas_update_air->text());
     for (int probe = 0; probe < probeCount; ++probe) {
         const auto addr = probeAddress(probe);
         if (!addr)
             continue;
+        summaries.expect(round);
         QTimer::singleShot(schedule::commandInterval(delay, probe), Qt::PreciseTimer, this,
-                           [this, addr = *addr] { commands.updateAirCode(addr); });
+                           [this, round, probe, addr = *addr] {
+                               announce(round, probe, frames::Command::UpdateAirCode, addr);
+                               commands.updateAirCode(addr);
+                           });
     }
+    summaries.close(round);
 }
 
 void OrvaUI::checkAirCode_Slot()
 {
-    armSettingsProbes(&OstraCommands::checkAirCode);
+    armSettingsProbes(&OstraCommands::checkAirCode, frames::Command::CheckAirCode,
+                      QStringLiteral("Проверка \"Воздуха\""));
 }
 
 void OrvaUI::startLineMeas_Slot()
 {
-    armSettingsProbes(&OstraCommands::startMeasurement);
+    armSettingsProbes(&OstraCommands::startMeasurement, frames::Command::StartMeasurement,
+                      QStringLiteral("Старт измерения"));
 }
 
 // Only the positions settings.cfg supplied are commanded: a missing one names no device.
-void OrvaUI::armSettingsProbes(void (OstraCommands::*command)(uint8_t))
+void OrvaUI::armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::Command code,
+                               const QString &name)
 {
+    const int round = summaries.begin(name);
     for (const auto &[probe, addr] : probeToAddr) {
         if (probe >= probeCount)
             continue;
+        summaries.expect(round);
         QTimer::singleShot(schedule::commandInterval(delay, probe), Qt::PreciseTimer, this,
-                           [this, command, addr = addr] { (commands.*command)(addr); });
+                           [this, command, code, round, probe = int(probe), addr = addr] {
+                               announce(round, probe, code, addr);
+                               (commands.*command)(addr);
+                           });
     }
+    summaries.close(round);
 }
 
 void OrvaUI::getLineMeasResult_Slot()
 {
     const auto panels = probePanels(ui);
+    const int round = summaries.begin(ui.pb_line_meas_get->text());
     for (int probe = 0; probe < probeCount; ++probe) {
         const auto addr = probeAddress(probe);
         if (!addr)
             continue;
         // An old value beside a new measurement would pass for its result if this one fails.
         panels[probe].value->clear();
+        summaries.expect(round);
+        summaries.expect(round);
         QTimer::singleShot(schedule::measurementStartInterval(delay, probe), Qt::PreciseTimer, this,
-                           [this, addr = *addr] { commands.startMeasurement(addr); });
+                           [this, round, probe, addr = *addr] {
+                               announce(round, probe, frames::Command::StartMeasurement, addr);
+                               commands.startMeasurement(addr);
+                           });
         QTimer::singleShot(schedule::measurementResultInterval(delay, probe), Qt::PreciseTimer,
-                           this, [this, addr = *addr] { commands.getMeasurementResult(addr); });
+                           this, [this, round, probe, addr = *addr] {
+                               announce(round, probe, frames::Command::GetMeasurementResult, addr);
+                               commands.getMeasurementResult(addr);
+                           });
     }
+    summaries.close(round);
 }
 
 void OrvaUI::newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t quality)
