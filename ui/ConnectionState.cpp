@@ -60,8 +60,9 @@ QString OrvaUI::userSettingsPath()
 
 void OrvaUI::showConnected()
 {
-    state->setItem(portItem, serial.portName() + QStringLiteral(": подключен"));
-    userSettings().setValue(lastPortKey, serial.portName());
+    // The name as the list shows it, so that the list can offer it again.
+    state->setItem(portItem, portName + QStringLiteral(": подключен"));
+    userSettings().setValue(lastPortKey, portName);
 }
 
 void OrvaUI::showNotConnected(QSerialPort::SerialPortError error, const QString &detail)
