@@ -230,8 +230,8 @@ private slots:
         // The guide names every button in the order of a working day.
         const QString guide = OrvaUI::guideText();
         int at = 0;
-        for (const char *step : {"Подключить", "Воздух", "Ноль", "Мера", "Запуск измерения",
-                                 "Сброс"}) {
+        for (const char *step :
+             {"Подключить", "Воздух", "Ноль", "Мера", "Запуск измерения", "Сброс"}) {
             const int next = guide.indexOf(QString::fromUtf8(step), at);
             QVERIFY2(next >= 0, step);
             at = next;
@@ -268,8 +268,7 @@ private slots:
         const auto panels = probePanels(window.ui);
         QList<QWidget *> expected;
         for (const ProbePanel &panel : panels)
-            expected << panel.address << panel.value << panel.reset << panel.zero
-                     << panel.measure;
+            expected << panel.address << panel.value << panel.reset << panel.zero << panel.measure;
         expected << window.ui.le_line_meas_setpoint;
 
         panels[0].address->setFocus();

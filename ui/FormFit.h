@@ -11,8 +11,12 @@
 // every rectangle of the form by one factor, large enough for every text.
 namespace formfit {
 
-// Port names the closed port box must show whole even before any port is listed.
+// A port name the closed port box must show whole even before any port is listed.
+#ifdef Q_OS_WIN
+inline const QString referencePortName = QStringLiteral("COM10");
+#else
 inline const QString referencePortName = QStringLiteral("ttyUSB0");
+#endif
 
 // Fits the form built by setupUi on `window`; returns the factor applied (1 for the form as
 // drawn).
