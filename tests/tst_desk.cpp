@@ -173,12 +173,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
                                   "Ноль: приборов 1, успешно 1", 1000);
 
-        // A request the gap rule refuses is named too.
-        QTest::mouseClick(window.ui.pb_line_meas_zero_2, Qt::LeftButton);
-        QTest::mouseClick(window.ui.pb_line_meas_reset_4, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
-                                  "Сброс: приборов 1, успешно 0; не отправлено: канал 4", 1000);
-
         // With the port closed nothing reaches the line: the message of the click stays.
         OrvaUI closed;
         closed.ui.le_addr_2->clear();
@@ -186,6 +180,57 @@ private slots:
         QTest::mouseClick(closed.ui.pb_line_meas_zero_2, Qt::LeftButton);
         QTest::qWait(100);
         QCOMPARE(closed.statusBar()->currentMessage(), "Не корректный адрес, канал 2");
+    }
+
+    // The verdicts the line cannot be made to give on cue: a request refused by the gap, a late
+    // second report of an exchange, a report that never comes.
+    void summaryVerdicts()
+    {
+        using frames::Command;
+        using Status = ExchangeOutcome::Status;
+        OperationSummaries summaries;
+        QSignalSpy lines(&summaries, &OperationSummaries::summary_Signal);
+        const auto report = [&summaries](Command command, uint8_t address, Status status) {
+            ExchangeOutcome outcome;
+            outcome.command = command;
+            outcome.address = address;
+            outcome.status = status;
+            summaries.outcome(outcome);
+        };
+
+        const int round = summaries.begin(QStringLiteral("Проверка"));
+        for (int i = 0; i < 5; ++i)
+            summaries.expect(round);
+        summaries.close(round);
+        summaries.issuing(round, 1, Command::CheckAirCode, 12, true);
+        report(Command::CheckAirCode, 12, Status::NoResponse);
+        summaries.issuing(round, 2, Command::CheckAirCode, 13, true);
+        // The answer to channel 1 arrives after all: not channel 2's.
+        report(Command::CheckAirCode, 12, Status::Ok);
+        report(Command::CheckAirCode, 13, Status::NotSent);
+        summaries.issuing(round, 3, Command::CheckAirCode, 14, true);
+        report(Command::CheckAirCode, 14, Status::BadAnswer);
+        summaries.issuing(round, 4, Command::CheckAirCode, 15, true);
+        report(Command::CheckAirCode, 15, Status::Ok);
+        QCOMPARE(lines.count(), 0);
+        // Channel 5's report never comes (the port closed under it).
+        summaries.issuing(round, 5, Command::CheckAirCode, 16, true);
+        QVERIFY(lines.wait(OperationSummaries::lateOutcomeMs + 500));
+        QCOMPARE(lines.takeFirst().at(0).toString(),
+                 "Проверка: приборов 5, успешно 1; ошибка: канал 3; нет ответа: каналы 1, 5; "
+                 "не отправлено: канал 2");
+
+        // Two commands for one channel: the worse verdict counts.
+        const int measurement = summaries.begin(QStringLiteral("Запуск измерения"));
+        summaries.expect(measurement);
+        summaries.expect(measurement);
+        summaries.close(measurement);
+        summaries.issuing(measurement, 7, Command::StartMeasurement, 18, true);
+        report(Command::StartMeasurement, 18, Status::DeviceError);
+        summaries.issuing(measurement, 7, Command::GetMeasurementResult, 18, true);
+        report(Command::GetMeasurementResult, 18, Status::Ok);
+        QCOMPARE(lines.takeFirst().at(0).toString(),
+                 "Запуск измерения: приборов 1, успешно 0; ошибка: канал 7");
     }
 
     void measureValueMessage()
