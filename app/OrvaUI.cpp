@@ -1,6 +1,10 @@
 #include "app/OrvaUI.h"
 
+#include "app/Version.h"
+#include "icon/AppIcon.h"
 #include "settings/Settings.h"
+#include "ui/FieldRules.h"
+#include "ui/FormFit.h"
 #include "ui/ProbePanels.h"
 
 #include <QLocale>
@@ -27,13 +31,15 @@ constexpr int portPollMs = 500;
 OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&serial, &fileLog)
 {
     ui.setupUi(this);
+    formfit::fit(this, ui);
 
     qRegisterMetaType<std::vector<uint32_t>>("std::vector<uint32_t>");
     qRegisterMetaType<uint8_t>("uint8_t");
     qRegisterMetaType<uint32_t>("uint32_t");
     qRegisterMetaType<OstraCommands::Config>("OstraCommands::Config");
 
-    setWindowTitle(QStringLiteral("T7R Demo v1.1.1"));
+    setWindowTitle(QStringLiteral("T7R Demo v" T7R_VERSION));
+    setWindowIcon(appicon::windowIcon());
     QLocale::setDefault(QLocale(QStringLiteral("ru_RU")));
 
     const Settings settings = readSettings();
@@ -54,6 +60,19 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
             [this](QSerialPort::SerialPortError error) { portError(error); });
 
     ui.label_2->setPixmap(QPixmap(QStringLiteral(":/OrvaUI/addr.png")));
+
+    state = new StateField(ui.statusBar);
+    ui.statusBar->addPermanentWidget(state);
+    state->setItem(QStringLiteral("port"), QStringLiteral("Порт не подключен"));
+    buildMenus();
+    connect(&commands, &OstraCommands::exchangeFinished_Signal, &summaries,
+            &OperationSummaries::outcome);
+    connect(&summaries, &OperationSummaries::summary_Signal, this,
+            [this](const QString &text) { ui.statusBar->showMessage(text, 5000); });
+    setUpKeyboard();
+    prefillAddresses();
+    connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,
+            [this] { preselectPort(); });
 }
 
 OrvaUI::~OrvaUI()
@@ -75,25 +94,44 @@ void OrvaUI::connectSignals()
     connect(ui.pb_line_meas_update_air, &QPushButton::clicked, this, &OrvaUI::updateAirCode_Slot);
     connect(ui.pb_line_meas_get, &QPushButton::clicked, this, &OrvaUI::getLineMeasResult_Slot);
     connect(&commands, &OstraCommands::newMeasurement_Signal, this, &OrvaUI::newMeasurement_Slot);
-    connect(&commands, &OstraCommands::exchangeFinished_Signal, this,
-            &OrvaUI::exchangeFinished_Slot);
+    connect(&summaries, &OperationSummaries::unanswered_Signal, this,
+            [this](int channel, frames::Command command) {
+                if (command == frames::Command::GetMeasurementResult)
+                    resultUnanswered(channel);
+            });
 
-    connectPanelButtons(&ProbePanel::reset, &OrvaUI::resetCalibration_Slot);
-    connectPanelButtons(&ProbePanel::zero, &OrvaUI::setZeroPoint_Slot);
-    connectPanelButtons(&ProbePanel::measure, &OrvaUI::setMeasurePoint_Slot);
+    connectPanelButtons(&ProbePanel::reset, &OrvaUI::resetCalibration_Slot,
+                        frames::Command::ResetCalibration);
+    connectPanelButtons(&ProbePanel::zero, &OrvaUI::setZeroPoint_Slot,
+                        frames::Command::SetZeroPoint);
+    connectPanelButtons(&ProbePanel::measure, &OrvaUI::setMeasurePoint_Slot,
+                        frames::Command::SetMeasurePoint);
 }
 
 // A click judges the address field as it stands at that moment, whatever the panel's state.
-void OrvaUI::connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI::*action)(uint8_t))
+// Each click is an operation of one command, summed up when its answer is judged.
+void OrvaUI::connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI::*action)(uint8_t),
+                                 frames::Command command)
 {
     const auto panels = probePanels(ui);
     for (int probe = 0; probe < probeCount; ++probe) {
         QPushButton *sender = panels[probe].*button;
         connect(
             sender, &QPushButton::clicked, sender,
-            [this, probe, action] {
-                if (const auto addr = probeAddress(probe))
-                    (this->*action)(*addr);
+            [this, probe, action, command, name = sender->text()] {
+                const auto addr = probeAddress(probe);
+                if (!addr)
+                    return;
+                // A refused measure value sends nothing: there is nothing to sum up.
+                const bool sends = command != frames::Command::SetMeasurePoint ||
+                                   fieldrules::parseMeasureValue(ui.le_line_meas_setpoint->text());
+                const int round = sends ? summaries.begin(name) : 0;
+                if (sends) {
+                    summaries.expect(round);
+                    announce(round, probe, command, *addr);
+                }
+                (this->*action)(*addr);
+                summaries.close(round);
             },
             Qt::DirectConnection);
     }

@@ -4,8 +4,9 @@
 #include "logging/FileLog.h"
 #include "protocol/OstraCommands.h"
 #include "serial/PortWatch.h"
-#include "ui/OperationRound.h"
+#include "summary/OperationSummaries.h"
 #include "ui/ProbePanels.h"
+#include "ui/StateField.h"
 #include "ui_OrvaUI.h"
 
 #include <QCloseEvent>
@@ -33,6 +34,14 @@ public:
 
     Ui::OrvaUIClass ui;
 
+    // The permanent state at the right of the status bar; other features add their items.
+    StateField &stateField() { return *state; }
+    QMenu *fileMenu() const { return menuFile; }
+    QString aboutText() const;
+    static QString guideText();
+    // Where the last connected port is remembered, per user.
+    static QString userSettingsPath();
+
 public slots:
     void closeEvent(QCloseEvent *event) override;
     void checkConnection_Slot();
@@ -46,19 +55,30 @@ public slots:
     void setZeroPoint_Slot(uint8_t addr);
     void setMeasurePoint_Slot(uint8_t addr);
     void newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t quality);
-    void exchangeFinished_Slot(const ExchangeOutcome &outcome);
 
 private:
     void connectSignals();
-    void connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI::*action)(uint8_t));
+    void connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI::*action)(uint8_t),
+                             frames::Command command);
     void connectAddressFields();
 
     void closePort();
     void portError(QSerialPort::SerialPortError error);
 
-    void armSettingsProbes(void (OstraCommands::*command)(uint8_t));
+    void armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::Command code,
+                           const QString &name);
+    void announce(int round, int probe, frames::Command command, uint8_t addr);
+    void resultUnanswered(int channel);
     void addressEdited(int probe);
     std::optional<uint8_t> probeAddress(int probe);
+
+    void buildMenus();
+    void showText(const QString &title, const QString &text);
+    void setUpKeyboard();
+    void prefillAddresses();
+    void preselectPort();
+    void showConnected();
+    void showNotConnected(QSerialPort::SerialPortError error, const QString &detail);
 
     QTimer checkConnectionTimer;
     QSerialPort serial;
@@ -71,6 +91,7 @@ private:
     int32_t delay = 0;
     PortWatch portWatch;
     LinkHealth linkHealth;
-    // The result requests of the last "Запуск измерения".
-    OperationRound measureRound;
+    StateField *state = nullptr;
+    QMenu *menuFile = nullptr;
+    OperationSummaries summaries;
 };

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Runs every benchmark against a built tree (default: build) and says which targets were missed.
-# Usage: bench/run-all.sh [build-dir]; build first with
-#   cmake --build <build-dir> --target benchmarks
+# Runs every benchmark against a built tree (default: build-release, the Release build) and says
+# which targets were missed. Usage: bench/run-all.sh [build-dir]; build first with
+#   cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release
+#   cmake --build build-release -j2 --target benchmarks
 # Takes about six minutes; the figures mean most on an otherwise idle machine.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
+build=${1:-build-release}
 dir="$build/bench"
 for program in bench_schedule bench_cycle bench_latency bench_startup; do
     if [ ! -x "$dir/$program" ]; then

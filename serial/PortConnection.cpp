@@ -49,6 +49,7 @@ void OrvaUI::serialConnect_Slot()
         checkConnectionTimer.stop();
         ui.pb_line_meas_update_air->setEnabled(true);
         ui.pb_line_meas_get->setEnabled(true);
+        showConnected();
     } else {
         ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);
         m::writeLine(log, 0, QStringLiteral("Device not connected"));
@@ -56,6 +57,7 @@ void OrvaUI::serialConnect_Slot()
         // leave the operator nothing to pick but names that have gone.
         if (!checkConnectionTimer.isActive())
             checkConnectionTimer.start();
+        showNotConnected(serial.error(), serial.errorString());
     }
 }
 
@@ -72,9 +74,11 @@ void OrvaUI::portError(QSerialPort::SerialPortError error)
     // A read that found nothing is not a lost device: LinkHealth tells the two apart.
     if (!serial.isOpen() || !linkHealth.lost(error, SysTime().nowMs().value))
         return;
+    const QString detail = serial.errorString();
     closePort();
     ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);
     m::writeLine(log, 0, QStringLiteral("Device not connected"));
+    showNotConnected(error, detail);
     // The adapter may come back under another name: the list must follow it again.
     checkConnectionTimer.start();
 }

@@ -2,7 +2,8 @@
 # Installs what building, running and testing need on Debian 12; does nothing when all is there.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev)
+# fonts-dejavu brings DejaVu Sans Condensed, the window's narrower family on Debian.
+packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev libqt5svg5-dev fonts-dejavu)
 if [ "${1:-}" = "test" ]; then
     # Window tests and end-to-end runs: a virtual display, input injection, screenshots,
     # mount namespaces, and clang for the fuzz targets.

@@ -3,6 +3,27 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, then a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+case "${1:-}" in
+    -h | --help)
+        cat <<'USAGE'
+Usage: tools/test.sh
+
+Installs what is missing (apt-get; needs root or sudo only then), builds and runs every test:
+  1. build/       RelWithDebInfo: every CTest suite (about a minute),
+  2. build-asan/  Debug with AddressSanitizer + UndefinedBehaviorSanitizer: the suites again,
+  3. build-fuzz/  each fuzz target for 15 s (tools/run-fuzzers.sh).
+Exits non-zero on the first failing step. One suite alone:
+  ctest --test-dir build -R tst_window --output-on-failure
+USAGE
+        exit 0
+        ;;
+    "") ;;
+    *)
+        echo "tools/test.sh takes no arguments (tools/test.sh --help)" >&2
+        exit 2
+        ;;
+esac
 tools/install-deps.sh test
 
 jobs=$(nproc)

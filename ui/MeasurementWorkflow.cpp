@@ -7,85 +7,101 @@
 // by the settings' delay so that the requests reach the line one after another. The timers are
 // precise because the engine refuses, rather than queues, a request that comes too early.
 
+// Every command an operation arms is announced to the summaries just before it goes, so that
+// the engine's report of it counts for its probe.
+void OrvaUI::announce(int round, int probe, frames::Command command, uint8_t addr)
+{
+    summaries.issuing(round, probe + 1, command, addr, serial.isOpen());
+}
+
 void OrvaUI::test_Slot()
 {
+    const int round = summaries.begin(QStringLiteral("Тест памяти"));
+    summaries.expect(round);
+    announce(round, 0, frames::Command::TestMem, frames::testMemAddress);
     commands.testMem();
+    summaries.close(round);
 }
 
 void OrvaUI::updateAirCode_Slot()
 {
+    const int round = summaries.begin(ui.pb_line_meas_update_air->text());
     for (int probe = 0; probe < probeCount; ++probe) {
         const auto addr = probeAddress(probe);
         if (!addr)
             continue;
+        summaries.expect(round);
         QTimer::singleShot(schedule::commandInterval(delay, probe), Qt::PreciseTimer, this,
-                           [this, addr = *addr] { commands.updateAirCode(addr); });
+                           [this, round, probe, addr = *addr] {
+                               announce(round, probe, frames::Command::UpdateAirCode, addr);
+                               commands.updateAirCode(addr);
+                           });
     }
+    summaries.close(round);
 }
 
 void OrvaUI::checkAirCode_Slot()
 {
-    armSettingsProbes(&OstraCommands::checkAirCode);
+    armSettingsProbes(&OstraCommands::checkAirCode, frames::Command::CheckAirCode,
+                      QStringLiteral("Проверка \"Воздуха\""));
 }
 
 void OrvaUI::startLineMeas_Slot()
 {
-    armSettingsProbes(&OstraCommands::startMeasurement);
+    armSettingsProbes(&OstraCommands::startMeasurement, frames::Command::StartMeasurement,
+                      QStringLiteral("Старт измерения"));
 }
 
 // Only the positions settings.cfg supplied are commanded: a missing one names no device.
-void OrvaUI::armSettingsProbes(void (OstraCommands::*command)(uint8_t))
+void OrvaUI::armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::Command code,
+                               const QString &name)
 {
+    const int round = summaries.begin(name);
     for (const auto &[probe, addr] : probeToAddr) {
         if (probe >= probeCount)
             continue;
+        summaries.expect(round);
         QTimer::singleShot(schedule::commandInterval(delay, probe), Qt::PreciseTimer, this,
-                           [this, command, addr = addr] { (commands.*command)(addr); });
+                           [this, command, code, round, probe = int(probe), addr = addr] {
+                               announce(round, probe, code, addr);
+                               (commands.*command)(addr);
+                           });
     }
+    summaries.close(round);
 }
 
 void OrvaUI::getLineMeasResult_Slot()
 {
     const auto panels = probePanels(ui);
-    std::vector<OperationRound::Channel> channels;
+    const int round = summaries.begin(ui.pb_line_meas_get->text());
     for (int probe = 0; probe < probeCount; ++probe) {
         const auto addr = probeAddress(probe);
         if (!addr)
             continue;
-        channels.push_back({probe + 1, *addr});
         // An old value beside a new measurement would pass for its result if this one fails.
         panels[probe].value->clear();
         panels[probe].value->setPlaceholderText(QString());
+        summaries.expect(round);
+        summaries.expect(round);
         QTimer::singleShot(schedule::measurementStartInterval(delay, probe), Qt::PreciseTimer, this,
-                           [this, addr = *addr] { commands.startMeasurement(addr); });
+                           [this, round, probe, addr = *addr] {
+                               announce(round, probe, frames::Command::StartMeasurement, addr);
+                               commands.startMeasurement(addr);
+                           });
         QTimer::singleShot(schedule::measurementResultInterval(delay, probe), Qt::PreciseTimer,
-                           this, [this, addr = *addr] { commands.getMeasurementResult(addr); });
+                           this, [this, round, probe, addr = *addr] {
+                               announce(round, probe, frames::Command::GetMeasurementResult, addr);
+                               commands.getMeasurementResult(addr);
+                           });
     }
-    measureRound.begin(frames::Command::GetMeasurementResult, channels);
+    summaries.close(round);
 }
 
-// A result that did not come leaves a grey "нет ответа" instead of a value; at the end of the
-// round the status bar names the silent channels. An answer that comes later still shows.
-void OrvaUI::exchangeFinished_Slot(const ExchangeOutcome &outcome)
+// A result that did not come leaves a grey "нет ответа" instead of a value; an answer that
+// comes later still shows.
+void OrvaUI::resultUnanswered(int channel)
 {
-    const int probe = measureRound.settle(outcome);
-    if (probe == 0)
-        return;
-    if (OperationRound::isUnanswered(outcome.status))
-        probePanels(ui)[probe - 1].value->setPlaceholderText(QStringLiteral("нет ответа"));
-    if (!measureRound.finished())
-        return;
-    measureRound.end();
-    const std::vector<int> silent = measureRound.unanswered();
-    if (silent.empty())
-        return;
-    QStringList channels;
-    for (const int channel : silent)
-        channels << QString::number(channel);
-    ui.statusBar->showMessage((silent.size() == 1 ? QStringLiteral("Нет ответа, канал ")
-                                                  : QStringLiteral("Нет ответа, каналы ")) +
-                                  channels.join(QStringLiteral(", ")),
-                              5000);
+    probePanels(ui)[channel - 1].value->setPlaceholderText(QStringLiteral("нет ответа"));
 }
 
 void OrvaUI::newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t quality)

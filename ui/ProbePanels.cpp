@@ -60,5 +60,44 @@ void OrvaUI::setMeasurePoint_Slot(uint8_t addr)
         ui.statusBar->showMessage(QStringLiteral("Не корректное значение меры"));
         return;
     }
+    // The refusal of an earlier value is answered now.
+    if (ui.statusBar->currentMessage() == QStringLiteral("Не корректное значение меры"))
+        ui.statusBar->clearMessage();
     commands.setMeasurePoint(addr, *thickness);
+}
+
+// The addresses the settings-driven operations use, visible and ready: each panel as if its
+// address had been typed.
+void OrvaUI::prefillAddresses()
+{
+    const auto panels = probePanels(ui);
+    for (const auto &[probe, addr] : probeToAddr) {
+        if (probe >= probeCount)
+            continue;
+        panels[probe].address->setText(QString::number(addr));
+        addressEdited(probe);
+    }
+}
+
+// Tab walks the panels in reading order, each address before its value and buttons; Return in
+// an address field goes on to the next address, after the last to the measure value.
+void OrvaUI::setUpKeyboard()
+{
+    const auto panels = probePanels(ui);
+    QList<QWidget *> order{ui.pb_line_meas_update_air, ui.pb_line_meas_get, ui.cb_ports,
+                           ui.pb_connect};
+    for (const ProbePanel &panel : panels)
+        order << panel.address << panel.value << panel.reset << panel.zero << panel.measure;
+    order << ui.le_line_meas_setpoint;
+    for (int i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    for (int probe = 0; probe < probeCount; ++probe) {
+        QLineEdit *next =
+            probe + 1 < probeCount ? panels[probe + 1].address : ui.le_line_meas_setpoint;
+        connect(panels[probe].address, &QLineEdit::returnPressed, next, [next] {
+            next->setFocus(Qt::TabFocusReason);
+            next->selectAll();
+        });
+    }
 }

@@ -161,7 +161,12 @@ private slots:
         QTest::mouseClick(window->ui.pb_connect, Qt::LeftButton);
         QCOMPARE(window->ui.statusBar->currentMessage(),
                  QStringLiteral("Устройство не подключено"));
-        QCOMPARE(files::logMessages().mid(1), QStringList{"0 Device not connected"});
+        const QStringList log = files::logMessages().mid(1);
+        QCOMPARE(log.size(), 2);
+        QCOMPARE(log.first(), QStringLiteral("0 Device not connected"));
+        QVERIFY2(log.last().startsWith(QStringLiteral("0 Reason: busy")), qPrintable(log.last()));
+        QCOMPARE(window->stateField().item(QStringLiteral("port")),
+                 QStringLiteral("ttyUSB0: не подключен, занят другой программой"));
         QVERIFY(!window->port().isOpen() && window->portPoll().isActive());
         QVERIFY(!window->ui.pb_line_meas_update_air->isEnabled());
         QVERIFY(!window->ui.pb_line_meas_get->isEnabled());
@@ -189,7 +194,9 @@ private slots:
         plugged.erase(QStringLiteral("ttyUSB0"));
 
         QTest::mouseClick(window->ui.pb_connect, Qt::LeftButton);
-        QCOMPARE(files::logMessages().last(), QStringLiteral("0 Device not connected"));
+        const QStringList log = files::logMessages();
+        QCOMPARE(log.value(log.size() - 2), QStringLiteral("0 Device not connected"));
+        QVERIFY2(log.last().startsWith("0 Reason: not found"), qPrintable(log.last()));
         QVERIFY(!window->port().isOpen() && window->portPoll().isActive());
         const int latency = present({"ttyUSB1"});
         QVERIFY2(latency >= 0 && latency <= listLatencyBoundMs,

@@ -1,0 +1,149 @@
+#include "summary/OperationSummaries.h"
+
+#include <QStringList>
+#include <QTimer>
+
+#include <algorithm>
+
+OperationSummaries::OperationSummaries(QObject *parent) : QObject(parent) {}
+
+int OperationSummaries::begin(const QString &name)
+{
+    const int id = nextId++;
+    rounds[id].name = name;
+    return id;
+}
+
+void OperationSummaries::expect(int round)
+{
+    if (auto it = rounds.find(round); it != rounds.end())
+        ++it->second.armed;
+}
+
+void OperationSummaries::close(int round)
+{
+    if (auto it = rounds.find(round); it != rounds.end()) {
+        it->second.closed = true;
+        finishIfDone(round);
+    }
+}
+
+void OperationSummaries::issuing(int round, int channel, frames::Command command, uint8_t address,
+                                 bool attempted)
+{
+    auto it = rounds.find(round);
+    if (it == rounds.end())
+        return;
+    Round &r = it->second;
+    --r.armed;
+    if (attempted) {
+        r.attempted = true;
+        ++r.pending;
+        expected.push_back({round, channel, command, address});
+        r.channels.emplace(channel, Verdict::Ok);
+    } else {
+        record(r, channel, command, Verdict::NotSent);
+    }
+    if (r.armed == 0 && r.pending > 0)
+        QTimer::singleShot(lateOutcomeMs, this, [this, round] { giveUp(round); });
+    finishIfDone(round);
+}
+
+// Outcomes come in the order the requests went out. One that matches no announced command (a
+// late answer after its "No response", a command issued by other code) is not counted.
+void OperationSummaries::outcome(const ExchangeOutcome &outcome)
+{
+    if (expected.empty())
+        return;
+    const Expected front = expected.front();
+    if (front.command != outcome.command || front.address != outcome.address)
+        return;
+    expected.pop_front();
+    auto it = rounds.find(front.round);
+    if (it == rounds.end())
+        return;
+    Verdict verdict = Verdict::Ok;
+    switch (outcome.status) {
+        case ExchangeOutcome::Status::Ok:
+            break;
+        case ExchangeOutcome::Status::DeviceError:
+        case ExchangeOutcome::Status::BadAnswer:
+            verdict = Verdict::Error;
+            break;
+        case ExchangeOutcome::Status::NoResponse:
+            verdict = Verdict::NoAnswer;
+            break;
+        case ExchangeOutcome::Status::NotSent:
+            verdict = Verdict::NotSent;
+            break;
+    }
+    --it->second.pending;
+    record(it->second, front.channel, front.command, verdict);
+    finishIfDone(front.round);
+}
+
+void OperationSummaries::record(Round &round, int channel, frames::Command command, Verdict verdict)
+{
+    if (verdict == Verdict::NoAnswer || verdict == Verdict::NotSent)
+        emit unanswered_Signal(channel, command);
+    auto [it, inserted] = round.channels.emplace(channel, verdict);
+    if (!inserted)
+        it->second = std::max(it->second, verdict);
+}
+
+void OperationSummaries::finishIfDone(int id)
+{
+    auto it = rounds.find(id);
+    if (it == rounds.end())
+        return;
+    const Round &round = it->second;
+    if (!round.closed || round.armed > 0 || round.pending > 0)
+        return;
+    // Nothing reached an open port: nothing happened that the operator did not already see.
+    if (round.attempted)
+        emit summary_Signal(text(round));
+    rounds.erase(it);
+}
+
+// Outcomes still missing this long after the last command will not come.
+void OperationSummaries::giveUp(int id)
+{
+    auto it = rounds.find(id);
+    if (it == rounds.end() || it->second.armed > 0 || it->second.pending == 0)
+        return;
+    for (auto e = expected.begin(); e != expected.end();) {
+        if (e->round == id) {
+            record(it->second, e->channel, e->command, Verdict::NoAnswer);
+            e = expected.erase(e);
+        } else {
+            ++e;
+        }
+    }
+    it->second.pending = 0;
+    finishIfDone(id);
+}
+
+QString OperationSummaries::text(const Round &round)
+{
+    int ok = 0;
+    QStringList failed[3];
+    for (const auto &[channel, verdict] : round.channels) {
+        if (verdict == Verdict::Ok)
+            ++ok;
+        else
+            failed[int(verdict) - 1] << QString::number(channel);
+    }
+    QString line = round.name + QStringLiteral(": приборов ") +
+                   QString::number(round.channels.size()) + QStringLiteral(", успешно ") +
+                   QString::number(ok);
+    const QString labels[3] = {QStringLiteral("ошибка"), QStringLiteral("нет ответа"),
+                               QStringLiteral("не отправлено")};
+    for (int i = 0; i < 3; ++i) {
+        if (failed[i].isEmpty())
+            continue;
+        line += QStringLiteral("; ") + labels[i] +
+                (failed[i].size() == 1 ? QStringLiteral(": канал ") : QStringLiteral(": каналы ")) +
+                failed[i].join(QStringLiteral(", "));
+    }
+    return line;
+}

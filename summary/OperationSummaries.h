@@ -1,0 +1,71 @@
+#pragma once
+
+#include "protocol/ExchangeOutcome.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+
+// One line for the operator after each operation: how many probes were commanded, how many
+// answered well, which channels failed. The engine reports every exchange it attempted, in the
+// order of the line; the operations say beforehand which probe each command is for.
+class OperationSummaries : public QObject
+{
+    Q_OBJECT
+
+public:
+    // How long after its last command a round waits for outcomes the engine may never report
+    // (the port closed under an exchange).
+    static constexpr int lateOutcomeMs = 500;
+
+    explicit OperationSummaries(QObject *parent = nullptr);
+
+    // A new operation named as the operator knows it ("Запуск измерения"); commands are
+    // announced with expect() while it is armed, and close() ends the arming.
+    int begin(const QString &name);
+    void expect(int round);
+    void close(int round);
+
+    // Called just before the command goes to the engine. `attempted` is false when the port is
+    // closed: the engine then reports nothing.
+    void issuing(int round, int channel, frames::Command command, uint8_t address, bool attempted);
+
+    void outcome(const ExchangeOutcome &outcome);
+
+signals:
+    void summary_Signal(const QString &text);
+    // A channel's command that got no answer or never went out, as soon as that is known.
+    void unanswered_Signal(int channel, frames::Command command);
+
+private:
+    enum class Verdict { Ok, Error, NoAnswer, NotSent };
+
+    struct Round
+    {
+        QString name;
+        int armed = 0;
+        bool closed = false;
+        bool attempted = false;
+        int pending = 0;
+        std::map<int, Verdict> channels;  // the worst verdict of each channel's commands
+    };
+    struct Expected
+    {
+        int round;
+        int channel;
+        frames::Command command;
+        uint8_t address;
+    };
+
+    void record(Round &round, int channel, frames::Command command, Verdict verdict);
+    void finishIfDone(int id);
+    void giveUp(int id);
+    static QString text(const Round &round);
+
+    int nextId = 1;
+    std::map<int, Round> rounds;
+    std::deque<Expected> expected;
+};

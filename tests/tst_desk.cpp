@@ -1,0 +1,424 @@
+#include "app/OrvaUI.h"
+#include "probesim/ProbeBus.h"
+#include "probesim/ProbeModel.h"
+#include "probesim/PseudoTerminal.h"
+#include "support/Files.h"
+#include "ui/ProbePanels.h"
+
+#include <QDesktopServices>
+#include <QImageReader>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+// What the operator sees at the desk beyond the probe panels: the state field, the operation
+// summaries, the menus, the keyboard, the icon, the start-up values and the command line.
+namespace {
+
+const std::vector<int> busAddresses{12, 13, 14, 15, 16, 17, 18, 19};
+
+struct Bench
+{
+    Bench()
+    {
+        for (const int address : busAddresses)
+            model.addProbe(uint8_t(address));
+    }
+
+    probesim::ProbeModel model;
+    probesim::FaultPlan faults;
+    probesim::PseudoTerminal line;
+    probesim::ProbeBus bus{&model, &faults};
+};
+
+QStringList menuTexts(const QMenu *menu)
+{
+    QStringList texts;
+    for (const QAction *action : menu->actions())
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    return texts;
+}
+
+}  // namespace
+
+class TestDesk : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir workDir;
+    QTemporaryDir configHome;
+    std::unique_ptr<Bench> bench;
+    QList<QUrl> openedUrls;
+
+    void connectPort(OrvaUI &window, const QString &path)
+    {
+        window.ui.cb_ports->addItem(path);
+        window.ui.cb_ports->setCurrentText(path);
+        QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+    }
+
+public slots:
+    void openUrl(const QUrl &url) { openedUrls << url; }
+
+private slots:
+    void initTestCase()
+    {
+        // The remembered port goes to a folder of this run, never to the user's own.
+        QVERIFY(configHome.isValid());
+        qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
+        QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
+        qRegisterMetaType<uint8_t>("uint8_t");
+    }
+
+    void init()
+    {
+        QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings(busAddresses, 20)));
+        QFile::remove(OrvaUI::userSettingsPath());
+        bench = std::make_unique<Bench>();
+        QVERIFY2(bench->line.open(), qPrintable(bench->line.errorString()));
+        bench->bus.attach(bench->line.masterFd());
+    }
+
+    void cleanup() { bench.reset(); }
+
+    // The field names the port and its state; a failed connect says why, in the field and in
+    // the log right after "Device not connected". Other features keep items of their own there.
+    void stateField()
+    {
+        OrvaUI window;
+        StateField &field = window.stateField();
+        QVERIFY(window.statusBar()->isAncestorOf(&field));
+        const QString missing = QStringLiteral("/nonexistent/ttyT7R");
+        connectPort(window, missing);
+        QCOMPARE(field.text(), missing + ": не подключен, не найден");
+        QStringList log = files::logMessages();
+        QCOMPARE(log.at(log.size() - 2), QStringLiteral("0 Device not connected"));
+        QVERIFY2(log.last().startsWith("0 Reason: not found"), qPrintable(log.last()));
+        // The transient message of the connect is unchanged.
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Устройство не подключено"));
+
+        // Another program holds the port.
+        {
+            QSerialPort holder(bench->line.slavePath());
+            QVERIFY(holder.open(QIODevice::ReadWrite));
+            connectPort(window, bench->line.slavePath());
+            QCOMPARE(field.text(),
+                     bench->line.slavePath() + ": не подключен, занят другой программой");
+            QCOMPARE(files::logMessages().last().left(14), QStringLiteral("0 Reason: busy"));
+        }
+
+        connectPort(window, bench->line.slavePath());
+        const QString connected = bench->line.slavePath() + ": подключен";
+        QCOMPARE(field.text(), connected);
+
+        field.setItem("records", "записи не ведутся", "tip");
+        field.setItem("continuous", "непрерывное измерение");
+        QCOMPARE(field.text(), connected + "  |  записи не ведутся  |  непрерывное измерение");
+        field.setItem("records", QString());
+        QCOMPARE(field.text(), connected + "  |  непрерывное измерение");
+
+        // The adapter is pulled.
+        bench->bus.detach();
+        bench->line.closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 2000);
+        QVERIFY2(field.item("port").endsWith(": не подключен, не найден"),
+                 qPrintable(field.item("port")));
+    }
+
+    void permissionReason()
+    {
+        if (geteuid() == 0)
+            QSKIP("root opens any file; the permission case needs an ordinary user");
+        QFile locked(QStringLiteral("locked-port"));
+        QVERIFY(locked.open(QIODevice::WriteOnly));
+        locked.close();
+        QVERIFY(locked.setPermissions({}));
+        OrvaUI window;
+        connectPort(window, QDir::current().absoluteFilePath(QStringLiteral("locked-port")));
+        QVERIFY2(window.stateField().text().endsWith(": не подключен, нет доступа"),
+                 qPrintable(window.stateField().text()));
+        QVERIFY(window.stateField().toolTip().contains(QStringLiteral("dialout")));
+    }
+
+    // One line after each operation: probes commanded, answered well, and the channels that
+    // failed, whatever the way they failed.
+    void summaries()
+    {
+        OrvaUI window;
+        connectPort(window, bench->line.slavePath());
+        // Channel 3 names a device that is not there; the first answer reports Busy.
+        window.ui.le_addr_3->setText(QStringLiteral("99"));
+        bench->faults.script(probesim::Fault::Busy);
+        QTest::mouseClick(window.ui.pb_line_meas_update_air, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            window.statusBar()->currentMessage(),
+            "Обновить \"Воздух\": приборов 8, успешно 6; ошибка: канал 1; нет ответа: канал 3",
+            3000);
+
+        // Two invalid fields: they are not commanded, and not counted.
+        window.ui.le_addr_3->setText(QStringLiteral("14"));
+        window.ui.le_addr_5->clear();
+        window.ui.le_addr_8->clear();
+        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+        QCOMPARE(window.statusBar()->currentMessage(), "Не корректный адрес, канал 8");
+        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
+                                  "Запуск измерения: приборов 6, успешно 6", 3000);
+
+        QTest::mouseClick(window.ui.pb_line_meas_zero_2, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
+                                  "Ноль: приборов 1, успешно 1", 1000);
+
+        // With the port closed nothing reaches the line: the message of the click stays.
+        OrvaUI closed;
+        closed.ui.le_addr_2->clear();
+        QTest::mouseClick(closed.ui.pb_line_meas_zero_1, Qt::LeftButton);
+        QTest::mouseClick(closed.ui.pb_line_meas_zero_2, Qt::LeftButton);
+        QTest::qWait(100);
+        QCOMPARE(closed.statusBar()->currentMessage(), "Не корректный адрес, канал 2");
+    }
+
+    // The verdicts the line cannot be made to give on cue: a request refused by the gap, a late
+    // second report of an exchange, a report that never comes.
+    void summaryVerdicts()
+    {
+        using frames::Command;
+        using Status = ExchangeOutcome::Status;
+        OperationSummaries summaries;
+        QSignalSpy lines(&summaries, &OperationSummaries::summary_Signal);
+        const auto report = [&summaries](Command command, uint8_t address, Status status) {
+            ExchangeOutcome outcome;
+            outcome.command = command;
+            outcome.address = address;
+            outcome.status = status;
+            summaries.outcome(outcome);
+        };
+
+        const int round = summaries.begin(QStringLiteral("Проверка"));
+        for (int i = 0; i < 5; ++i)
+            summaries.expect(round);
+        summaries.close(round);
+        summaries.issuing(round, 1, Command::CheckAirCode, 12, true);
+        report(Command::CheckAirCode, 12, Status::NoResponse);
+        summaries.issuing(round, 2, Command::CheckAirCode, 13, true);
+        // The answer to channel 1 arrives after all: not channel 2's.
+        report(Command::CheckAirCode, 12, Status::Ok);
+        report(Command::CheckAirCode, 13, Status::NotSent);
+        summaries.issuing(round, 3, Command::CheckAirCode, 14, true);
+        report(Command::CheckAirCode, 14, Status::BadAnswer);
+        summaries.issuing(round, 4, Command::CheckAirCode, 15, true);
+        report(Command::CheckAirCode, 15, Status::Ok);
+        QCOMPARE(lines.count(), 0);
+        // Channel 5's report never comes (the port closed under it).
+        summaries.issuing(round, 5, Command::CheckAirCode, 16, true);
+        QVERIFY(lines.wait(OperationSummaries::lateOutcomeMs + 500));
+        QCOMPARE(lines.takeFirst().at(0).toString(),
+                 "Проверка: приборов 5, успешно 1; ошибка: канал 3; нет ответа: каналы 1, 5; "
+                 "не отправлено: канал 2");
+
+        // Two commands for one channel: the worse verdict counts.
+        const int measurement = summaries.begin(QStringLiteral("Запуск измерения"));
+        summaries.expect(measurement);
+        summaries.expect(measurement);
+        summaries.close(measurement);
+        summaries.issuing(measurement, 7, Command::StartMeasurement, 18, true);
+        report(Command::StartMeasurement, 18, Status::DeviceError);
+        summaries.issuing(measurement, 7, Command::GetMeasurementResult, 18, true);
+        report(Command::GetMeasurementResult, 18, Status::Ok);
+        QCOMPARE(lines.takeFirst().at(0).toString(),
+                 "Запуск измерения: приборов 1, успешно 0; ошибка: канал 7");
+    }
+
+    void measureValueMessage()
+    {
+        OrvaUI window;
+        connectPort(window, bench->line.slavePath());
+        window.ui.le_line_meas_setpoint->setText(QStringLiteral("12,5"));
+        QTest::mouseClick(window.ui.pb_line_meas_setpoint_1, Qt::LeftButton);
+        QCOMPARE(window.statusBar()->currentMessage(), "Не корректное значение меры");
+        window.ui.le_line_meas_setpoint->setText(QStringLiteral("12.5"));
+        QTest::mouseClick(window.ui.pb_line_meas_setpoint_1, Qt::LeftButton);
+        QVERIFY(window.statusBar()->currentMessage().isEmpty());
+    }
+
+    void menus()
+    {
+        OrvaUI window;
+        const QList<QMenu *> menus = window.menuBar()->findChildren<QMenu *>();
+        QStringList titles;
+        for (const QAction *action : window.menuBar()->actions())
+            titles << action->text();
+        QCOMPARE(titles, QStringList({"Файл", "Справка"}));
+        QCOMPARE(menuTexts(window.fileMenu()),
+                 QStringList({"Открыть папку журнала", "-", "Выход"}));
+
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
+        window.findChild<QAction *>(QStringLiteral("actionOpenLogFolder"))->trigger();
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(openedUrls, QList<QUrl>{QUrl::fromLocalFile(workDir.filePath("log"))});
+
+        const QString about = window.aboutText();
+        for (const QString &part :
+             {QStringLiteral("T7R Demo v1.1.1"), QString::fromLatin1(qVersion()),
+              workDir.filePath("log/log.txt"), workDir.filePath("settings.cfg"),
+              OrvaUI::userSettingsPath(), QStringLiteral("Дата сборки: 20")})
+            QVERIFY2(about.contains(part), qPrintable(part));
+        window.findChild<QAction *>(QStringLiteral("actionAbout"))->trigger();
+        QMessageBox *box = window.findChild<QMessageBox *>();
+        QVERIFY(box && box->isVisible() && box->text() == about);
+        box->close();
+
+        // The guide names every button in the order of a working day.
+        const QString guide = OrvaUI::guideText();
+        int at = 0;
+        for (const char *step :
+             {"Подключить", "Воздух", "Ноль", "Мера", "Запуск измерения", "Сброс"}) {
+            const int next = guide.indexOf(QString::fromUtf8(step), at);
+            QVERIFY2(next >= 0, step);
+            at = next;
+        }
+
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+        QTRY_VERIFY(!window.isVisible());
+    }
+
+    void icon()
+    {
+        OrvaUI window;
+        QVERIFY(window.windowIcon().availableSizes().contains(QSize(32, 32)));
+        const QImage small = window.windowIcon().pixmap(16, 16).toImage();
+        QVERIFY(small.pixelColor(8, 8).alpha() > 0 && small.pixelColor(0, 0).alpha() < 255);
+
+        // The files for the desktop, drawn at build time.
+        for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
+            QImageReader png(QStringLiteral(ICON_DIR "/t7r-demo-%1.png").arg(side));
+            QCOMPARE(png.size(), QSize(side, side));
+        }
+        QFile svg(QStringLiteral(ICON_DIR "/t7r-demo.svg"));
+        QVERIFY(svg.open(QIODevice::ReadOnly) && svg.readAll().contains("<svg"));
+    }
+
+    // Tab walks panel by panel, address first; Return in an address goes to the next one.
+    void keyboard()
+    {
+        OrvaUI window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const auto panels = probePanels(window.ui);
+        QList<QWidget *> expected;
+        for (const ProbePanel &panel : panels)
+            expected << panel.address << panel.value << panel.reset << panel.zero << panel.measure;
+        expected << window.ui.le_line_meas_setpoint;
+
+        panels[0].address->setFocus();
+        QList<QWidget *> walked{QApplication::focusWidget()};
+        for (int i = 1; i < expected.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            walked << QApplication::focusWidget();
+        }
+        QCOMPARE(walked, expected);
+
+        panels[0].address->setFocus();
+        for (int probe = 1; probe < probeCount; ++probe) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QCOMPARE(QApplication::focusWidget(), panels[probe].address);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), window.ui.le_line_meas_setpoint);
+    }
+
+    // The fields show settings.cfg's valid probe lines, ready to use; the list ends at a bad one.
+    void prefilledAddresses()
+    {
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings({"12", "0", "300", "14"}, "190")));
+        OrvaUI window;
+        const auto panels = probePanels(window.ui);
+        QStringList shown;
+        for (const ProbePanel &panel : panels)
+            shown << panel.address->text();
+        QCOMPARE(shown, QStringList({"12", "0", "", "", "", "", "", ""}));
+        for (int probe = 0; probe < probeCount; ++probe) {
+            for (QWidget *control : panels[probe].controls())
+                QCOMPARE(control->isEnabled(), probe < 2);
+        }
+        QVERIFY(files::logMessages().contains(QStringLiteral("0 Bad probe address")));
+    }
+
+    // The port last connected to is taken again when a later list offers it.
+    void lastPort()
+    {
+        const QString slave = bench->line.slavePath();
+        {
+            OrvaUI window;
+            connectPort(window, slave);
+            QVERIFY(window.port().isOpen());
+        }
+        QCOMPARE(QSettings(OrvaUI::userSettingsPath(), QSettings::IniFormat)
+                     .value(QStringLiteral("lastPort"))
+                     .toString(),
+                 slave);
+        QVERIFY(OrvaUI::userSettingsPath().startsWith(configHome.path()));
+
+        OrvaUI window;
+        window.ui.cb_ports->addItems({QStringLiteral("ttyS0"), slave});
+        QCOMPARE(window.ui.cb_ports->currentText(), slave);
+        window.ui.cb_ports->clear();
+        window.ui.cb_ports->addItems({QStringLiteral("ttyS0"), QStringLiteral("ttyS1")});
+        QCOMPARE(window.ui.cb_ports->currentText(), QStringLiteral("ttyS0"));
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("--version") << QStringList{"--version"} << "" << 0 << "t7r-demo 1.1.1\n";
+        QTest::newRow("--help") << QStringList{"--help"} << "" << 0 << "--version";
+        QTest::newRow("no display") << QStringList{} << "" << 1 << "xvfb-run";
+        QTest::newRow("display that is not there") << QStringList{} << ":97" << 1 << "ssh -X";
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, display);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QTemporaryDir folder;
+        QProcess tool;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        if (!display.isEmpty())
+            environment.insert(QStringLiteral("DISPLAY"), display);
+        tool.setProcessEnvironment(environment);
+        tool.setWorkingDirectory(folder.path());
+        tool.start(QStringLiteral(TOOL_PATH), arguments);
+        QVERIFY(tool.waitForFinished(10000));
+        const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+        const QString err = QString::fromUtf8(tool.readAllStandardError());
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.exitCode(), exitCode);
+        if (exitCode == 0) {
+            QVERIFY2(out.contains(output), qPrintable(out));
+            QVERIFY(err.isEmpty());
+        } else {
+            QVERIFY(out.isEmpty());
+            QCOMPARE(err.count(QLatin1Char('\n')), 1);
+            QVERIFY2(err.contains(output) && err.contains("display"), qPrintable(err));
+        }
+        // Nothing is started: no log.
+        QVERIFY(!QDir(folder.filePath(QStringLiteral("log"))).exists());
+    }
+};
+
+QTEST_MAIN(TestDesk)
+#include "tst_desk.moc"

@@ -1,0 +1,142 @@
+#include "app/OrvaUI.h"
+#include "support/Files.h"
+
+#include <QAbstractItemView>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionGroupBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Every text of the window shown whole. CTest runs this suite once per desktop scale
+// (QT_FONT_DPI 96, 120, 144, 192 and QT_SCALE_FACTOR 1.5), on Debian's default font.
+class TestLegibility : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir workDir;
+
+    static int advance(const QWidget *widget, const QString &text)
+    {
+        return widget->fontMetrics().horizontalAdvance(text);
+    }
+
+    static QString failure(const QWidget *widget, const QString &text, int room)
+    {
+        return QStringLiteral("%1: \"%2\" needs %3 px, has %4")
+            .arg(widget->objectName(), text)
+            .arg(advance(widget, text))
+            .arg(room);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings({12, 13, 14, 15, 16, 17, 18, 255}, 190)));
+        qInfo("font dpi %d, scale %s", QWidget().logicalDpiY(),
+              qgetenv("QT_SCALE_FACTOR").constData());
+    }
+
+    void everyTextFits()
+    {
+        OrvaUI window;
+        window.ui.cb_ports->addItems({QStringLiteral("ttyUSB0"), QStringLiteral("ttyACM1")});
+        window.ui.cb_ports->setCurrentIndex(0);
+        for (int probe = 0; probe < 8; ++probe)
+            window.findChild<QLineEdit *>(QStringLiteral("le_line_meas_%1").arg(probe + 1))
+                ->setText(QStringLiteral("1234.5"));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        QStringList cut;
+        for (QWidget *widget : window.ui.tab_4->findChildren<QWidget *>()) {
+            if (auto *label = qobject_cast<QLabel *>(widget)) {
+                if (advance(label, label->text()) > label->contentsRect().width())
+                    cut << failure(label, label->text(), label->contentsRect().width());
+            } else if (auto *button = qobject_cast<QPushButton *>(widget)) {
+                QStyleOptionButton option;
+                option.initFrom(button);
+                option.features |= QStyleOptionButton::AutoDefaultButton;
+                const int room =
+                    button->style()
+                        ->subElementRect(QStyle::SE_PushButtonContents, &option, button)
+                        .width();
+                if (advance(button, button->text()) > room)
+                    cut << failure(button, button->text(), room);
+            } else if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
+                QStyleOptionFrame option;
+                option.initFrom(edit);
+                const int room = edit->style()
+                                     ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                                     .width();
+                if (advance(edit, edit->text()) > room)
+                    cut << failure(edit, edit->text(), room);
+            } else if (auto *box = qobject_cast<QGroupBox *>(widget)) {
+                if (box->title().isEmpty())
+                    continue;
+                QStyleOptionGroupBox option;
+                option.initFrom(box);
+                option.text = box->title();
+                option.subControls = QStyle::SC_GroupBoxLabel;
+                const QRect title = box->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                                 QStyle::SC_GroupBoxLabel, box);
+                // The address field sits in the title row, right of the title.
+                int room = box->width() - title.left();
+                for (auto *field : box->findChildren<QLineEdit *>())
+                    if (field->y() < title.bottom())
+                        room = std::min(room, field->x() - title.left());
+                if (advance(box, box->title()) > room)
+                    cut << failure(box, box->title(), room);
+            }
+        }
+
+        QComboBox *ports = window.ui.cb_ports;
+        QStyleOptionComboBox option;
+        option.initFrom(ports);
+        const int room =
+            ports->style()
+                ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, ports)
+                .width() -
+            2;
+        if (advance(ports, ports->currentText()) > room)
+            cut << failure(ports, ports->currentText(), room);
+
+        QTabBar *tabs = window.ui.tabWidget->tabBar();
+        if (advance(tabs, tabs->tabText(0)) > tabs->tabRect(0).width())
+            cut << failure(tabs, tabs->tabText(0), tabs->tabRect(0).width());
+
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("\n"))));
+    }
+
+    // The form grows as a whole: the panels keep their places relative to one another.
+    void proportionsKept()
+    {
+        OrvaUI window;
+        const double factor = window.width() / 898.0;
+        QVERIFY(factor >= 1.0);
+        qInfo("window %dx%d", window.width(), window.height());
+        const auto near = [factor](int scaled, int drawn) {
+            return qAbs(scaled / factor - drawn) <= 1.0;
+        };
+        QVERIFY(near(window.ui.groupBox_4->x(), 250) && near(window.ui.groupBox_6->y(), 190));
+        QVERIFY(near(window.ui.pb_connect->x(), 615) && near(window.ui.pb_connect->width(), 116));
+        QVERIFY(near(window.ui.le_addr_4->x(), 150) && near(window.ui.le_addr_1->x(), 155));
+        QVERIFY(near(window.height(), 536));
+    }
+
+    // A port name longer than the box shows in full in the open list.
+    void popupTakesLongestName()
+    {
+        OrvaUI window;
+        const QString longName = QStringLiteral("ttyUSB_long_adapter_name_12");
+        window.ui.cb_ports->addItems({QStringLiteral("ttyUSB0"), longName});
+        QAbstractItemView *view = window.ui.cb_ports->view();
+        QVERIFY(view->minimumWidth() >=
+                view->fontMetrics().horizontalAdvance(longName) + 2 * view->frameWidth());
+    }
+};
+
+QTEST_MAIN(TestLegibility)
+#include "tst_legibility.moc"
