@@ -2,6 +2,7 @@
 
 #include "logging/FileLog.h"
 #include "protocol/OstraCommands.h"
+#include "records/RecordWriter.h"
 #include "serial/PortWatch.h"
 #include "ui/ProbePanels.h"
 #include "ui_OrvaUI.h"
@@ -15,6 +16,8 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+
+class HistoryTab;
 
 // The tool's one window: it owns the port, the log and the device layer, and turns the
 // operator's clicks into device commands and the probes' results into panel values.
@@ -30,6 +33,14 @@ public:
     const QTimer &portPoll() const { return checkConnectionTimer; }
 
     Ui::OrvaUIClass ui;
+
+    const RecordWriter &records() const { return recordWriter; }
+    // The page "История", once it has been shown; null before.
+    HistoryTab *history() const { return historyTab; }
+    // Shows the page "История", building it on first use.
+    void showHistory();
+    // The records folder in the desktop's file manager.
+    void openRecordsFolder();
 
 public slots:
     void closeEvent(QCloseEvent *event) override;
@@ -56,6 +67,7 @@ private:
     void armSettingsProbes(void (OstraCommands::*command)(uint8_t));
     void addressEdited(int probe);
     std::optional<uint8_t> probeAddress(int probe);
+    void setUpHistory();
 
     QTimer checkConnectionTimer;
     QSerialPort serial;
@@ -67,4 +79,7 @@ private:
     std::map<uint8_t, uint8_t> probeToAddr;
     int32_t delay = 0;
     PortWatch portWatch;
+    RecordWriter recordWriter{&fileLog};
+    QWidget *historyPage = nullptr;
+    HistoryTab *historyTab = nullptr;
 };

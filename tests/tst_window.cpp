@@ -531,6 +531,49 @@ private slots:
         QCOMPARE(files::logMessages(), expected + measurementLog());
     }
 
+    // A measurement round leaves one record per probe, field by field the probe's values, with
+    // the panels that hold its address; a result no panel holds is not a record.
+    void measurementRecords()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        const QDateTime before = QDateTime::currentDateTime();
+        {
+            OrvaUI window;
+            connectWithAddresses(window);
+            QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 100 * delayMs);
+            window.newMeasurement_Slot(44, 1.0f, 2.0f, 3);
+            typeAddress(window, 4, QStringLiteral("13"));
+            window.newMeasurement_Slot(13, 0.1f, 99.25f, 255);
+        }
+        const QDateTime after = QDateTime::currentDateTime();
+        QFile file(QStringLiteral("records/") + before.date().toString(Qt::ISODate) +
+                   QStringLiteral(".csv"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 1 + probeCount + 1 + 1);
+        QCOMPARE(lines[0], QByteArray("time,channel,address,raw_um,calibrated_um,quality\r"));
+        QVERIFY(lines.last().isEmpty());
+        for (int i = 0; i <= probeCount; ++i) {
+            const QList<QByteArray> fields = lines[1 + i].chopped(1).split(',');
+            QCOMPARE(fields.size(), 6);
+            const QDateTime time = QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs);
+            QVERIFY2(time.isValid() && time >= before.addMSecs(-1) && time <= after,
+                     fields[0].constData());
+            QCOMPARE(time.offsetFromUtc(), before.offsetFromUtc());
+            QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"))
+                        .match(QString::fromLatin1(fields[0])).hasMatch());
+            if (i == probeCount) {
+                QCOMPARE(fields.mid(1), (QList<QByteArray>{"2;4", "13", "0.1", "99.25", "255"}));
+                continue;
+            }
+            const QByteArray value = logged[i].toLatin1();
+            QCOMPARE(fields.mid(1), (QList<QByteArray>{QByteArray::number(i + 1),
+                                                       QByteArray::number(busAddresses[size_t(i)]),
+                                                       value, value, QByteArray::number(90 + i)}));
+        }
+    }
+
     // A pulled adapter: the port is closed once, the operator is told, the port list is watched
     // again, and nothing spins on the dead line.
     void deviceLoss()

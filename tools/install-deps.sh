@@ -2,7 +2,7 @@
 # Installs what building, running and testing need on Debian 12; does nothing when all is there.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev)
+packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev libqwt-qt5-dev)
 if [ "${1:-}" = "test" ]; then
     # Window tests and end-to-end runs: a virtual display, input injection, screenshots,
     # mount namespaces, and clang for the fuzz targets.
