@@ -95,8 +95,7 @@ void OrvaUI::showHistory()
 void OrvaUI::openRecordsFolder()
 {
     QDir().mkpath(recordWriter.directory());
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QDir(recordWriter.directory()).absolutePath()));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(recordWriter.directory()).absolutePath()));
 }
 
 OrvaUI::~OrvaUI()

@@ -2,6 +2,12 @@
 
 #include <QDir>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
@@ -9,6 +15,24 @@
 #endif
 
 namespace {
+
+int duplicate(int handle)
+{
+#ifdef Q_OS_WIN
+    return ::_dup(handle);
+#else
+    return ::dup(handle);
+#endif
+}
+
+void closeHandle(int handle)
+{
+#ifdef Q_OS_WIN
+    ::_close(handle);
+#else
+    ::close(handle);
+#endif
+}
 
 bool syncToDisk(int handle)
 {
@@ -23,10 +47,85 @@ bool syncToDisk(int handle)
 
 }  // namespace
 
+namespace records {
+
+// Flushes files to the disk on its own thread. Each request hands over a duplicate of the
+// file's handle, so a file closed meanwhile is still flushed, and never another one that took
+// its number. Requests that pile up during one flush are served together.
+class DiskSync
+{
+public:
+    DiskSync() : worker([this] { run(); }) {}
+    ~DiskSync()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+        }
+        wake.notify_one();
+        worker.join();
+    }
+
+    // `file` tells the files apart: one flush of the latest copy covers a file's earlier lines.
+    void request(int handle, quint64 file)
+    {
+        const int copy = duplicate(handle);
+        if (copy < 0) {
+            failed = true;
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            pending.push_back({copy, file});
+        }
+        wake.notify_one();
+    }
+
+    // A flush failed since the last call: the disk may not have the lines.
+    bool takeFailure() { return failed.exchange(false); }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return stopping || !pending.empty(); });
+            if (pending.empty())
+                return;
+            std::vector<Request> requests;
+            requests.swap(pending);
+            lock.unlock();
+            for (size_t i = 0; i < requests.size(); ++i) {
+                if (i + 1 == requests.size() || requests[i + 1].file != requests[i].file)
+                    failed = !syncToDisk(requests[i].handle) || failed;
+                closeHandle(requests[i].handle);
+            }
+            lock.lock();
+        }
+    }
+
+    struct Request
+    {
+        int handle;
+        quint64 file;
+    };
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<Request> pending;
+    bool stopping = false;
+    std::atomic<bool> failed{false};
+    std::thread worker;
+};
+
+}  // namespace records
+
 RecordWriter::RecordWriter(m::ifc::ILog *log, const QString &directory, QObject *parent)
-    : QObject(parent), log(log), folder(directory)
+    : QObject(parent), log(log), folder(directory), sync(std::make_unique<records::DiskSync>())
 {
 }
+
+RecordWriter::~RecordWriter() = default;
 
 bool RecordWriter::append(const QDateTime &time, const QVector<int> &channels, uint8_t address,
                           float raw, float calibrated, uint8_t quality)
@@ -61,6 +160,7 @@ bool RecordWriter::openDay(const QDate &day)
         setKeeping(false, file.fileName() + QStringLiteral(": ") + file.errorString());
         return false;
     }
+    ++fileNumber;
     lineOpen = false;
     const qint64 size = file.size();
     if (size > 0) {

@@ -8,10 +8,19 @@
 #include <QObject>
 #include <QString>
 
-// Appends results to records/YYYY-MM-DD.csv, one file per local day. Each line is on disk when
-// append returns. A disk that is full or read-only costs the lines written meanwhile, not the
-// caller: the reason is logged at level 0, keepingChanged tells the window, and the next append
-// tries again. Nothing here knows of widgets, so a command-line program can append too.
+#include <memory>
+
+namespace records {
+class DiskSync;
+}
+
+// Appends results to records/YYYY-MM-DD.csv, one file per local day. Each line is in the
+// system's hands when append returns (a crash of the tool cannot lose it) and on the disk a few
+// milliseconds later: the flush to the disk runs on a thread of its own, since it takes
+// milliseconds that the line's timing cannot spare. A disk that is full or read-only costs the
+// lines written meanwhile, not the caller: the reason is logged at level 0, keepingChanged tells
+// the window, and the next append tries again. Nothing here knows of widgets, so a command-line
+// program can append too.
 class RecordWriter : public QObject
 {
     Q_OBJECT
@@ -19,6 +28,7 @@ class RecordWriter : public QObject
 public:
     explicit RecordWriter(m::ifc::ILog *log, const QString &directory = QStringLiteral("records"),
                           QObject *parent = nullptr);
+    ~RecordWriter() override;
 
     bool append(const QDateTime &time, const QVector<int> &channels, uint8_t address, float raw,
                 float calibrated, uint8_t quality);
@@ -47,4 +57,6 @@ private:
     bool lineOpen = false;
     bool keepingRecords = true;
     QString failure;
+    quint64 fileNumber = 0;
+    std::unique_ptr<records::DiskSync> sync;
 };
