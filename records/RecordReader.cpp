@@ -27,7 +27,9 @@ void take(std::string_view line, const QDate &day, bool &first, ReadResult &into
 
 void read(QIODevice &device, const QDate &day, ReadResult &into)
 {
-    constexpr qint64 chunkSize = 1 << 20;
+    // A small file needs no megabyte of buffer.
+    const qint64 chunkSize =
+        device.isSequential() ? 1 << 20 : qBound<qint64>(1, device.size() - device.pos(), 1 << 20);
     QByteArray chunk(int(chunkSize), Qt::Uninitialized);
     std::string line;
     bool overlong = false;
