@@ -5,7 +5,13 @@
 #include "settings/Settings.h"
 #include "ui/FieldRules.h"
 #include "ui/FormFit.h"
+#include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QUrl>
+#include <QVBoxLayout>
 
 #include <QLocale>
 #include <QMetaType>
@@ -73,6 +79,45 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     prefillAddresses();
     connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,
             [this] { preselectPort(); });
+    setUpHistory();
+}
+
+// The page is an empty frame until it is first shown: start-up reads no record.
+void OrvaUI::setUpHistory()
+{
+    historyPage = new QWidget;
+    (new QVBoxLayout(historyPage))->setContentsMargins(0, 0, 0, 0);
+    ui.tabWidget->addTab(historyPage, QStringLiteral("История"));
+    connect(ui.tabWidget, &QTabWidget::currentChanged, this, [this](int index) {
+        if (ui.tabWidget->widget(index) == historyPage)
+            showHistory();
+    });
+    connect(&recordWriter, &RecordWriter::appended, this, [this](const records::Record &record) {
+        if (historyTab)
+            historyTab->add(record);
+    });
+    connect(&recordWriter, &RecordWriter::keepingChanged, this,
+            [this](bool keeping, const QString &reason) {
+                state->setItem(QStringLiteral("records"),
+                               keeping ? QString() : QStringLiteral("Записи не сохраняются"),
+                               reason);
+            });
+}
+
+void OrvaUI::showHistory()
+{
+    if (!historyTab) {
+        historyTab = new HistoryTab(recordWriter.directory(), historyPage);
+        historyTab->setFont(QFont());
+        historyPage->layout()->addWidget(historyTab);
+    }
+    ui.tabWidget->setCurrentWidget(historyPage);
+}
+
+void OrvaUI::openRecordsFolder()
+{
+    QDir().mkpath(recordWriter.directory());
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(recordWriter.directory()).absolutePath()));
 }
 
 OrvaUI::~OrvaUI()

@@ -3,6 +3,7 @@
 #include "link/LinkHealth.h"
 #include "logging/FileLog.h"
 #include "protocol/OstraCommands.h"
+#include "records/RecordWriter.h"
 #include "serial/PortWatch.h"
 #include "summary/OperationSummaries.h"
 #include "ui/ProbePanels.h"
@@ -18,6 +19,8 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+
+class HistoryTab;
 
 // The tool's one window: it owns the port, the log and the device layer, and turns the
 // operator's clicks into device commands and the probes' results into panel values.
@@ -41,6 +44,13 @@ public:
     static QString guideText();
     // Where the last connected port is remembered, per user.
     static QString userSettingsPath();
+    const RecordWriter &records() const { return recordWriter; }
+    // The page "История", once it has been shown; null before.
+    HistoryTab *history() const { return historyTab; }
+    // Shows the page "История", building it on first use.
+    void showHistory();
+    // The records folder in the desktop's file manager.
+    void openRecordsFolder();
 
 public slots:
     void closeEvent(QCloseEvent *event) override;
@@ -71,6 +81,7 @@ private:
     void resultUnanswered(int channel);
     void addressEdited(int probe);
     std::optional<uint8_t> probeAddress(int probe);
+    void setUpHistory();
 
     void buildMenus();
     void showText(const QString &title, const QString &text);
@@ -94,4 +105,7 @@ private:
     StateField *state = nullptr;
     QMenu *menuFile = nullptr;
     OperationSummaries summaries;
+    RecordWriter recordWriter{&fileLog};
+    QWidget *historyPage = nullptr;
+    HistoryTab *historyTab = nullptr;
 };

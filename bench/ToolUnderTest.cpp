@@ -86,6 +86,11 @@ ToolUnderTest::ToolUnderTest(int delay, const std::vector<uint8_t> &addresses)
     window->show();
 }
 
+void ToolUnderTest::showHistory()
+{
+    window->showHistory();
+}
+
 ToolUnderTest::~ToolUnderTest()
 {
     window.reset();

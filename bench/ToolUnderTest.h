@@ -38,6 +38,8 @@ public:
 
     bool isReady() const { return window != nullptr; }
     bool connectTo(const QString &portPath);
+    // Shows the page "История" with today's records, as an operator watching the trend has it.
+    void showHistory();
 
     // The steady-clock time just before the click: the origin of the schedule it starts.
     qint64 clickUpdateAirCode();

@@ -53,6 +53,8 @@ int main(int argc, char *argv[])
                       QStringLiteral("n"), QStringLiteral("50")});
     parser.addOption({QStringLiteral("delay"), QStringLiteral("The tool's delay, ms."),
                       QStringLiteral("ms"), QStringLiteral("10")});
+    parser.addOption(
+        {QStringLiteral("history"), QStringLiteral("Show the page \"История\" while measuring.")});
     parser.process(application);
     int cycles = 50;
     int delay = 10;
@@ -66,6 +68,9 @@ int main(int argc, char *argv[])
     const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay);
     if (!tool)
         return 2;
+
+    if (parser.isSet(QStringLiteral("history")))
+        tool->showHistory();
 
     const int cycleTimeoutMs = resultMs(delay, probes - 1) + 200;
     const int pauseMs = std::max(6, int(std::ceil(1.5 * delay)));
@@ -87,8 +92,8 @@ int main(int argc, char *argv[])
     const int expected = cycles * probes;
     const bool met = unpaired == 0 && int(latenciesMs.size()) == expected &&
                      middle <= medianLimitMs && p99 <= p99LimitMs;
-    std::printf("Result latency, line to panel, D = %d, %d cycles x %d probes\n", delay, cycles,
-                probes);
+    std::printf("Result latency, line to panel, D = %d, %d cycles x %d probes%s\n", delay, cycles,
+                probes, parser.isSet(QStringLiteral("history")) ? ", history page shown" : "");
     std::printf("samples %d of %d, unpaired %d\n", int(latenciesMs.size()), expected, unpaired);
     std::printf("min %.3f ms, median %.3f ms (limit %.1f), p99 %.3f ms (limit %.1f), max %.3f ms\n",
                 percentile(latenciesMs, 0.0), middle, medianLimitMs, p99, p99LimitMs,

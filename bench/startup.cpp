@@ -2,11 +2,14 @@
 #include "Statistics.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -35,6 +38,7 @@ struct Options
     int idleSeconds = 60;
     int settleMs = 1500;
     bool offscreen = false;
+    bool recordsYear = false;
 };
 
 constexpr double startupLimit = 1.3;
@@ -43,9 +47,10 @@ constexpr double idleLimitPercent = 0.5;
 
 void usage()
 {
-    std::fprintf(stderr,
-                 "usage: bench_startup [--runs N] [--idle-seconds S] [--offscreen]\n"
-                 "                     [--tool PATH] [--bare PATH] [--form PATH] [--hook PATH]\n");
+    std::fprintf(
+        stderr,
+        "usage: bench_startup [--runs N] [--idle-seconds S] [--offscreen] [--records-year]\n"
+        "                     [--tool PATH] [--bare PATH] [--form PATH] [--hook PATH]\n");
 }
 
 bool parse(int argc, char **argv, Options &options)
@@ -53,7 +58,9 @@ bool parse(int argc, char **argv, Options &options)
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (argument == "--offscreen")
+        if (argument == "--records-year")
+            options.recordsYear = true;
+        else if (argument == "--offscreen")
             options.offscreen = true;
         else if (argument == "--runs" && hasValue)
             options.runs = std::atoi(argv[++i]);
@@ -173,10 +180,46 @@ std::string prepareToolDirectory()
     return directory;
 }
 
+// A year of records in the tool's folder (250 days of 3,840 lines): what start-up must not read.
+bool writeRecordsYear(const std::string &directory)
+{
+    const std::string folder = directory + "/records";
+    if (mkdir(folder.c_str(), 0755) != 0)
+        return false;
+    time_t day = time(nullptr);
+    char line[96];
+    for (int days = 0; days < 250; day -= 86400) {
+        struct tm local = {};
+        localtime_r(&day, &local);
+        if (local.tm_wday == 0 || local.tm_wday == 6)
+            continue;
+        ++days;
+        char name[32];
+        std::strftime(name, sizeof name, "/%Y-%m-%d.csv", &local);
+        std::ofstream file(folder + name, std::ios::binary);
+        file << "time,channel,address,raw_um,calibrated_um,quality\r\n";
+        for (int minute = 0; minute < 480; ++minute) {
+            for (int probe = 1; probe <= 8; ++probe) {
+                std::snprintf(line, sizeof line,
+                              "%04d-%02d-%02dT%02d:%02d:%02d.000+00:00,%d,%d,%d.25,%d.5,9%d\r\n",
+                              local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                              8 + minute / 60, minute % 60, probe, probe, 10 + probe, 100 + probe,
+                              99 + probe, probe);
+                file << line;
+            }
+        }
+        if (!file)
+            return false;
+    }
+    return true;
+}
+
 void removeToolDirectory(const std::string &directory)
 {
     if (directory.empty())
         return;
+    std::error_code ignored;
+    std::filesystem::remove_all(directory + "/records", ignored);
     std::remove((directory + "/log/log.txt").c_str());
     rmdir((directory + "/log").c_str());
     std::remove((directory + "/settings.cfg").c_str());
@@ -232,6 +275,11 @@ int main(int argc, char **argv)
         return 2;
     }
     const std::string toolDirectory = prepareToolDirectory();
+    if (options.recordsYear && !toolDirectory.empty() && !writeRecordsYear(toolDirectory)) {
+        std::fprintf(stderr, "could not write a year of records\n");
+        removeToolDirectory(toolDirectory);
+        return 2;
+    }
     if (toolDirectory.empty()) {
         std::perror("mkdtemp");
         return 2;

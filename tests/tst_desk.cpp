@@ -254,7 +254,7 @@ private slots:
             titles << action->text();
         QCOMPARE(titles, QStringList({"Файл", "Справка"}));
         QCOMPARE(menuTexts(window.fileMenu()),
-                 QStringList({"Открыть папку журнала", "-", "Выход"}));
+                 QStringList({"Открыть папку журнала", "Открыть папку записей", "-", "Выход"}));
 
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
         window.findChild<QAction *>(QStringLiteral("actionOpenLogFolder"))->trigger();

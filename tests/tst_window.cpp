@@ -7,8 +7,13 @@
 #include "serial/PortWatch.h"
 #include "support/Files.h"
 #include "support/Trace.h"
+#include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
 #include "ui/Schedule.h"
+
+#include <QLabel>
+#include <QTableView>
+#include <QTableWidget>
 
 #include <QElapsedTimer>
 #include <QMenuBar>
@@ -582,6 +587,110 @@ private slots:
         for (int address : busAddresses)
             expected << trace::acknowledged("Update Air Code", Command::UpdateAirCode, address);
         QCOMPARE(files::logMessages(), expected + measurementLog());
+    }
+
+    // A measurement round leaves one record per probe, field by field the probe's values, with
+    // the panels that hold its address; a result no panel holds is not a record.
+    void measurementRecords()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        const QDateTime before = QDateTime::currentDateTime();
+        {
+            OrvaUI window;
+            connectWithAddresses(window);
+            QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 100 * delayMs);
+            window.newMeasurement_Slot(44, 1.0f, 2.0f, 3);
+            typeAddress(window, 4, QStringLiteral("13"));
+            window.newMeasurement_Slot(13, 0.1f, 99.25f, 255);
+        }
+        const QDateTime after = QDateTime::currentDateTime();
+        QFile file(QStringLiteral("records/") + before.date().toString(Qt::ISODate) +
+                   QStringLiteral(".csv"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 1 + probeCount + 1 + 1);
+        QCOMPARE(lines[0], QByteArray("time,channel,address,raw_um,calibrated_um,quality\r"));
+        QVERIFY(lines.last().isEmpty());
+        for (int i = 0; i <= probeCount; ++i) {
+            const QList<QByteArray> fields = lines[1 + i].chopped(1).split(',');
+            QCOMPARE(fields.size(), 6);
+            const QDateTime time =
+                QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs);
+            QVERIFY2(time.isValid() && time >= before.addMSecs(-1) && time <= after,
+                     fields[0].constData());
+            QCOMPARE(time.offsetFromUtc(), before.offsetFromUtc());
+            QVERIFY(
+                QRegularExpression(
+                    QStringLiteral(
+                        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"))
+                    .match(QString::fromLatin1(fields[0]))
+                    .hasMatch());
+            if (i == probeCount) {
+                QCOMPARE(fields.mid(1), (QList<QByteArray>{"2;4", "13", "0.1", "99.25", "255"}));
+                continue;
+            }
+            const QByteArray value = logged[i].toLatin1();
+            QCOMPARE(fields.mid(1), (QList<QByteArray>{QByteArray::number(i + 1),
+                                                       QByteArray::number(busAddresses[size_t(i)]),
+                                                       value, value, QByteArray::number(90 + i)}));
+        }
+    }
+
+    // A new session keeps the records; the history page, built only when first shown, has
+    // them in its chart and table, and takes the next result live.
+    void historyAfterRestart()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        {
+            OrvaUI window;
+            for (int probe = 1; probe <= probeCount; ++probe)
+                panel(window, probe).address->setText(busFields[probe - 1]);
+            for (int i = 0; i < probeCount; ++i)
+                window.newMeasurement_Slot(uint8_t(busAddresses[size_t(i)]), 1, 100.0f + float(i),
+                                           9);
+        }
+        OrvaUI window;
+        QCOMPARE(window.ui.tabWidget->count(), 2);
+        QCOMPARE(window.ui.tabWidget->tabText(1), QStringLiteral("История"));
+        QCOMPARE(window.ui.tabWidget->currentIndex(), 0);
+        QVERIFY(!window.history());
+        window.ui.tabWidget->setCurrentIndex(1);
+        HistoryTab *history = window.history();
+        QVERIFY(history);
+        QCOMPARE(history->table()->model()->rowCount(), probeCount);
+        QCOMPARE(history->statistics()->rowCount(), probeCount);
+        for (int channel = 1; channel <= probeCount; ++channel) {
+            QCOMPARE(history->drawnPoints(channel), 1);
+            QCOMPARE(history->model().series(channel).y.front(), 99.0 + channel);
+        }
+        QCOMPARE(history->table()->model()->index(2, 4).data().toString(), QStringLiteral("102"));
+        panel(window, 3).address->setText(busFields[2]);
+        panel(window, 5).address->setText(busFields[2]);
+        window.newMeasurement_Slot(14, 1, 55.5f, 9);
+        QCOMPARE(history->table()->model()->rowCount(), probeCount + 1);
+        QCOMPARE(history->table()->model()->index(probeCount, 1).data().toString(),
+                 QStringLiteral("3;5"));
+        QTRY_COMPARE(history->drawnPoints(5), 2);
+        QCOMPARE(history->drawnPoints(3), 2);
+        QVERIFY(history->skippedLabel()->text().isEmpty());
+    }
+
+    // A folder that cannot be written is shown in the status bar and resumes by itself.
+    void recordsNotKept()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        QVERIFY(files::write(QStringLiteral("records"), "in the way"));
+        OrvaUI window;
+        panel(window, 1).address->setText(QStringLiteral("12"));
+        window.newMeasurement_Slot(12, 1, 2, 3);
+        QCOMPARE(window.stateField().item(QStringLiteral("records")),
+                 QStringLiteral("Записи не сохраняются"));
+        QVERIFY(files::logMessages().last().startsWith(QStringLiteral("0 Records not kept: ")));
+        QVERIFY(QFile::remove(QStringLiteral("records")));
+        window.newMeasurement_Slot(12, 1, 2, 3);
+        QVERIFY(window.stateField().item(QStringLiteral("records")).isEmpty());
+        QVERIFY(window.records().keeping());
     }
 
     void deviceLoss_data()

@@ -3,7 +3,8 @@
 set -euo pipefail
 
 # fonts-dejavu brings DejaVu Sans Condensed, the window's narrower family on Debian.
-packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev libqt5svg5-dev fonts-dejavu)
+packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev libqt5svg5-dev
+    libqwt-qt5-dev fonts-dejavu)
 if [ "${1:-}" = "test" ]; then
     # Window tests and end-to-end runs: a virtual display, input injection, screenshots,
     # mount namespaces, and clang for the fuzz targets.

@@ -106,12 +106,19 @@ void OrvaUI::resultUnanswered(int channel)
 
 void OrvaUI::newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t quality)
 {
-    for (const ProbePanel &panel : probePanels(ui)) {
-        if (fieldrules::parseProbeAddress(panel.address->text()) == addr)
-            panel.value->setText(QString::number(um_calib, 'f', 1));
+    QVector<int> channels;
+    const auto panels = probePanels(ui);
+    for (int probe = 0; probe < probeCount; ++probe) {
+        if (fieldrules::parseProbeAddress(panels[probe].address->text()) == addr) {
+            panels[probe].value->setText(QString::number(um_calib, 'f', 1));
+            channels << probe + 1;
+        }
     }
     m::writeLine(log, 1,
                  QStringLiteral("Raw: ") + QString::number(um, 'g', 6) +
                      QStringLiteral(" Calibrated: ") + QString::number(um_calib, 'g', 6) +
                      QStringLiteral(" Quality: ") + QString::number(quality));
+    // Only what reached a panel is a record; the log has the rest.
+    if (!channels.isEmpty())
+        recordWriter.append(QDateTime::currentDateTime(), channels, addr, um, um_calib, quality);
 }

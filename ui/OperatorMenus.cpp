@@ -16,8 +16,8 @@ void OrvaUI::buildMenus()
             QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("log"))));
     });
     logFolder->setObjectName(QStringLiteral("actionOpenLogFolder"));
-    // The records folder's entry goes here, before the separator: fileMenu()->insertAction
-    // (exitSeparator, ...).
+    menuFile->addAction(QStringLiteral("Открыть папку записей"), this, &OrvaUI::openRecordsFolder)
+        ->setObjectName(QStringLiteral("actionOpenRecordsFolder"));
     QAction *exitSeparator = menuFile->addSeparator();
     exitSeparator->setObjectName(QStringLiteral("exitSeparator"));
     QAction *exit = menuFile->addAction(QStringLiteral("Выход"), this, &QWidget::close);

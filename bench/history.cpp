@@ -1,0 +1,167 @@
+// A year of records (8 probes, one result a minute, 8 hours a day, 250 days: 960,000 lines) in
+// the history page: reading it, drawing it, panning and zooming it, and what it costs in memory;
+// then what one appended record costs the caller.
+
+#include "Statistics.h"
+#include "records/Record.h"
+#include "records/RecordWriter.h"
+#include "ui/HistoryTab.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_scale_div.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+using namespace bench;
+
+namespace {
+
+constexpr double frameLimitMs = 50;
+constexpr double rssLimitMiB = 200;
+constexpr double appendLimitMs = 0.2;
+
+double residentMiB(const char *key)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(key, 0) == 0)
+            return std::stod(line.substr(line.find(':') + 1)) / 1024;
+    }
+    return -1;
+}
+
+// Working days back from today, 8 probes at 08:00 + one a minute, values drifting slowly.
+int writeYear(const QString &folder, QDate &first)
+{
+    QDir().mkpath(folder);
+    int lines = 0;
+    QDate day = QDate::currentDate();
+    for (int days = 0; days < 250; day = day.addDays(-1)) {
+        if (day.dayOfWeek() > 5)
+            continue;
+        ++days;
+        first = day;
+        QFile file(folder + QLatin1Char('/') + records::fileName(day));
+        if (!file.open(QIODevice::WriteOnly))
+            return -1;
+        QByteArray text = records::header();
+        const QDateTime start(day, QTime(8, 0));
+        for (int minute = 0; minute < 480; ++minute) {
+            for (int probe = 1; probe <= 8; ++probe) {
+                const float value = 100.0f + 10.0f * float(probe) +
+                                    float(std::sin((days * 480 + minute) / 700.0)) +
+                                    float((minute * 7919 + probe * 104729) % 100) / 400.0f;
+                text += records::formatLine(records::makeRecord(start.addSecs(minute * 60 + probe),
+                                                                {probe}, uint8_t(10 + probe), value,
+                                                                value - 0.5f, uint8_t(90 + probe)));
+                ++lines;
+            }
+        }
+        file.write(text);
+    }
+    return lines;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QTemporaryDir directory;
+    if (!directory.isValid() || !QDir::setCurrent(directory.path()))
+        return 2;
+    QDate first;
+    const int lines = writeYear(QStringLiteral("records"), first);
+    if (lines <= 0)
+        return 2;
+    const double rssBefore = residentMiB("VmRSS");
+
+    QElapsedTimer clock;
+    clock.start();
+    HistoryTab tab(QStringLiteral("records"));
+    tab.resize(1280, 900);
+    tab.show();
+    tab.showDays(history::DaySpan::Range, first, QDate::currentDate());
+    const double loadMs = double(clock.nsecsElapsed()) / 1e6;
+    QwtPlot *plot = tab.plot();
+    const auto frame = [plot]() {
+        QElapsedTimer timer;
+        timer.start();
+        plot->replot();
+        plot->canvas()->repaint();
+        return double(timer.nsecsElapsed()) / 1e6;
+    };
+    const double fullMs = frame();
+    // Zoom in step by step to a single day, pan across the year, zoom out again.
+    std::vector<double> frames;
+    const QwtScaleDiv whole = plot->axisScaleDiv(QwtPlot::xBottom);
+    const double left = whole.lowerBound(), width = whole.range();
+    for (int step = 0; step < 40; ++step) {
+        const double span = width * std::pow(0.88, step);
+        const double middle = left + width / 2;
+        plot->setAxisScale(QwtPlot::xBottom, middle - span / 2, middle + span / 2);
+        frames.push_back(frame());
+    }
+    for (int step = 0; step < 60; ++step) {
+        const double span = width / 30;
+        const double at = left + (width - span) * step / 59;
+        plot->setAxisScale(QwtPlot::xBottom, at, at + span);
+        frames.push_back(frame());
+    }
+    for (int step = 0; step < 20; ++step) {
+        const double span = width * std::pow(1.2, step) / 30;
+        plot->setAxisScale(QwtPlot::xBottom, left, left + std::min(span, width));
+        frames.push_back(frame());
+    }
+    const double rss = residentMiB("VmRSS");
+    const double peak = residentMiB("VmHWM");
+    const double frameMedian = median(frames), frameMax = maximum(frames);
+
+    // Appends as the window makes them: one result at a time, each a line on its own.
+    m::DummyLog log;
+    std::vector<double> appends;
+    {
+        RecordWriter writer(&log, QStringLiteral("appended"));
+        for (int i = 0; i < 2000; ++i) {
+            // The result's time is taken anyway, for the panel's log line as well.
+            const records::Record record = records::makeRecord(
+                QDateTime::currentDateTime(), {1 + i % 8}, 12, 100.25f, 99.75f, 90);
+            QElapsedTimer timer;
+            timer.start();
+            writer.append(record);
+            appends.push_back(double(timer.nsecsElapsed()) / 1e6);
+            // A result every 2 ms, faster than the shortest cycle: flushes overlap appends.
+            QThread::msleep(2);
+        }
+    }
+
+    std::printf("A year of records: %d lines in %d files, %zu read, %lld skipped\n", lines, 250,
+                tab.model().records().size(), tab.model().skipped());
+    std::printf("read and first draw: %.0f ms; whole year drawn again: %.1f ms\n", loadMs, fullMs);
+    std::printf("pan/zoom frames (%zu): median %.1f ms, p99 %.1f ms, max %.1f ms (limit %.0f)\n",
+                frames.size(), frameMedian, percentile(frames, 0.99), frameMax, frameLimitMs);
+    std::printf(
+        "resident memory: %.1f MiB before, %.1f MiB with the year shown, peak %.1f MiB "
+        "(limit %.0f)\n",
+        rssBefore, rss, peak, rssLimitMiB);
+    std::printf("append: median %.3f ms, p99 %.3f ms, max %.3f ms (limit %.1f median)\n",
+                median(appends), percentile(appends, 0.99), maximum(appends), appendLimitMs);
+    const bool met = frameMax <= frameLimitMs && peak < rssLimitMiB &&
+                     median(appends) <= appendLimitMs &&
+                     int(tab.model().records().size()) == lines && tab.model().skipped() == 0;
+    std::printf("%s\n", met ? "targets met" : "TARGET MISSED");
+    return met ? 0 : 1;
+}

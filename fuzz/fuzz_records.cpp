@@ -1,0 +1,52 @@
+// Any bytes as a record file, of a given day and of none: what the history would show.
+
+#include "FuzzCheck.h"
+#include "records/Record.h"
+#include "records/RecordReader.h"
+
+#include <QBuffer>
+#include <QByteArray>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+bool same(const records::Record &a, const records::Record &b)
+{
+    return a.msecs == b.msecs && a.offsetSecs == b.offsetSecs && a.channels == b.channels &&
+           a.address == b.address && a.quality == b.quality &&
+           std::memcmp(&a.raw, &b.raw, sizeof a.raw) == 0 &&
+           std::memcmp(&a.calibrated, &b.calibrated, sizeof a.calibrated) == 0;
+}
+
+void check(const QByteArray &bytes, const QDate &day)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    records::ReadResult result;
+    records::read(buffer, day, result);
+    const qint64 lines = bytes.count('\n') + 1;
+    FUZZ_CHECK(qint64(result.records.size()) + result.skipped <= lines);
+    for (const records::Record &record : result.records) {
+        // A point that can be drawn, on the file's day, that the writer would write the same.
+        FUZZ_CHECK(record.channels != 0);
+        FUZZ_CHECK(std::isfinite(record.raw) && std::isfinite(record.calibrated));
+        FUZZ_CHECK(!day.isValid() || record.day() == day);
+        const QByteArray line = records::formatLine(record);
+        const auto back = records::parseLine(line.chopped(2).toStdString());
+        FUZZ_CHECK(back && same(*back, record));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
+    check(bytes, QDate(2026, 3, 9));
+    check(bytes, QDate());
+    return 0;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace records {
+
+constexpr int channelCount = 8;
+
+// One measurement result as kept in records/YYYY-MM-DD.csv.
+struct Record
+{
+    qint64 msecs = 0;      // since the epoch, UTC
+    int offsetSecs = 0;    // the writer's UTC offset: the line is written back as it was
+    uint8_t channels = 0;  // bit N-1 set for panel N
+    uint8_t address = 0;
+    uint8_t quality = 0;
+    float raw = 0;
+    float calibrated = 0;
+
+    bool hasChannel(int channel) const
+    {
+        return channel >= 1 && channel <= channelCount && (channels >> (channel - 1)) & 1u;
+    }
+    // The local day the line was written on, which names its file.
+    QDate day() const;
+};
+
+// Panel numbers 1..8 as the bit set of Record::channels; anything else is dropped.
+uint8_t channelMask(const QVector<int> &channels);
+Record makeRecord(const QDateTime &time, const QVector<int> &channels, uint8_t address, float raw,
+                  float calibrated, uint8_t quality);
+
+// The file's first line.
+QByteArray header();
+// One line, CRLF-terminated as RFC 4180 has it.
+QByteArray formatLine(const Record &record);
+// ISO 8601 local time with milliseconds and offset: 2026-12-08T09:15:02.125+03:00.
+QByteArray formatTime(qint64 msecs, int offsetSecs);
+// The shortest decimal that reads back as the same float.
+QByteArray formatFloat(float value);
+// "1;3"
+QByteArray formatChannels(uint8_t channels);
+
+// A line without its line end; nothing for anything but a whole, plausible record.
+std::optional<Record> parseLine(std::string_view line);
+bool isHeader(std::string_view line);
+
+QString fileName(const QDate &day);
+// The day a file's name gives; nothing for names the writer would not have made.
+std::optional<QDate> dayOfFileName(const QString &name);
+
+}  // namespace records

@@ -1,0 +1,523 @@
+#include "records/History.h"
+#include "records/Record.h"
+#include "records/RecordReader.h"
+#include "records/RecordWriter.h"
+#include "support/CapturingLog.h"
+#include "support/Files.h"
+#include "support/PrivateMounts.h"
+#include "support/SelfRun.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <signal.h>
+#include <sys/statvfs.h>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+using records::Record;
+
+namespace {
+
+constexpr int skipExitCode = 77;
+
+Record record(const char *time, QVector<int> channels, int address, float raw, float calibrated,
+              int quality)
+{
+    const auto parsed = records::parseLine((QByteArray(time) + ",1,0,0,0,0").toStdString());
+    Record r = parsed.value_or(Record());
+    r.channels = records::channelMask(channels);
+    r.address = uint8_t(address);
+    r.raw = raw;
+    r.calibrated = calibrated;
+    r.quality = uint8_t(quality);
+    return r;
+}
+
+bool same(const Record &a, const Record &b)
+{
+    return a.msecs == b.msecs && a.offsetSecs == b.offsetSecs && a.channels == b.channels &&
+           a.address == b.address && a.quality == b.quality &&
+           std::memcmp(&a.raw, &b.raw, sizeof(float)) == 0 &&
+           std::memcmp(&a.calibrated, &b.calibrated, sizeof(float)) == 0;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+records::ReadResult readBytes(const QByteArray &bytes, const QDate &day)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    records::ReadResult result;
+    records::read(buffer, day, result);
+    return result;
+}
+
+// Child process: records/ on a 16 KiB tmpfs, read-only or filled to the brim, then freed.
+// Prints what the writer reported; a crash or hang is the parent's to see.
+int runSpoiltRecords(int argc, char **argv, const QByteArray &mode)
+{
+    if (!enterPrivateMounts())
+        return skipExitCode;
+    if (!QDir().mkpath(QStringLiteral("records")) ||
+        ::mount("tmpfs", "records", "tmpfs", mode == "read-only" ? MS_RDONLY : 0,
+                "size=16k,mode=0777") != 0) {
+        std::perror("records");
+        return 1;
+    }
+    struct statvfs space = {};
+    if (mode == "full" && (::statvfs("records", &space) != 0 ||
+                           !files::write(QStringLiteral("records/filler"),
+                                         QByteArray(int(space.f_bavail * space.f_bsize), 'x'))))
+        return 1;
+    QCoreApplication app(argc, argv);
+    CapturingLog log;
+    RecordWriter writer(&log);
+    QStringList changes;
+    QObject::connect(&writer, &RecordWriter::keepingChanged, &writer,
+                     [&changes](bool keeping, const QString &) {
+                         changes << (keeping ? QStringLiteral("kept") : QStringLiteral("lost"));
+                     });
+    const QDateTime time = QDateTime::currentDateTime();
+    int written = 0;
+    for (int i = 0; i < 5; ++i)
+        written += writer.append(time.addMSecs(i), {1}, 12, 1.5f, float(i), 90);
+    // Room again: the filler goes, or the folder is made writable.
+    if (mode == "full")
+        QFile::remove(QStringLiteral("records/filler"));
+    else if (::mount(nullptr, "records", nullptr, MS_REMOUNT, "size=16k,mode=0777") != 0)
+        return 1;
+    for (int i = 5; i < 8; ++i)
+        written += writer.append(time.addMSecs(i), {1}, 12, 1.5f, float(i), 90);
+    const auto read = records::readDays(QStringLiteral("records"), time.date(), time.date());
+    QStringList values;
+    for (const Record &r : read.records)
+        values << QString::number(r.calibrated);
+    std::printf("%d|%s|%s|%lld|%s\n", written, qPrintable(changes.join(',')),
+                qPrintable(values.join(',')), read.skipped,
+                qPrintable(log.lines.join(QLatin1Char('|'))));
+    return 0;
+}
+
+// Child process: appends as fast as it can until killed.
+int runAppendForever(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    m::DummyLog log;
+    RecordWriter writer(&log);
+    const QDateTime time = QDateTime::currentDateTime();
+    for (int i = 0;; ++i) {
+        writer.append(time, {1, 3}, 12, 100.25f + float(i % 7), float(i), uint8_t(i));
+        if (i == 50) {
+            std::printf("going\n");
+            std::fflush(stdout);
+        }
+    }
+}
+
+}  // namespace
+
+// The record files: their format field by field, what the reader makes of spoilt files, the
+// writer on a torn, full or read-only folder, and the history model built on them.
+class TestRecords : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir workDir;
+
+private slots:
+    void init()
+    {
+        QVERIFY(workDir.isValid());
+        QVERIFY(QDir(workDir.path()).removeRecursively() && QDir().mkpath(workDir.path()));
+        QVERIFY(QDir::setCurrent(workDir.path()));
+    }
+
+    void lineFormat_data()
+    {
+        QTest::addColumn<QDateTime>("time");
+        QTest::addColumn<QVector<int>>("channels");
+        QTest::addColumn<float>("raw");
+        QTest::addColumn<float>("calibrated");
+        QTest::addColumn<QByteArray>("line");
+        const QDate day(2026, 3, 9);
+        QTest::newRow("east of UTC, two panels")
+            << QDateTime(day, QTime(9, 5, 2, 7), Qt::OffsetFromUTC, 3 * 3600) << QVector<int>{1, 3}
+            << 123.456f << 120.04f
+            << QByteArray("2026-03-09T09:05:02.007+03:00,1;3,12,123.456,120.04,95\r\n");
+        QTest::newRow("west, half hours, panels out of order")
+            << QDateTime(day, QTime(23, 59, 59, 999), Qt::OffsetFromUTC, -(5 * 3600 + 1800))
+            << QVector<int>{8, 2} << 0.1f << 1e-45f
+            << QByteArray("2026-03-09T23:59:59.999-05:30,2;8,12,0.1,1e-45,95\r\n");
+        QTest::newRow("UTC, large values")
+            << QDateTime(day, QTime(0, 0), Qt::UTC) << QVector<int>{5} << 16777216.0f
+            << -3.4028235e38f
+            << QByteArray("2026-03-09T00:00:00.000+00:00,5,12,16777216,-3.4028235e+38,95\r\n");
+    }
+
+    // What a spreadsheet or a script sees, and that every line reads back bit for bit.
+    void lineFormat()
+    {
+        QFETCH(QDateTime, time);
+        QFETCH(QVector<int>, channels);
+        QFETCH(float, raw);
+        QFETCH(float, calibrated);
+        QFETCH(QByteArray, line);
+        const Record written = records::makeRecord(time, channels, 12, raw, calibrated, 95);
+        QCOMPARE(records::formatLine(written), line);
+        const auto read = records::parseLine(line.chopped(2).toStdString());
+        QVERIFY(read && same(*read, written));
+        QCOMPARE(read->day(), time.date());
+    }
+
+    // Shortest exact decimals: every float comes back as itself, and none is longer than it
+    // needs (nine significant digits at most).
+    void floatsRoundTrip()
+    {
+        QRandomGenerator random(11);
+        for (int i = 0; i < 200000; ++i) {
+            const quint32 bits = random.generate();
+            float value;
+            std::memcpy(&value, &bits, sizeof value);
+            if (!std::isfinite(value))
+                continue;
+            const QByteArray text = records::formatFloat(value);
+            float back = 0;
+            QVERIFY2(std::sscanf(text.constData(), "%f", &back) == 1 &&
+                         std::memcmp(&back, &value, sizeof value) == 0,
+                     text.constData());
+            const QByteArray mantissa =
+                text.left(text.indexOf('e')).replace("-", "").replace(".", "");
+            QVERIFY2(QByteArray(mantissa).replace("0", "").size() <= 9, text.constData());
+        }
+        QCOMPARE(records::formatFloat(100.0f), QByteArray("100"));
+        QCOMPARE(records::formatFloat(110.5f), QByteArray("110.5"));
+    }
+
+    void badInput_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("skipped");
+        const QByteArray head = records::header();
+        const QByteArray good = "2026-03-09T10:00:00.000+01:00,1,12,100,101.5,90\r\n";
+        const QByteArray good2 = "2026-03-09T10:01:00.000+01:00,2;3,13,100,102.5,91\n";
+        QTest::newRow("clean, LF and CRLF") << head + good + good2 << 2 << 0;
+        QTest::newRow("byte-order mark, no header counted")
+            << "\xEF\xBB\xBF" + head + good << 1 << 0;
+        QTest::newRow("quoted by a spreadsheet")
+            << head + "\"2026-03-09T10:00:00.000+01:00\",\"1;3\",12,100,101.5,90\r\n"
+            << 1 << 0;
+        QTest::newRow("torn last line") << head + good + good2.left(40) << 1 << 1;
+        QTest::newRow("torn in the last field") << head + good + good2.chopped(2) << 1 << 1;
+        QTest::newRow("five columns")
+            << head + "2026-03-09T10:00:00.000+01:00,1,12,100,101.5\n" + good << 1 << 1;
+        QTest::newRow("seven columns") << head + good.chopped(2) + ",7\n" + good << 1 << 1;
+        QTest::newRow("text for a number") << head + QByteArray(good).replace("101.5", "abc") + good2 << 1 << 1;
+        QTest::newRow("comma decimal")
+            << head + "2026-03-09T10:00:00.000+01:00,1,12,100,\"101,5\",90\n"
+            << 0 << 1;
+        QTest::newRow("not finite") << head + QByteArray(good).replace("101.5", "nan") +
+                                           QByteArray(good).replace("100", "inf")
+                                    << 0 << 2;
+        QTest::newRow("address beyond a byte")
+            << head + QByteArray(good).replace(",12,", ",256,") << 0 << 1;
+        QTest::newRow("quality negative")
+            << head + QByteArray(good).replace(",90", ",-1") << 0 << 1;
+        QTest::newRow("channels 0, 9, twice, empty, dangling")
+            << head + QByteArray(good).replace(",1,", ",0,") +
+                   QByteArray(good).replace(",1,", ",9,") +
+                   QByteArray(good).replace(",1,", ",1;1,") +
+                   QByteArray(good).replace(",1,", ",,") + QByteArray(good).replace(",1,", ",1;,") +
+                   good
+            << 1 << 5;
+        QTest::newRow("time without offset, with a bad month, February 30")
+            << head + QByteArray(good).replace("+01:00", "") +
+                   QByteArray(good).replace("-03-", "-13-") +
+                   QByteArray(good).replace("-03-09", "-02-30")
+            << 0 << 3;
+        QTest::newRow("another day's line")
+            << head + QByteArray(good).replace("-09T", "-08T") + good2 << 1 << 1;
+        QTest::newRow("non-UTF-8 bytes")
+            << head + QByteArray(good).replace("100", "1\xff\xfe") + good << 1 << 1;
+        QTest::newRow("NUL in a line")
+            << head + QByteArray(good).replace("100", QByteArray("1\0", 2) + "00") << 0 << 1;
+        QTest::newRow("empty line, a header later") << head + "\n" + head + good << 1 << 2;
+        QTest::newRow("overlong line, then a good one")
+            << head + QByteArray(5000, '7') + "\n" + good << 1 << 1;
+        QTest::newRow("nothing") << QByteArray() << 0 << 0;
+    }
+
+    // Line by line: a bad line costs itself and nothing else, and never becomes a point.
+    void badInput()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, kept);
+        QFETCH(int, skipped);
+        const auto result = readBytes(text, QDate(2026, 3, 9));
+        QCOMPARE(int(result.records.size()), kept);
+        QCOMPARE(int(result.skipped), skipped);
+        for (const Record &r : result.records)
+            QVERIFY(r.calibrated == 101.5f || r.calibrated == 102.5f);
+    }
+
+    // A huge file of noise without a line end is read in bounded memory and counted once.
+    void hugeFile()
+    {
+        QByteArray noise(48 << 20, Qt::Uninitialized);
+        QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+        noise.replace('\n', 'x');
+        const auto result = readBytes(noise + "\n2026-03-09T10:00:00.000+01:00,1,12,100,101.5,90\n",
+                                      QDate(2026, 3, 9));
+        QCOMPARE(int(result.records.size()), 1);
+        QCOMPARE(result.skipped, qint64(1));
+    }
+
+    // Only the days asked for, by their files' names; other names are not read.
+    void daysByName()
+    {
+        QVERIFY(QDir().mkdir(QStringLiteral("records")));
+        for (const char *name : {"2026-03-07", "2026-03-08", "2026-03-09", "2026-03-10"}) {
+            const QByteArray line = QByteArray(name) + "T10:00:00.000+01:00,1,12,100,101.5,90\n";
+            QVERIFY(
+                files::write(QStringLiteral("records/%1.csv").arg(name), records::header() + line));
+            QVERIFY(files::write(QStringLiteral("records/%1.csv.bak").arg(name), line));
+        }
+        const auto read = records::readDays(QStringLiteral("records"), {2026, 3, 8}, {2026, 3, 9});
+        QCOMPARE(int(read.records.size()), 2);
+        QCOMPARE(read.records[0].day(), QDate(2026, 3, 8));
+        QCOMPARE(read.records[1].day(), QDate(2026, 3, 9));
+        QCOMPARE(records::dayOfFileName(QStringLiteral("2026-02-30.csv")), std::nullopt);
+        QCOMPARE(records::dayOfFileName(QStringLiteral("2026-03-09.csv")), QDate(2026, 3, 9));
+    }
+
+    // One header per file, one file per local day, and a line torn by a crash stays a bad line
+    // of its own instead of swallowing the next record.
+    void writerFiles()
+    {
+        CapturingLog log;
+        RecordWriter writer(&log);
+        const QDateTime evening(QDate(2026, 3, 9), QTime(23, 59, 59, 500), Qt::OffsetFromUTC, 3600);
+        QVERIFY(writer.append(evening, {2}, 13, 1.0f, 2.0f, 3));
+        QVERIFY(writer.append(evening.addSecs(1), {2}, 13, 1.0f, 4.0f, 3));
+        const QByteArray first = contents(QStringLiteral("records/2026-03-09.csv"));
+        QCOMPARE(first, records::header() + "2026-03-09T23:59:59.500+01:00,2,13,1,2,3\r\n");
+        QCOMPARE(contents(QStringLiteral("records/2026-03-10.csv")),
+                 records::header() + "2026-03-10T00:00:00.500+01:00,2,13,1,4,3\r\n");
+
+        // A crash tore the last line; the next session appends.
+        QFile file(QStringLiteral("records/2026-03-09.csv"));
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.write("2026-03-09T23:59:59.600+01:00,2,13,1,2") > 0);
+        file.close();
+        RecordWriter next(&log);
+        QVERIFY(next.append(evening.addMSecs(200), {2}, 13, 1.0f, 5.0f, 3));
+        const auto read = records::readDays(QStringLiteral("records"), {2026, 3, 9}, {2026, 3, 9});
+        QCOMPARE(int(read.records.size()), 2);
+        QCOMPARE(read.records[1].calibrated, 5.0f);
+        QCOMPARE(read.skipped, qint64(1));
+        QVERIFY(log.lines.isEmpty());
+    }
+
+    // A file where the folder should be: no records, said once in the log, and they resume
+    // when the folder can be made.
+    void folderInTheWay()
+    {
+        QVERIFY(files::write(QStringLiteral("records"), "not a folder"));
+        CapturingLog log;
+        RecordWriter writer(&log);
+        QSignalSpy changes(&writer, &RecordWriter::keepingChanged);
+        const QDateTime now = QDateTime::currentDateTime();
+        QVERIFY(!writer.append(now, {1}, 12, 1, 1, 1));
+        QVERIFY(!writer.append(now, {1}, 12, 1, 2, 1));
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(changes[0][0].toBool(), false);
+        QCOMPARE(log.lines.size(), 1);
+        QVERIFY2(log.lines[0].startsWith(QStringLiteral("0 Records not kept: ")),
+                 qPrintable(log.lines[0]));
+        QVERIFY(QFile::remove(QStringLiteral("records")));
+        QVERIFY(writer.append(now, {1}, 12, 1, 3, 1));
+        QVERIFY(writer.keeping());
+        QCOMPARE(changes.count(), 2);
+        QCOMPARE(log.lines.value(1), QStringLiteral("0 Records kept again"));
+        const auto read = records::readDays(QStringLiteral("records"), now.date(), now.date());
+        QCOMPARE(int(read.records.size()), 1);
+        QCOMPARE(read.records[0].calibrated, 3.0f);
+    }
+
+    void spoiltFolder_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("disk full") << "full";
+        QTest::newRow("read-only") << "read-only";
+    }
+
+    // Lines that do not fit are lost whole, the log says why at level 0, and writing resumes
+    // once there is room.
+    void spoiltFolder()
+    {
+        QFETCH(QString, mode);
+        int exitCode = 0;
+        const QByteArray output =
+            runSelf({QStringLiteral("--spoilt-records"), mode}, 10000, exitCode);
+        if (exitCode == skipExitCode)
+            QSKIP("mount namespaces are not allowed here, so no folder can be spoilt");
+        QVERIFY2(exitCode == 0, "the run failed, crashed or hung");
+        const QList<QByteArray> seen = output.trimmed().split('|');
+        QCOMPARE(seen.value(0), QByteArray("3"));
+        QCOMPARE(seen.value(1), QByteArray("lost,kept"));
+        QCOMPARE(seen.value(2), QByteArray("5,6,7"));
+        QCOMPARE(seen.value(3), QByteArray("0"));
+        QVERIFY2(seen.value(4).startsWith("0 Records not kept: records/"),
+                 seen.value(4).constData());
+        QCOMPARE(seen.value(5), QByteArray("0 Records kept again"));
+    }
+
+    // Killed while appending as fast as it can, the writer leaves a file that reads: at most the
+    // last line is lost, and the next session's lines are whole.
+    void killedMidWrite()
+    {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--append-forever")});
+        QVERIFY(child.waitForReadyRead(10000));
+        QTest::qWait(QRandomGenerator::global()->bounded(5, 50));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(5000));
+        const QDate today = QDate::currentDate();
+        m::DummyLog log;
+        RecordWriter next(&log);
+        QVERIFY(next.append(QDateTime::currentDateTime(), {2}, 13, 1, 2, 3));
+        const auto read = records::readDays(QStringLiteral("records"), today, today);
+        QVERIFY(read.skipped <= 1);
+        QVERIFY(read.records.size() > 50);
+        for (size_t i = 0; i + 1 < read.records.size(); ++i) {
+            QCOMPARE(read.records[i].calibrated, float(i));
+            QCOMPARE(records::formatChannels(read.records[i].channels), QByteArray("1;3"));
+        }
+        QCOMPARE(read.records.back().address, uint8_t(13));
+    }
+
+    void daySpans()
+    {
+        const QDate today(2026, 3, 9);
+        using history::DaySpan;
+        QCOMPARE(history::days(DaySpan::Today, today), std::pair(today, today));
+        QCOMPARE(history::days(DaySpan::LastWeek, today), std::pair(QDate(2026, 3, 3), today));
+        QCOMPARE(history::days(DaySpan::Range, today, {2026, 3, 5}, {2026, 2, 27}),
+                 std::pair(QDate(2026, 2, 27), QDate(2026, 3, 5)));
+        QCOMPARE(history::days(DaySpan::Range, today, {}, {2026, 2, 27}), std::pair(today, today));
+    }
+
+    // Series per channel (a record of two panels in both), statistics by hand, a live record
+    // kept only on a shown day, and an export that reads back as the records shown.
+    void model()
+    {
+        history::Model model;
+        records::ReadResult read;
+        read.records = {record("2026-03-09T10:00:02.000+01:00", {1, 3}, 12, 1, 10, 9),
+                        record("2026-03-09T10:00:00.000+01:00", {1}, 12, 1, 20, 9),
+                        record("2026-03-08T10:00:00.000+01:00", {3}, 14, 1, 30, 9)};
+        read.skipped = 4;
+        model.set(read, {2026, 3, 8}, {2026, 3, 9});
+        QCOMPARE(model.skipped(), qint64(4));
+        QCOMPARE(model.series(1).y, (std::vector<double>{20, 10}));
+        QCOMPARE(model.series(3).y, (std::vector<double>{30, 10}));
+        QVERIFY(model.series(2).x.empty());
+        QCOMPARE(model.legend(3), QStringLiteral("Канал 3, адрес 14, 12"));
+        QCOMPARE(model.statistics(2).count, qint64(0));
+
+        using Added = history::Model::Added;
+        QCOMPARE(model.add(record("2026-03-10T00:00:00.000+01:00", {1}, 12, 1, 99, 9)),
+                 Added::NotShown);
+        QCOMPARE(model.add(record("2026-03-09T10:00:03.000+01:00", {1}, 12, 1, 30, 9)),
+                 Added::AtEnd);
+        QCOMPARE(model.add(record("2026-03-09T09:00:00.000+01:00", {1}, 12, 1, 40, 9)),
+                 Added::Inserted);
+        const history::Statistics one = model.statistics(1);
+        QCOMPARE(one.count, qint64(4));
+        QCOMPARE(one.mean, 25.0);
+        QCOMPARE(one.stddev, std::sqrt(500.0 / 3));
+        QCOMPARE(one.min, 10.0);
+        QCOMPARE(one.max, 40.0);
+        QCOMPARE(one.lastMsecs, record("2026-03-09T10:00:03.000+01:00", {}, 0, 0, 0, 0).msecs);
+        QCOMPARE(model.series(1).y, (std::vector<double>{40, 20, 10, 30}));
+
+        QBuffer out;
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QVERIFY(model.exportCsv(out));
+        QVERIFY(out.data().startsWith(records::header()));
+        const auto back = readBytes(out.data(), QDate());
+        QCOMPARE(back.skipped, qint64(0));
+        QCOMPARE(back.records.size(), model.records().size());
+        for (size_t i = 0; i < back.records.size(); ++i)
+            QVERIFY(same(back.records[i], model.records()[i]));
+
+        history::TableModel table(&model);
+        table.reset();
+        QCOMPARE(table.rowCount(), 5);
+        QCOMPARE(table.index(0, 0).data().toString(), QStringLiteral("2026-03-08 10:00:00.000"));
+        QCOMPARE(table.index(1, 1).data().toString(), QStringLiteral("1"));
+        QCOMPARE(table.index(3, 1).data().toString(), QStringLiteral("1;3"));
+        QCOMPARE(table.index(3, 4).data().toString(), QStringLiteral("10"));
+    }
+
+    // A year of one channel drawn 800 pixels wide: few points, and every bucket's extremes kept,
+    // so that no spike is lost and none is invented.
+    void reduction()
+    {
+        history::Series series;
+        QRandomGenerator random(5);
+        for (int i = 0; i < 125000; ++i) {
+            series.x.push_back(1e12 + 60000.0 * i);
+            series.y.push_back(100 + random.bounded(1.0));
+        }
+        series.y[77777] = 500;
+        series.y[88888] = -5;
+        QVector<QPointF> points;
+        const double from = series.x[1000] + 1, to = series.x[120000];
+        history::reduce(series, from, to, 800, points);
+        QVERIFY(points.size() <= 4 * 800 + 2);
+        QCOMPARE(points.first().x(), series.x[1000]);
+        QCOMPARE(points.last().x(), series.x[120001]);
+        double highest = 0, lowest = 1000;
+        for (int i = 0; i < points.size(); ++i) {
+            if (i > 0)
+                QVERIFY(points[i].x() > points[i - 1].x());
+            const size_t at = size_t((points[i].x() - 1e12) / 60000.0);
+            QCOMPARE(points[i].y(), series.y[at]);
+            highest = std::max(highest, points[i].y());
+            lowest = std::min(lowest, points[i].y());
+        }
+        QCOMPARE(highest, 500.0);
+        QCOMPARE(lowest, -5.0);
+        history::reduce(series, series.x[10], series.x[20], 800, points);
+        QCOMPARE(points.size(), 11 + 2);
+        history::reduce(series, from, from, 800, points);
+        QVERIFY(points.isEmpty());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && qstrcmp(argv[1], "--spoilt-records") == 0)
+        return runSpoiltRecords(argc, argv, argv[2]);
+    if (argc == 2 && qstrcmp(argv[1], "--append-forever") == 0)
+        return runAppendForever(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestRecords test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_records.moc"

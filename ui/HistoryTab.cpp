@@ -1,0 +1,331 @@
+#include "ui/HistoryTab.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSplitter>
+#include <QTableView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <qwt_date.h>
+#include <qwt_date_scale_draw.h>
+#include <qwt_date_scale_engine.h>
+#include <qwt_legend.h>
+#include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_grid.h>
+#include <qwt_plot_magnifier.h>
+#include <qwt_plot_panner.h>
+#include <qwt_plot_renderer.h>
+#include <qwt_plot_zoomer.h>
+#include <qwt_scale_widget.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr int redrawDelayMs = 200;
+const QColor channelColours[records::channelCount] = {
+    QColor(31, 119, 180),  QColor(255, 127, 14), QColor(44, 160, 44),   QColor(214, 39, 40),
+    QColor(148, 103, 189), QColor(140, 86, 75),  QColor(227, 119, 194), QColor(127, 127, 127)};
+
+QString age(qint64 msecs)
+{
+    const qint64 seconds = std::max<qint64>(0, msecs / 1000);
+    if (seconds < 120)
+        return QStringLiteral("%1 с").arg(seconds);
+    if (seconds < 7200)
+        return QStringLiteral("%1 мин").arg(seconds / 60);
+    if (seconds < 2 * 86400)
+        return QStringLiteral("%1 ч").arg(seconds / 3600);
+    return QStringLiteral("%1 дн").arg(seconds / 86400);
+}
+
+QString number(double value)
+{
+    return QString::number(value, 'f', 2);
+}
+
+// Zooms with the left button, one step back with the right; time on the axis as a date.
+class TimeZoomer : public QwtPlotZoomer
+{
+public:
+    explicit TimeZoomer(QWidget *canvas) : QwtPlotZoomer(canvas) {}
+
+protected:
+    QwtText trackerTextF(const QPointF &position) const override
+    {
+        return QwtText(QwtDate::toDateTime(position.x(), Qt::LocalTime)
+                           .toString(QStringLiteral("dd.MM hh:mm:ss")) +
+                       QStringLiteral(", ") + QString::number(position.y(), 'f', 1));
+    }
+};
+
+}  // namespace
+
+HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
+    : QWidget(parent), folder(directory)
+{
+    span = new QComboBox(this);
+    span->addItems({QStringLiteral("Сегодня"), QStringLiteral("Последние 7 дней"),
+                    QStringLiteral("Диапазон")});
+    from = new QDateEdit(QDate::currentDate(), this);
+    to = new QDateEdit(QDate::currentDate(), this);
+    for (QDateEdit *edit : {from, to}) {
+        edit->setCalendarPopup(true);
+        edit->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+        edit->setEnabled(false);
+    }
+    auto *resetButton = new QPushButton(QStringLiteral("Сбросить вид"), this);
+    auto *csvButton = new QPushButton(QStringLiteral("CSV…"), this);
+    auto *pngButton = new QPushButton(QStringLiteral("PNG…"), this);
+    auto *svgButton = new QPushButton(QStringLiteral("SVG…"), this);
+    skipped = new QLabel(this);
+
+    auto *controls = new QHBoxLayout;
+    controls->addWidget(span);
+    controls->addWidget(from);
+    controls->addWidget(to);
+    controls->addWidget(resetButton);
+    controls->addStretch();
+    controls->addWidget(skipped);
+    controls->addWidget(new QLabel(QStringLiteral("Экспорт:"), this));
+    controls->addWidget(csvButton);
+    controls->addWidget(pngButton);
+    controls->addWidget(svgButton);
+
+    chart = new QwtPlot(this);
+    chart->setCanvasBackground(Qt::white);
+    chart->setAxisTitle(QwtPlot::yLeft, QStringLiteral("мкм"));
+    chart->setAxisScaleDraw(QwtPlot::xBottom, new QwtDateScaleDraw(Qt::LocalTime));
+    chart->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
+    chart->insertLegend(new QwtLegend, QwtPlot::RightLegend);
+    auto *grid = new QwtPlotGrid;
+    grid->setPen(QColor(220, 220, 220));
+    grid->attach(chart);
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        auto *curve = new QwtPlotCurve;
+        curve->setPen(channelColours[channel - 1], 1.5);
+        curve->setRenderHint(QwtPlotItem::RenderAntialiased, false);
+        curve->attach(chart);
+        curves[size_t(channel - 1)] = curve;
+    }
+    zoomer = new TimeZoomer(chart->canvas());
+    auto *panner = new QwtPlotPanner(chart->canvas());
+    panner->setMouseButton(Qt::MiddleButton);
+    auto *magnifier = new QwtPlotMagnifier(chart->canvas());
+    magnifier->setMouseButton(Qt::NoButton);
+    // Whatever changed the view, the curves are reduced to what it shows.
+    connect(chart->axisWidget(QwtPlot::xBottom), &QwtScaleWidget::scaleDivChanged, this,
+            &HistoryTab::reduceToView);
+
+    recordTable = new QTableView(this);
+    recordTable->setModel(&tableModel);
+    recordTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    recordTable->verticalHeader()->setDefaultSectionSize(recordTable->fontMetrics().height() + 4);
+    recordTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    recordTable->setColumnWidth(0, 220);
+
+    statisticsTable = new QTableWidget(0, 7, this);
+    statisticsTable->setHorizontalHeaderLabels({QStringLiteral("Канал"), QStringLiteral("Число"),
+                                                QStringLiteral("Среднее"), QStringLiteral("СКО"),
+                                                QStringLiteral("Мин."), QStringLiteral("Макс."),
+                                                QStringLiteral("Последнее")});
+    statisticsTable->verticalHeader()->hide();
+    statisticsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    auto *lower = new QSplitter(Qt::Horizontal, this);
+    lower->addWidget(recordTable);
+    lower->addWidget(statisticsTable);
+    auto *split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(chart);
+    split->addWidget(lower);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addLayout(controls);
+    layout->addWidget(split);
+
+    redrawSoon.setSingleShot(true);
+    redrawSoon.setInterval(redrawDelayMs);
+    connect(&redrawSoon, &QTimer::timeout, this, &HistoryTab::redraw);
+    ageTicker.setInterval(1000);
+    connect(&ageTicker, &QTimer::timeout, this, &HistoryTab::updateStatistics);
+    ageTicker.start();
+
+    connect(span, qOverload<int>(&QComboBox::currentIndexChanged), this, &HistoryTab::spanChosen);
+    connect(from, &QDateEdit::dateChanged, this, &HistoryTab::spanChosen);
+    connect(to, &QDateEdit::dateChanged, this, &HistoryTab::spanChosen);
+    connect(resetButton, &QPushButton::clicked, this, &HistoryTab::resetView);
+    connect(csvButton, &QPushButton::clicked, this, [this] { chooseExport("csv"); });
+    connect(pngButton, &QPushButton::clicked, this, [this] { chooseExport("png"); });
+    connect(svgButton, &QPushButton::clicked, this, [this] { chooseExport("svg"); });
+
+    reload();
+}
+
+void HistoryTab::spanChosen()
+{
+    const bool range = span->currentIndex() == 2;
+    from->setEnabled(range);
+    to->setEnabled(range);
+    reload();
+}
+
+void HistoryTab::showDays(history::DaySpan choice, const QDate &first, const QDate &last)
+{
+    const QSignalBlocker blockSpan(span), blockFrom(from), blockTo(to);
+    span->setCurrentIndex(int(choice));
+    if (first.isValid())
+        from->setDate(first);
+    if (last.isValid())
+        to->setDate(last);
+    from->setEnabled(choice == history::DaySpan::Range);
+    to->setEnabled(choice == history::DaySpan::Range);
+    reload();
+}
+
+void HistoryTab::reload()
+{
+    const auto [first, last] = history::days(history::DaySpan(span->currentIndex()),
+                                             QDate::currentDate(), from->date(), to->date());
+    data.load(folder, first, last);
+    tableModel.reset();
+    skipped->setText(data.skipped() ? QStringLiteral("Пропущено строк: %1").arg(data.skipped())
+                                    : QString());
+    redraw();
+    resetView();
+}
+
+void HistoryTab::add(const records::Record &record)
+{
+    const auto how = data.add(record);
+    tableModel.added(how);
+    if (how != history::Model::Added::NotShown && !redrawSoon.isActive())
+        redrawSoon.start();
+}
+
+void HistoryTab::redraw()
+{
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        QwtPlotCurve *curve = curves[size_t(channel - 1)];
+        const bool any = !data.series(channel).x.empty();
+        curve->setTitle(data.legend(channel));
+        curve->setVisible(any);
+        curve->setItemAttribute(QwtPlotItem::Legend, any);
+    }
+    updateStatistics();
+    reduceToView();
+    chart->replot();
+}
+
+// The whole of the days shown, and every value with a little room above and below.
+void HistoryTab::resetView()
+{
+    const auto [first, last] = std::pair(data.firstDay(), data.lastDay());
+    double left = QwtDate::toDouble(first.startOfDay());
+    double right = QwtDate::toDouble(last.addDays(1).startOfDay());
+    double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        const history::Statistics s = data.statistics(channel);
+        if (s.count) {
+            low = std::min(low, s.min);
+            high = std::max(high, s.max);
+        }
+    }
+    if (low > high)
+        low = 0, high = 1;
+    const double margin = std::max(0.05 * (high - low), 0.5);
+    chart->setAxisScale(QwtPlot::xBottom, left, right);
+    chart->setAxisScale(QwtPlot::yLeft, low - margin, high + margin);
+    chart->replot();
+    zoomer->setZoomBase(true);
+}
+
+void HistoryTab::reduceToView()
+{
+    const QwtScaleDiv &x = chart->axisScaleDiv(QwtPlot::xBottom);
+    const int width = std::max(100, chart->canvas()->width());
+    QVector<QPointF> points;
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        history::reduce(data.series(channel), x.lowerBound(), x.upperBound(), width, points);
+        curves[size_t(channel - 1)]->setSamples(points);
+    }
+}
+
+int HistoryTab::drawnPoints(int channel) const
+{
+    return int(curves[size_t(channel - 1)]->dataSize());
+}
+
+void HistoryTab::updateStatistics()
+{
+    if (!isVisible() && statisticsTable->rowCount() > 0 && sender() == &ageTicker)
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QVector<int> shown;
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        if (data.statistics(channel).count)
+            shown << channel;
+    }
+    statisticsTable->setRowCount(shown.size());
+    for (int row = 0; row < shown.size(); ++row) {
+        const history::Statistics s = data.statistics(shown[row]);
+        const QStringList cells{QString::number(shown[row]),
+                                QString::number(s.count),
+                                number(s.mean),
+                                number(s.stddev),
+                                number(s.min),
+                                number(s.max),
+                                age(now - s.lastMsecs)};
+        for (int column = 0; column < cells.size(); ++column) {
+            QTableWidgetItem *item = statisticsTable->item(row, column);
+            if (!item)
+                statisticsTable->setItem(row, column, item = new QTableWidgetItem);
+            item->setText(cells[column]);
+        }
+    }
+}
+
+bool HistoryTab::exportCsv(const QString &path) const
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && data.exportCsv(file) && file.commit();
+}
+
+bool HistoryTab::exportChart(const QString &path, const QByteArray &format)
+{
+    QwtPlotRenderer renderer;
+    renderer.setDiscardFlag(QwtPlotRenderer::DiscardBackground, false);
+    // The size on screen, at 96 dpi.
+    const QSizeF millimetres = QSizeF(chart->size()) * 25.4 / 96;
+    renderer.renderDocument(chart, path, QString::fromLatin1(format), millimetres, 96);
+    return QFileInfo(path).isFile() && QFileInfo(path).size() > 0;
+}
+
+void HistoryTab::chooseExport(const QByteArray &format)
+{
+    const QString filter = format == "csv"   ? QStringLiteral("CSV (*.csv)")
+                           : format == "png" ? QStringLiteral("PNG (*.png)")
+                                             : QStringLiteral("SVG (*.svg)");
+    QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Экспорт"), QStringLiteral("history.") + QString::fromLatin1(format),
+        filter);
+    if (path.isEmpty())
+        return;
+    if (format == "csv")
+        exportCsv(path);
+    else
+        exportChart(path, format);
+}

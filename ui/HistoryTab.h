@@ -1,0 +1,70 @@
+#pragma once
+
+#include "records/History.h"
+
+#include <QDateTime>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QTableView;
+class QTableWidget;
+class QwtPlot;
+class QwtPlotCurve;
+class QwtPlotZoomer;
+
+// The page "История": the records of the chosen days as a trend per channel, a table and
+// statistics, with export. It only draws history::Model; built when the page is first shown.
+class HistoryTab : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit HistoryTab(const QString &directory, QWidget *parent = nullptr);
+
+    // A result just recorded; shown if its day is among those shown.
+    void add(const records::Record &record);
+    void showDays(history::DaySpan span, const QDate &from = {}, const QDate &to = {});
+    void resetView();
+
+    bool exportCsv(const QString &path) const;
+    // "png" or "svg"
+    bool exportChart(const QString &path, const QByteArray &format);
+
+    const history::Model &model() const { return data; }
+    QwtPlot *plot() const { return chart; }
+    QTableView *table() const { return recordTable; }
+    QTableWidget *statistics() const { return statisticsTable; }
+    QLabel *skippedLabel() const { return skipped; }
+    // Points the chart draws for a channel at the present view.
+    int drawnPoints(int channel) const;
+
+private:
+    void spanChosen();
+    void reload();
+    void redraw();
+    void reduceToView();
+    void updateStatistics();
+    void chooseExport(const QByteArray &format);
+
+    QString folder;
+    history::Model data;
+    history::TableModel tableModel{&data};
+
+    QComboBox *span;
+    QDateEdit *from;
+    QDateEdit *to;
+    QLabel *skipped;
+    QwtPlot *chart;
+    std::array<QwtPlotCurve *, records::channelCount> curves{};
+    QwtPlotZoomer *zoomer;
+    QTableView *recordTable;
+    QTableWidget *statisticsTable;
+    // Live results are drawn together, at most a few times a second.
+    QTimer redrawSoon;
+    QTimer ageTicker;
+};
