@@ -221,17 +221,18 @@ void CommandLine::issueNext()
     if (nextStep >= int(steps.size()))
         return roundDone();
     Step &step = steps[size_t(nextStep)];
-    qint64 due = 0;
-    if (lastSentMs >= 0) {
-        const qint64 pitch =
+    // Microseconds: times in whole milliseconds could shorten a wait by almost one.
+    qint64 dueUs = 0;
+    if (lastSentUs >= 0) {
+        const qint64 pitchMs =
             std::max<qint64>(options.delayMs, qint64(OstraCommands::gapAfter(step.command)));
-        due = lastSentMs + pitch;
+        dueUs = lastSentUs + pitchMs * 1000;
     }
     if (step.after >= 0)
-        due = std::max(due, steps[size_t(step.after)].sentAtMs + step.waitMs);
-    const qint64 now = clock.elapsed();
-    if (due > now) {
-        nextTimer.start(int(due - now));
+        dueUs = std::max(dueUs, steps[size_t(step.after)].sentAtUs + qint64(step.waitMs) * 1000);
+    const qint64 nowUs = clock.nsecsElapsed() / 1000;
+    if (dueUs > nowUs) {
+        nextTimer.start(int((dueUs - nowUs + 999) / 1000));
         return;
     }
 
@@ -266,8 +267,8 @@ void CommandLine::issueNext()
     }
     // Stamped after the engine's own stamp, so that waiting out the gap on this clock waits it
     // out on the engine's too. A refusal has already been reported by now.
-    step.sentAtMs = clock.elapsed();
-    lastSentMs = step.sentAtMs;
+    step.sentAtUs = clock.nsecsElapsed() / 1000;
+    lastSentUs = step.sentAtUs;
 }
 
 void CommandLine::outcomeArrived(const ExchangeOutcome &outcome)

@@ -63,7 +63,7 @@ private:
         float um = 0;
         int after = -1;
         int waitMs = 0;
-        qint64 sentAtMs = -1;
+        qint64 sentAtUs = -1;
         std::optional<ExchangeOutcome> outcome;
     };
 
@@ -92,7 +92,7 @@ private:
     std::vector<Step> steps;
     int nextStep = 0;
     std::optional<int> inFlight;
-    qint64 lastSentMs = -1;
+    qint64 lastSentUs = -1;
     qint64 roundStartMs = 0;
     int rounds = 0;
     bool stopping = false;
