@@ -50,6 +50,7 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
             [this](QSerialPort::SerialPortError error) { portError(error); });
 
     ui.label_2->setPixmap(QPixmap(QStringLiteral(":/OrvaUI/addr.png")));
+    buildDevicesMenu();
 }
 
 OrvaUI::~OrvaUI()

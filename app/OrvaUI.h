@@ -2,6 +2,7 @@
 
 #include "logging/FileLog.h"
 #include "protocol/OstraCommands.h"
+#include "scan/BusScan.h"
 #include "serial/PortWatch.h"
 #include "ui/ProbePanels.h"
 #include "ui_OrvaUI.h"
@@ -44,6 +45,23 @@ public slots:
     void setZeroPoint_Slot(uint8_t addr);
     void setMeasurePoint_Slot(uint8_t addr);
     void newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t quality);
+    // "Приборы" → "Найти приборы на линии".
+    void findProbes_Slot();
+    // "Приборы" → "Непрерывное измерение": on asks for the interval, off stops.
+    void continuousMeasurement_Slot(bool on);
+
+public:
+    // Repeats the "Запуск измерения" round every `intervalMs`, at least the round's own length.
+    void startContinuousMeasurement(int intervalMs);
+    void stopContinuousMeasurement();
+    bool continuousMeasurementRunning() const { return continuousTimer.isActive(); }
+    // From the first start to the last result's time limit, at `delay`.
+    static int measurementRoundMs(int32_t delay);
+
+    const BusScan &probeSearch() const { return busScan; }
+
+signals:
+    void continuousMeasurementChanged(bool running);
 
 private:
     void connectSignals();
@@ -51,6 +69,9 @@ private:
     void connectAddressFields();
 
     void closePort();
+    void buildDevicesMenu();
+    void probeSearchFinished(bool completed);
+    void offerFoundAddresses(const std::vector<uint8_t> &found);
     void portError(QSerialPort::SerialPortError error);
 
     void armSettingsProbes(void (OstraCommands::*command)(uint8_t));
@@ -67,4 +88,8 @@ private:
     std::map<uint8_t, uint8_t> probeToAddr;
     int32_t delay = 0;
     PortWatch portWatch;
+    BusScan busScan{&commands};
+    QAction *findProbesAction = nullptr;
+    QAction *continuousAction = nullptr;
+    QTimer continuousTimer;
 };
