@@ -80,6 +80,7 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,
             [this] { preselectPort(); });
     setUpHistory();
+    buildDevicesMenu();
 }
 
 // The page is an empty frame until it is first shown: start-up reads no record.

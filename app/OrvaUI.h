@@ -4,6 +4,7 @@
 #include "logging/FileLog.h"
 #include "protocol/OstraCommands.h"
 #include "records/RecordWriter.h"
+#include "scan/BusScan.h"
 #include "serial/PortWatch.h"
 #include "summary/OperationSummaries.h"
 #include "ui/ProbePanels.h"
@@ -65,6 +66,23 @@ public slots:
     void setZeroPoint_Slot(uint8_t addr);
     void setMeasurePoint_Slot(uint8_t addr);
     void newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t quality);
+    // "Приборы" → "Найти приборы на линии".
+    void findProbes_Slot();
+    // "Приборы" → "Непрерывное измерение": on asks for the interval, off stops.
+    void continuousMeasurement_Slot(bool on);
+
+public:
+    // Repeats the "Запуск измерения" round every `intervalMs`, at least the round's own length.
+    void startContinuousMeasurement(int intervalMs);
+    void stopContinuousMeasurement();
+    bool continuousMeasurementRunning() const { return continuousTimer.isActive(); }
+    // From the first start to the last result's time limit, at `delay`.
+    static int measurementRoundMs(int32_t delay);
+
+    const BusScan &probeSearch() const { return busScan; }
+
+signals:
+    void continuousMeasurementChanged(bool running);
 
 private:
     void connectSignals();
@@ -73,6 +91,9 @@ private:
     void connectAddressFields();
 
     void closePort();
+    void buildDevicesMenu();
+    void probeSearchFinished(bool completed);
+    void offerFoundAddresses(const std::vector<uint8_t> &found);
     void portError(QSerialPort::SerialPortError error);
 
     void armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::Command code,
@@ -108,4 +129,8 @@ private:
     RecordWriter recordWriter{&fileLog};
     QWidget *historyPage = nullptr;
     HistoryTab *historyTab = nullptr;
+    BusScan busScan{&commands};
+    QAction *findProbesAction = nullptr;
+    QAction *continuousAction = nullptr;
+    QTimer continuousTimer;
 };

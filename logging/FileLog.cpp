@@ -71,6 +71,13 @@ FileLog::FileLog()
     keepPreviousRun(file.fileName());
 }
 
+FileLog::FileLog(const QString &path, Mode mode)
+{
+    file.setFileName(path);
+    if (mode == Fresh)
+        QFile::remove(path);
+}
+
 void FileLog::write(uint32_t level, std::string_view text)
 {
     // Opened and closed per line so that a crash or a pulled cable never costs logged lines.

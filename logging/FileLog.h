@@ -10,7 +10,11 @@
 class FileLog : public m::ifc::ILog
 {
 public:
+    enum Mode { Fresh, Append };
+
     FileLog();
+    // Another file: the command-line program's --log, which keeps what earlier runs wrote.
+    FileLog(const QString &path, Mode mode);
     void write(uint32_t level, std::string_view text) override;
 
 private:

@@ -252,7 +252,7 @@ private slots:
         QStringList titles;
         for (const QAction *action : window.menuBar()->actions())
             titles << action->text();
-        QCOMPARE(titles, QStringList({"Файл", "Справка"}));
+        QCOMPARE(titles, QStringList({"Файл", "Приборы", "Справка"}));
         QCOMPARE(menuTexts(window.fileMenu()),
                  QStringList({"Открыть папку журнала", "Открыть папку записей", "-", "Выход"}));
 

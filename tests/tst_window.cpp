@@ -16,7 +16,10 @@
 #include <QTableWidget>
 
 #include <QElapsedTimer>
+#include <QInputDialog>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -217,6 +220,11 @@ private slots:
         QCOMPARE(QLocale().name(), QStringLiteral("ru_RU"));
         QCOMPARE(window.ui.tabWidget->tabText(0), QStringLiteral("Измерения"));
         QVERIFY(window.ui.mainToolBar->actions().isEmpty());
+        const QMenu *devices = window.findChild<QMenu *>(QStringLiteral("menu_devices"));
+        QVERIFY(devices && window.menuBar()->actions().contains(devices->menuAction()));
+        QCOMPARE(devices->title(), QStringLiteral("Приборы"));
+        QCOMPARE(devices->actions().value(0)->text(), QStringLiteral("Найти приборы на линии"));
+        QVERIFY(!window.continuousMeasurementRunning());
         QCOMPARE(window.ui.label_2->pixmap(Qt::ReturnByValue).size(), QSize(105, 284));
         QVERIFY(!window.ui.pb_line_meas_update_air->isEnabled());
         QVERIFY(!window.ui.pb_line_meas_get->isEnabled());
@@ -743,6 +751,168 @@ private slots:
         QVERIFY2(log.value(lost + 1).startsWith("0 Reason: not found"), qPrintable(log.join('\n')));
         for (const QString &line : log.mid(lost + 2))
             QCOMPARE(line, QStringLiteral("1 No response"));
+    }
+
+    // The scan from the menu, with its progress dialog: every request logged as any other
+    // command's, and the finds offered for the address fields in ascending order, replacing
+    // what was typed only when the operator agrees.
+    void findProbes()
+    {
+        bench->model.removeProbe(19);
+        QVERIFY(bench->model.addProbe(5));
+        OrvaUI window;
+        choosePort(window, bench->line.slavePath());
+        for (const ProbePanel &panel : probePanels(window.ui))
+            panel.address->clear();
+        typeAddress(window, 3, QStringLiteral("99"));
+        window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
+        QVERIFY(window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"))
+                    ->isVisible());
+        QMessageBox *offer = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (offer = window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer"))), 30000);
+        QVERIFY2(offer->text().contains(QStringLiteral("5, 12, 13, 14, 15, 16, 17, 18.")) &&
+                     offer->text().contains(QStringLiteral("заменены")),
+                 qPrintable(offer->text()));
+        const auto fields = [&window] {
+            QStringList texts;
+            for (const ProbePanel &panel : probePanels(window.ui))
+                texts << panel.address->text();
+            return texts;
+        };
+        QCOMPARE(fields(), (QStringList{"", "", "99", "", "", "", "", ""}));
+        offer->button(QMessageBox::Yes)->click();
+        QCOMPARE(fields(), (QStringList{"5", "12", "13", "14", "15", "16", "17", "18"}));
+        QVERIFY(panel(window, 8).zero->isEnabled());
+
+        const QStringList log = files::logMessages();
+        QCOMPARE(log.count(QStringLiteral("1 Check Air Code:")), 256);
+        QCOMPARE(log.count(QStringLiteral("1 Check Air Code OK")), 8);
+        QCOMPARE(log.count(QStringLiteral("1 No response")), 248);
+        QVERIFY(log.contains(trace::txLine(request(Command::CheckAirCode, 255))));
+        QVERIFY(log.contains(
+            QStringLiteral("0 Probe search finished, found 8: 5, 12, 13, 14, 15, 16, 17, 18")));
+    }
+
+    // More probes than panels: the operator is told and given the list; no field changes.
+    void findTooManyProbes()
+    {
+        bench->model.setCapacity(9);
+        QVERIFY(bench->model.addProbe(200));
+        OrvaUI window;
+        choosePort(window, bench->line.slavePath());
+        QStringList before;
+        for (const ProbePanel &panel : probePanels(window.ui))
+            before << panel.address->text();
+        window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
+        QMessageBox *told = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told = window.findChild<QMessageBox *>(QStringLiteral("probeSearchTooMany"))), 30000);
+        QVERIFY2(told->text().contains(QStringLiteral("9")) &&
+                     told->text().contains(QStringLiteral("12, 13, 14, 15, 16, 17, 18, 19, 200")),
+                 qPrintable(told->text()));
+        QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer")));
+        QStringList after;
+        for (const ProbePanel &panel : probePanels(window.ui))
+            after << panel.address->text();
+        QCOMPARE(after, before);
+    }
+
+    // Cancel ends the scan after the request on the line; nothing is offered.
+    void cancelProbeSearch()
+    {
+        OrvaUI window;
+        choosePort(window, bench->line.slavePath());
+        window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
+        auto *progress = window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"));
+        QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 3, 2000);
+        const auto buttons = progress->findChildren<QPushButton *>();
+        QCOMPARE(buttons.size(), 1);
+        QCOMPARE(buttons.first()->text(), QStringLiteral("Отмена"));
+        QTest::mouseClick(buttons.first(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.probeSearch().isRunning(), 1000);
+        const size_t asked = received().size();
+        QVERIFY(asked < 10);
+        QTest::qWait(3 * BusScan::pacingMs());
+        QCOMPARE(received().size(), asked);
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Поиск приборов прерван"));
+        QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer")));
+    }
+
+    // Rounds at the operator's interval, each shown and logged as a clicked one; a click on the
+    // menu entry stops them.
+    void continuousMeasurement()
+    {
+        OrvaUI window;
+        connectWithAddresses(window);
+        QSignalSpy running(&window, &OrvaUI::continuousMeasurementChanged);
+        QAction *action =
+            window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"));
+        action->trigger();
+        auto *dialog = window.findChild<QInputDialog *>(QStringLiteral("continuousInterval"));
+        QVERIFY(dialog && dialog->isVisible());
+        // 22.5 delays and the answer time limit: 940 ms, offered in tenths of a second.
+        QCOMPARE(OrvaUI::measurementRoundMs(delayMs), 940);
+        QCOMPARE(dialog->doubleMinimum(), 1.0);
+        dialog->setDoubleValue(1.2);
+        dialog->accept();
+        QCOMPARE(running.count(), 1);
+        QCOMPARE(running.first().first().toBool(), true);
+        QVERIFY(action->isChecked());
+
+        QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().count("1 Get Measurement Result OK"), 24,
+                                  6000);
+        QCOMPARE(panelValues(window), shown);
+        QCOMPARE(files::logMessages().mid(3, measurementLog().size()), measurementLog());
+        std::vector<qint64> starts;
+        for (const probesim::ProbeRequest &request : received()) {
+            if (request.code() == uint8_t(Command::StartMeasurement) && request.address() == 12)
+                starts.push_back(request.timeUs);
+        }
+        QVERIFY(starts.size() >= 3);
+        for (size_t i = 1; i < starts.size(); ++i)
+            QVERIFY(starts[i] - starts[i - 1] >= 1197000);
+
+        action->trigger();
+        QCOMPARE(running.count(), 2);
+        QCOMPARE(running.last().first().toBool(), false);
+        QVERIFY(!action->isChecked() && !window.continuousMeasurementRunning());
+        // The round under way runs out; no other starts.
+        QTest::qWait(1000);
+        const size_t after = received().size();
+        QCOMPARE(after % 16, size_t(0));
+        QTest::qWait(1300);
+        QCOMPARE(received().size(), after);
+    }
+
+    // A pulled adapter stops the rounds; an interval shorter than a round is lengthened to it.
+    void continuousMeasurementStopsOnDeviceLoss()
+    {
+        OrvaUI window;
+        connectWithAddresses(window);
+        QSignalSpy running(&window, &OrvaUI::continuousMeasurementChanged);
+        window.startContinuousMeasurement(100);
+        const QString shownState = window.stateField().item(QStringLiteral("continuous"));
+        QVERIFY2(shownState.startsWith(QStringLiteral("Непрерывное измерение")),
+                 qPrintable(shownState));
+        QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().count("1 Get Measurement Result OK"), 16,
+                                  4000);
+        bench->bus.detach();
+        bench->line.closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(running.count(), 2, 1000);
+        QCOMPARE(running.last().first().toBool(), false);
+        QVERIFY(!window.continuousMeasurementRunning());
+        QVERIFY(window.stateField().item(QStringLiteral("continuous")).isEmpty());
+        QVERIFY(!window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))
+                     ->isChecked());
+        std::vector<qint64> starts;
+        for (const probesim::ProbeRequest &request : received()) {
+            if (request.code() == uint8_t(Command::StartMeasurement) && request.address() == 12)
+                starts.push_back(request.timeUs);
+        }
+        QVERIFY(starts.size() >= 2);
+        QVERIFY(starts[1] - starts[0] >= (OrvaUI::measurementRoundMs(delayMs) - 3) * 1000);
     }
 
     // A megabyte of noise while a measurement runs: the window stays responsive, and the next

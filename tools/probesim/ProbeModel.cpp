@@ -16,7 +16,7 @@ bool isTestMem(const ProbeRequest &request)
 
 bool ProbeModel::addProbe(uint8_t address, const ProbeSettings &settings)
 {
-    if (int(probes.size()) >= maxProbes || probes.count(address))
+    if (int(probes.size()) >= capacity || probes.count(address))
         return false;
     probes.emplace(address, SimulatedProbe(address, settings, seed));
     return true;

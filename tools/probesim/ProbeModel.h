@@ -20,6 +20,9 @@ public:
 
     explicit ProbeModel(uint32_t seed = 1) : seed(seed) {}
 
+    // More probes than a panel set holds: what a scan of a crowded line must report.
+    void setCapacity(int probes) { capacity = probes; }
+
     // False when the bus is full or the address is taken.
     bool addProbe(uint8_t address, const ProbeSettings &settings = {});
     void removeProbe(uint8_t address);
@@ -36,6 +39,7 @@ public:
 
 private:
     uint32_t seed;
+    int capacity = maxProbes;
     std::map<uint8_t, SimulatedProbe> probes;
     uint8_t testMemStatus = 0;
 };

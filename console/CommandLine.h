@@ -1,0 +1,103 @@
+#pragma once
+
+#include "console/Options.h"
+#include "console/RecordSink.h"
+#include "console/Rows.h"
+#include "protocol/ExchangeOutcome.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QObject>
+#include <QStringList>
+#include <QTextStream>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class BusScan;
+class OstraCommands;
+class QSerialPort;
+
+namespace console {
+
+enum ExitCode {
+    exitOk = 0,
+    exitProbeFailed = 1,
+    exitUsage = 2,
+    exitPortNotOpened = 3,
+    exitDeviceLost = 4,
+};
+
+// t7r-cli without its entry: parses the arguments, opens the port and drives the probes through
+// the device layer, one exchange at a time, writing a row per answer.
+class CommandLine : public QObject
+{
+    Q_OBJECT
+
+public:
+    CommandLine(QTextStream &out, QTextStream &err, QObject *parent = nullptr);
+    ~CommandLine() override;
+
+    // Where --records sends the measurements; without one, --records is refused.
+    void setRecordSink(RecordSink *sink) { recordSink = sink; }
+
+    // `arguments` as main receives them, the program's name first. Runs its own event loop and
+    // returns the exit code.
+    int run(const QStringList &arguments);
+
+    // Ends the run once the exchange on the line has its outcome (SIGINT, SIGTERM).
+    void requestStop();
+
+signals:
+    void roundFinished(int round);
+
+private:
+    // One exchange of a round; a result request waits `waitMs` after the exchange `after`
+    // went out, as the window waits between a probe's start and its result.
+    struct Step
+    {
+        frames::Command command = frames::Command::CheckAirCode;
+        uint8_t address = 0;
+        float um = 0;
+        int after = -1;
+        int waitMs = 0;
+        qint64 sentAtUs = -1;
+        std::optional<ExchangeOutcome> outcome;
+    };
+
+    int execute(QSerialPort &port, OstraCommands &commands);
+    void begin();
+    void startRound();
+    void issueNext();
+    void outcomeArrived(const ExchangeOutcome &outcome);
+    void stepFinished(int index);
+    void roundDone();
+    void writeRow(const Row &row);
+    void finish(int code);
+    void deviceLost(const QString &reason);
+
+    QTextStream &out;
+    QTextStream &err;
+    RecordSink *recordSink = nullptr;
+    Options options;
+    std::unique_ptr<RowWriter> writer;
+    OstraCommands *commands = nullptr;
+    std::unique_ptr<BusScan> scan;
+    QEventLoop loop;
+    QElapsedTimer clock;
+    QTimer nextTimer;
+    QTimer watchdog;
+    std::vector<Step> steps;
+    int nextStep = 0;
+    std::optional<int> inFlight;
+    qint64 lastSentUs = -1;
+    qint64 roundStartMs = 0;
+    int rounds = 0;
+    bool stopping = false;
+    bool running = false;
+    bool anyFailed = false;
+};
+
+}  // namespace console

@@ -1,0 +1,17 @@
+#include "console/RecordsFolder.h"
+
+#include <cstdio>
+
+RecordsFolder::RecordsFolder() = default;
+
+void RecordsFolder::append(const MeasurementRecord &record)
+{
+    writer.append(record.time, {record.channel}, record.address, record.rawUm, record.calibratedUm,
+                  record.quality);
+}
+
+void RecordsFolder::ErrorLog::write(uint32_t level, std::string_view text)
+{
+    if (level == 0)
+        std::fprintf(stderr, "t7r-cli: %.*s\n", int(text.size()), text.data());
+}

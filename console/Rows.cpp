@@ -1,0 +1,147 @@
+#include "console/Rows.h"
+
+#include <cmath>
+
+namespace console {
+
+namespace {
+
+const QStringList fieldNames{"time",    "address", "raw_um", "calibrated_um",
+                             "quality", "command", "outcome"};
+const int tableWidths[] = {23, 7, 13, 13, 7, 7, 0};
+
+QString csvField(const QString &text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString jsonString(const QString &text)
+{
+    QString escaped;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            escaped += QLatin1Char('\\') + QString(c);
+        else if (c.unicode() < 0x20)
+            escaped += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+QString text(const std::optional<int> &value)
+{
+    return value ? QString::number(*value) : QString();
+}
+
+QString text(const std::optional<float> &value)
+{
+    return value ? RowWriter::number(*value) : QString();
+}
+
+// JSON has no NaN or infinity: a probe that sends one gives null, and the line stays valid.
+QString json(const std::optional<float> &value)
+{
+    return value && std::isfinite(*value) ? RowWriter::number(*value) : QStringLiteral("null");
+}
+
+QString json(const std::optional<int> &value)
+{
+    return value ? QString::number(*value) : QStringLiteral("null");
+}
+
+}  // namespace
+
+QString RowWriter::number(float value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("nan");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    for (int precision = 6; precision < 9; ++precision) {
+        const QString text = QString::number(double(value), 'g', precision);
+        if (text.toFloat() == value)
+            return text;
+    }
+    return QString::number(double(value), 'g', 9);
+}
+
+void RowWriter::write(const Row &row)
+{
+    const QString time = row.time.toString(Qt::ISODateWithMs);
+    const QStringList fields{
+        time,        text(row.address), text(row.rawUm), text(row.calibratedUm), text(row.quality),
+        row.command, row.outcome};
+    QString line;
+    switch (format) {
+        case Format::Table: {
+            if (!headerDone) {
+                QString header;
+                for (int i = 0; i < fieldNames.size(); ++i)
+                    header += fieldNames[i].leftJustified(tableWidths[i]) +
+                              (i + 1 < fieldNames.size() ? QStringLiteral(" ") : QString());
+                out << header.trimmed() << '\n';
+            }
+            for (int i = 0; i < fields.size(); ++i) {
+                // Numbers line up on the right, texts on the left.
+                const bool numeric = i >= 1 && i <= 4;
+                line += numeric ? fields[i].rightJustified(tableWidths[i])
+                                : fields[i].leftJustified(tableWidths[i]);
+                if (i + 1 < fields.size())
+                    line += QLatin1Char(' ');
+            }
+            line = line.trimmed();
+            break;
+        }
+        case Format::Csv:
+            if (!headerDone)
+                out << fieldNames.join(QLatin1Char(',')) << '\n';
+            {
+                QStringList quoted;
+                for (const QString &field : fields)
+                    quoted << csvField(field);
+                line = quoted.join(QLatin1Char(','));
+                break;
+            }
+        case Format::Json:
+            line = QStringLiteral(
+                       "{\"time\":%1,\"address\":%2,\"raw_um\":%3,\"calibrated_um\":%4,"
+                       "\"quality\":%5,\"command\":%6,\"outcome\":%7}")
+                       .arg(jsonString(time), json(row.address), json(row.rawUm),
+                            json(row.calibratedUm), json(row.quality), jsonString(row.command),
+                            jsonString(row.outcome));
+            break;
+    }
+    headerDone = true;
+    out << line << '\n';
+    out.flush();
+}
+
+void RowWriter::writePort(const QString &name, const QString &description)
+{
+    switch (format) {
+        case Format::Table:
+            if (!headerDone)
+                out << "port             description\n";
+            out << (name.leftJustified(16) + QLatin1Char(' ') + description).trimmed() << '\n';
+            break;
+        case Format::Csv:
+            if (!headerDone)
+                out << "port,description\n";
+            out << csvField(name) << ',' << csvField(description) << '\n';
+            break;
+        case Format::Json:
+            out << "{\"port\":" << jsonString(name)
+                << ",\"description\":" << jsonString(description) << "}\n";
+            break;
+    }
+    headerDone = true;
+    out.flush();
+}
+
+}  // namespace console

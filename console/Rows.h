@@ -1,0 +1,45 @@
+#pragma once
+
+#include "console/Options.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QTextStream>
+
+#include <optional>
+
+namespace console {
+
+// One line of output: a probe's answer to one command.
+struct Row
+{
+    QDateTime time;
+    std::optional<int> address;
+    std::optional<float> rawUm;
+    std::optional<float> calibratedUm;
+    std::optional<int> quality;
+    QString command;
+    QString outcome;
+};
+
+// Writes rows in the chosen format, each one whole and flushed before the next: whatever the
+// line returns, a reader never sees half a row.
+class RowWriter
+{
+public:
+    RowWriter(QTextStream &out, Format format) : out(out), format(format) {}
+
+    void write(const Row &row);
+    // The serial ports: name and description.
+    void writePort(const QString &name, const QString &description);
+
+    // The shortest decimal text that reads back as the same float.
+    static QString number(float value);
+
+private:
+    QTextStream &out;
+    Format format;
+    bool headerDone = false;
+};
+
+}  // namespace console

@@ -1,0 +1,419 @@
+#include "console/CommandLine.h"
+#include "probesim/ProbeSimulator.h"
+#include "support/Files.h"
+#include "workfolder/WorkFolderLock.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <signal.h>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+using frames::Command;
+
+namespace {
+
+struct Reading
+{
+    int address;
+    float um;
+    int quality;
+};
+
+// Two probes whose values need every digit a float has, and one at the top of the range.
+const Reading probeA{12, 123.456f, 77};
+const Reading probeB{255, 7.25f, 5};
+
+class CapturingSink : public RecordSink
+{
+public:
+    void append(const MeasurementRecord &record) override { records.push_back(record); }
+    std::vector<MeasurementRecord> records;
+};
+
+// The time stamp, which no test can know: "2026-12-06T10:15:30.123".
+QString withoutTime(QString text)
+{
+    static const QRegularExpression time(
+        QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}"));
+    return text.replace(time, QStringLiteral("T"));
+}
+
+}  // namespace
+
+// t7r-cli on a real port served by simulated probes: what it accepts, what it prints, how it
+// ends, and that it refuses bad arguments before anything reaches the line.
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir workDir;
+    std::unique_ptr<probesim::ProbeSimulator> simulator;
+    QString out;
+    QString err;
+    CapturingSink sink;
+    bool withSink = false;
+
+    QString port() const { return simulator->portPath(); }
+
+    int run(const QStringList &arguments,
+            const std::function<void(console::CommandLine &)> &during = {})
+    {
+        out.clear();
+        err.clear();
+        QTextStream output(&out);
+        QTextStream errors(&err);
+        console::CommandLine commandLine(output, errors);
+        if (withSink)
+            commandLine.setRecordSink(&sink);
+        if (during)
+            during(commandLine);
+        return commandLine.run(QStringList{QStringLiteral("t7r-cli")} + arguments);
+    }
+
+    QStringList lines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+
+    const std::vector<probesim::ProbeRequest> &requests() { return simulator->bus().requests(); }
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<QProcess::ExitStatus>();
+        QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
+    }
+
+    void init()
+    {
+        // The engine's gap spans the process: the previous test's last request must not
+        // shorten this test's first.
+        QTest::qWait(10);
+        QFile::remove(QStringLiteral("settings.cfg"));
+        simulator = std::make_unique<probesim::ProbeSimulator>();
+        for (const Reading &probe : {probeA, probeB}) {
+            probesim::ProbeSettings settings;
+            settings.thickness = probe.um;
+            settings.quality = uint8_t(probe.quality);
+            QVERIFY(simulator->model().addProbe(uint8_t(probe.address), settings));
+        }
+        QVERIFY2(simulator->openPseudoTerminal(), qPrintable(simulator->errorString()));
+        sink.records.clear();
+        withSink = false;
+    }
+
+    void cleanup() { simulator.reset(); }
+
+    // One line naming the argument, exit code 2, and not a byte on the line.
+    void badArguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("named");
+        const QString p = QStringLiteral("PORT");
+        QTest::addRow("address over 255")
+            << QStringList{"--port", p, "measure", "12", "256"} << "'256'";
+        QTest::addRow("address not a number") << QStringList{"--port", p, "air", "1x"} << "'1x'";
+        QTest::addRow("negative address") << QStringList{"--port", p, "zero", "--", "-1"} << "'-1'";
+        QTest::addRow("no address") << QStringList{"--port", p, "measure"} << "measure";
+        QTest::addRow("two addresses for one")
+            << QStringList{"--port", p, "reset", "1", "2"} << "reset";
+        QTest::addRow("no port") << QStringList{"measure", "12"} << "--port";
+        QTest::addRow("unknown option") << QStringList{"--port", p, "--fast", "test"} << "'fast'";
+        QTest::addRow("unknown command") << QStringList{"--port", p, "fly"} << "'fly'";
+        QTest::addRow("delay not a number")
+            << QStringList{"--port", p, "--delay", "5ms", "test"} << "--delay";
+        QTest::addRow("unknown format")
+            << QStringList{"--port", p, "--format", "xml", "test"} << "--format";
+        QTest::addRow("count zero")
+            << QStringList{"--port", p, "--count", "0", "measure", "12"} << "--count";
+        QTest::addRow("count for air")
+            << QStringList{"--port", p, "--count", "2", "air", "12"} << "--count";
+        QTest::addRow("measure value not a number")
+            << QStringList{"--port", p, "point", "12", "thick"} << "'thick'";
+        QTest::addRow("scan with an address") << QStringList{"--port", p, "scan", "12"} << "'12'";
+        QTest::addRow("records without a records folder")
+            << QStringList{"--port", p, "--records", "measure", "12"} << "--records";
+    }
+
+    void badArguments()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, named);
+        arguments.replaceInStrings(QStringLiteral("PORT"), port());
+        QCOMPARE(run(arguments), int(console::exitUsage));
+        QVERIFY(out.isEmpty());
+        QVERIFY2(err.startsWith(QStringLiteral("t7r-cli: ")) && err.count(QLatin1Char('\n')) == 1 &&
+                     err.endsWith(QLatin1Char('\n')) && err.contains(named),
+                 qPrintable(err));
+        QTest::qWait(20);
+        QCOMPARE(int(requests().size()), 0);
+    }
+
+    // The values the probes hold, digit for digit, in each format, and exit code 0.
+    void measureFormats_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addRow("table") << "table"
+                               << QStringList{
+                                      "time                    address raw_um        "
+                                      "calibrated_um quality command outcome",
+                                      "T      12       123.456       123.456      77 measure ok",
+                                      "T     255          7.25          7.25       5 measure ok"};
+        QTest::addRow("csv") << "csv"
+                             << QStringList{
+                                    "time,address,raw_um,calibrated_um,quality,command,"
+                                    "outcome",
+                                    "T,12,123.456,123.456,77,measure,ok",
+                                    "T,255,7.25,7.25,5,measure,ok"};
+        QTest::addRow("json") << "json"
+                              << QStringList{
+                                     "{\"time\":\"T\",\"address\":12,\"raw_um\":123.456,"
+                                     "\"calibrated_um\":123.456,\"quality\":77,\"command\":"
+                                     "\"measure\",\"outcome\":\"ok\"}",
+                                     "{\"time\":\"T\",\"address\":255,\"raw_um\":7.25,"
+                                     "\"calibrated_um\":7.25,\"quality\":5,\"command\":"
+                                     "\"measure\",\"outcome\":\"ok\"}"};
+    }
+
+    void measureFormats()
+    {
+        QFETCH(QString, format);
+        QFETCH(QStringList, expected);
+        QCOMPARE(
+            run({"--port", port(), "--delay", "10", "--format", format, "measure", "12", "255"}),
+            int(console::exitOk));
+        QCOMPARE(withoutTime(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+        QVERIFY(err.isEmpty());
+        for (const QString &line : lines()) {
+            if (format == QLatin1String("json"))
+                QVERIFY(QJsonDocument::fromJson(line.toUtf8()).isObject());
+        }
+    }
+
+    // A probe that answers with an error or not at all gives exit code 1 and says so in its
+    // row; values only come with a good answer, and whatever came back the rows stay whole.
+    void failedProbes_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addRow("csv") << "csv";
+        QTest::addRow("json") << "json";
+    }
+
+    void failedProbes()
+    {
+        QFETCH(QString, format);
+        simulator->model().probe(uint8_t(probeB.address))->setStatusOverride(4);
+        probesim::ProbeSettings odd;
+        odd.thickness = std::numeric_limits<float>::quiet_NaN();
+        QVERIFY(simulator->model().addProbe(7, odd));
+        // Garbage ahead of the third answer (the first result): the result is judged bad.
+        simulator->faults().script(probesim::Fault::None, 3);
+        simulator->faults().script(probesim::Fault::Garbage);
+        QCOMPARE(run({"--port", port(), "--delay", "5", "--format", format, "measure", "12", "255",
+                      "7", "3"}),
+                 int(console::exitProbeFailed));
+        QStringList rows = lines();
+        if (format == QLatin1String("csv")) {
+            QCOMPARE(rows.takeFirst(),
+                     QStringLiteral("time,address,raw_um,calibrated_um,quality,command,outcome"));
+            QCOMPARE(withoutTime(rows.join(QLatin1Char('\n'))),
+                     QStringLiteral("T,12,,,,measure,Bad hash\n"
+                                    "T,255,,,,measure,Busy\n"
+                                    "T,7,nan,nan,100,measure,ok\n"
+                                    "T,3,,,,measure,no response"));
+        } else {
+            QCOMPARE(rows.size(), 4);
+            const QStringList outcomes{"Bad hash", "Busy", "ok", "no response"};
+            for (int i = 0; i < rows.size(); ++i) {
+                const QJsonObject row = QJsonDocument::fromJson(rows[i].toUtf8()).object();
+                QCOMPARE(row.value("outcome").toString(), outcomes[i]);
+                QCOMPARE(row.keys().size(), 7);
+                QVERIFY(row.value("raw_um").isNull());
+            }
+        }
+    }
+
+    void portCannotBeOpened()
+    {
+        const QString missing = workDir.filePath(QStringLiteral("no-such-port"));
+        QCOMPARE(run({"--port", missing, "measure", "12"}), int(console::exitPortNotOpened));
+        QVERIFY(out.isEmpty());
+        QVERIFY2(err.contains(missing) && err.contains(QStringLiteral("No such file")),
+                 qPrintable(err));
+    }
+
+    // The adapter pulled in the middle of a repeated run: exit code 4 at once, the rows so far
+    // whole.
+    void deviceLost()
+    {
+        const int code = run({"--port", port(), "--delay", "5", "--format", "csv", "--every",
+                              "0.05", "measure", "12"},
+                             [this](console::CommandLine &commandLine) {
+                                 connect(&commandLine, &console::CommandLine::roundFinished, this,
+                                         [this](int round) {
+                                             if (round == 2)
+                                                 simulator->pullDevice();
+                                         });
+                             });
+        QCOMPARE(code, int(console::exitDeviceLost));
+        QVERIFY2(err.startsWith(QStringLiteral("t7r-cli: device lost")), qPrintable(err));
+        QCOMPARE(lines().size(), 3);
+    }
+
+    // --count N gives N rounds; --every spaces their starts; the delay comes from --delay,
+    // else ./settings.cfg, else 190 ms, and a run never writes settings.cfg.
+    void rounds_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<int>("rounds");
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<int>("everyMs");
+        QTest::addRow("three rounds")
+            << QStringList{"--delay", "5", "--count", "3"} << QByteArray() << 3 << 5 << 0;
+        QTest::addRow("every 0.3 s")
+            << QStringList{"--delay", "5", "--every", "0.3", "--count", "2"} << QByteArray() << 2
+            << 5 << 300;
+        QTest::addRow("delay from settings.cfg")
+            << QStringList{} << files::settings(std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}, 30) << 1
+            << 30 << 0;
+        QTest::addRow("delay option over settings.cfg")
+            << QStringList{"--delay", "8"}
+            << files::settings(std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}, 60) << 1 << 8 << 0;
+        QTest::addRow("no settings.cfg") << QStringList{} << QByteArray() << 1 << 190 << 0;
+    }
+
+    void rounds()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, settings);
+        QFETCH(int, rounds);
+        QFETCH(int, delayMs);
+        QFETCH(int, everyMs);
+        if (!settings.isEmpty())
+            QVERIFY(files::write(QStringLiteral("settings.cfg"), settings));
+        QCOMPARE(run(QStringList{"--port", port(), "--format", "csv"} + options +
+                     QStringList{"measure", "12", "255"}),
+                 int(console::exitOk));
+        QCOMPARE(lines().size(), 1 + 2 * rounds);
+        QCOMPARE(QFile::exists(QStringLiteral("settings.cfg")), !settings.isEmpty());
+        const auto &line = requests();
+        QCOMPARE(int(line.size()), 4 * rounds);
+        const auto msBetween = [&line](size_t from, size_t to) {
+            return (line[to].timeUs - line[from].timeUs) / 1000.0;
+        };
+        for (int round = 0; round < rounds; ++round) {
+            const size_t first = size_t(4 * round);
+            QCOMPARE(line[first].code(), uint8_t(Command::StartMeasurement));
+            QCOMPARE(line[first + 2].code(), uint8_t(Command::GetMeasurementResult));
+            // A request is stamped when the simulator, on this thread, reads it: some slack below,
+            // and a generous bound above that still tells one delay from another.
+            QVERIFY(msBetween(first, first + 1) >= delayMs - 3);
+            QVERIFY(msBetween(first, first + 2) >= 12 * delayMs - 3);
+            QVERIFY(msBetween(first, first + 2) <= 18 * delayMs + 100);
+            if (round > 0 && everyMs > 0)
+                QVERIFY(msBetween(first - 4, first) >= everyMs - 3);
+        }
+    }
+
+    void records()
+    {
+        withSink = true;
+        QCOMPARE(run({"--port", port(), "--delay", "5", "--records", "measure", "255", "12"}),
+                 int(console::exitOk));
+        QCOMPARE(int(sink.records.size()), 2);
+        QCOMPARE(sink.records[0].channel, 1);
+        QCOMPARE(int(sink.records[0].address), probeB.address);
+        QCOMPARE(sink.records[0].rawUm, probeB.um);
+        QCOMPARE(sink.records[1].channel, 2);
+        QCOMPARE(sink.records[1].calibratedUm, probeA.um);
+        QCOMPARE(int(sink.records[1].quality), probeA.quality);
+        // Without --records nothing goes there.
+        QTest::qWait(10);
+        QCOMPARE(run({"--port", port(), "--delay", "5", "measure", "12"}), int(console::exitOk));
+        QCOMPARE(int(sink.records.size()), 2);
+    }
+
+    // The program itself appends to the working folder's records, as the window would, and
+    // leaves them alone while a copy of the tool works there.
+    void recordsFolderOfTheProgram()
+    {
+        QDir(QStringLiteral("records")).removeRecursively();
+        QProcess cli;
+        // The probes are served by this process's event loop, which must run meanwhile.
+        QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        cli.start(QStringLiteral(CLI_PATH),
+                  {"--port", port(), "--delay", "5", "--records", "measure", "12"});
+        QVERIFY(finished.wait(5000));
+        QVERIFY2(cli.exitCode() == console::exitOk,
+                 cli.readAllStandardOutput() + cli.readAllStandardError());
+        QFile day(QStringLiteral("records/") + QDate::currentDate().toString(Qt::ISODate) +
+                  QStringLiteral(".csv"));
+        QVERIFY(day.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = day.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[1].trimmed().split(',').mid(1),
+                 (QList<QByteArray>{"1", "12", "123.456", "123.456", "77"}));
+        day.close();
+
+        WorkFolderLock window;
+        QVERIFY(window.tryLock());
+        const int sent = int(requests().size());
+        cli.start(QStringLiteral(CLI_PATH), {"--port", port(), "--records", "measure", "12"});
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(cli.exitCode(), int(console::exitUsage));
+        QVERIFY(cli.readAllStandardError().contains("--records"));
+        QCOMPARE(int(requests().size()), sent);
+    }
+
+    // The program itself: SIGINT and SIGTERM end a repeated run after the exchange on the
+    // line, with every row whole and every request answered.
+    void stopSignal_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addRow("SIGINT") << SIGINT;
+        QTest::addRow("SIGTERM") << SIGTERM;
+    }
+
+    void stopSignal()
+    {
+        QFETCH(int, signal);
+        QProcess cli;
+        cli.start(QStringLiteral(CLI_PATH), {"--port", port(), "--delay", "5", "--format", "json",
+                                             "--every", "0.02", "measure", "12", "255"});
+        QVERIFY(cli.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(requests().size() >= 9, 5000);
+        ::kill(pid_t(cli.processId()), signal);
+        QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        QVERIFY(finished.wait(2000));
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), 0);
+        const QList<QByteArray> rows = cli.readAllStandardOutput().split('\n');
+        QVERIFY(rows.size() >= 5);
+        QVERIFY(rows.last().isEmpty());
+        for (int i = 0; i + 1 < rows.size(); ++i)
+            QVERIFY(QJsonDocument::fromJson(rows[i]).isObject());
+        QTest::qWait(50);
+        QCOMPARE(simulator->bus().answersWritten(), int(requests().size()));
+    }
+
+    void helpAndVersion()
+    {
+        QCOMPARE(run({"--version"}), 0);
+        QCOMPARE(out, QStringLiteral("t7r-cli " T7R_VERSION "\n"));
+        QCOMPARE(run({"--help"}), 0);
+        for (const char *part :
+             {"Usage: t7r-cli", "Exit status:", "--port", "measure ADDR", "4  the device was lost"})
+            QVERIFY2(out.contains(QLatin1String(part)), part);
+        QVERIFY(err.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
