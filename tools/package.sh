@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh package
 
 build=${T7R_PACKAGE_DIR:-build-package}
-# Debian's hardening flags, as a Debian build would pass them.
+# Debian's hardening flags, as a Debian build would pass them, immediate binding included.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
 ldflags=$(dpkg-buildflags --get LDFLAGS)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DBUILD_BENCH=OFF \
