@@ -5,7 +5,13 @@ set -euo pipefail
 # fonts-dejavu brings DejaVu Sans Condensed, the window's narrower family on Debian.
 packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev libqt5svg5-dev
     libqwt-qt5-dev fonts-dejavu)
+if [ "${1:-}" = "package" ] || [ "${1:-}" = "test" ]; then
+    # The Debian packages: dependencies (dpkg-shlibdeps, file) and manual pages.
+    packages+=(dpkg-dev file help2man)
+fi
 if [ "${1:-}" = "test" ]; then
+    # Checking the packages and the launcher.
+    packages+=(lintian desktop-file-utils appstream fakeroot xdg-user-dirs)
     # Window tests and end-to-end runs: a virtual display, input injection, screenshots,
     # mount namespaces, and clang for the fuzz targets.
     packages+=(xvfb xauth xdotool x11-utils imagemagick util-linux mount clang-14 libclang-rt-14-dev)
