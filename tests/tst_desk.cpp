@@ -140,8 +140,9 @@ private slots:
         QVERIFY(locked.setPermissions({}));
         OrvaUI window;
         connectPort(window, QDir::current().absoluteFilePath(QStringLiteral("locked-port")));
-        QVERIFY2(window.stateField().text().endsWith(": не подключен, нет доступа"),
-                 qPrintable(window.stateField().text()));
+        QVERIFY2(
+            window.stateField().text().endsWith(": не подключен, нет доступа (группа dialout)"),
+            qPrintable(window.stateField().text()));
         QVERIFY(window.stateField().toolTip().contains(QStringLiteral("dialout")));
     }
 
@@ -265,7 +266,8 @@ private slots:
         for (const QString &part :
              {QStringLiteral("T7R Demo v1.1.1"), QString::fromLatin1(qVersion()),
               workDir.filePath("log/log.txt"), workDir.filePath("settings.cfg"),
-              OrvaUI::userSettingsPath(), QStringLiteral("Дата сборки: 20")})
+              OrvaUI::userSettingsPath(), QStringLiteral("Дата сборки: 20"),
+              QStringLiteral("Рабочая папка: ") + workDir.path()})
             QVERIFY2(about.contains(part), qPrintable(part));
         window.findChild<QAction *>(QStringLiteral("actionAbout"))->trigger();
         QMessageBox *box = window.findChild<QMessageBox *>();

@@ -28,7 +28,9 @@ Reason reasonOf(QSerialPort::SerialPortError error, const QString &detail)
     const Reason busy{QStringLiteral("занят другой программой"), QStringLiteral("busy"),
                       QStringLiteral("Порт открыт другой программой: закройте её "
                                      "(README, раздел о последовательном порте).")};
-    const Reason denied{QStringLiteral("нет доступа"), QStringLiteral("permission denied"),
+    // On Debian the serial devices belong to the group dialout: a user outside it is told so.
+    const Reason denied{QStringLiteral("нет доступа (группа dialout)"),
+                        QStringLiteral("permission denied"),
                         QStringLiteral("Нет прав на порт: добавьте пользователя в группу "
                                        "dialout (README, раздел о последовательном порте).")};
     switch (error) {

@@ -49,7 +49,8 @@ QString OrvaUI::aboutText() const
                           "\nСервисная программа для толщиномеров: до восьми приборов на одной "
                           "линии, 460800 бод.\n\n") +
            QStringLiteral("Версия Qt: ") + QString::fromLatin1(qVersion()) +
-           QStringLiteral("\nДата сборки: " T7R_BUILD_DATE "\nЖурнал: ") +
+           QStringLiteral("\nДата сборки: " T7R_BUILD_DATE "\nРабочая папка: ") +
+           QDir::currentPath() + QStringLiteral("\nЖурнал: ") +
            QDir::current().absoluteFilePath(QStringLiteral("log/log.txt")) +
            QStringLiteral("\nНастройки приборов: ") +
            QDir::current().absoluteFilePath(QStringLiteral("settings.cfg")) +
