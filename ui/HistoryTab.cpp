@@ -7,11 +7,13 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <qwt_date.h>
@@ -86,9 +88,16 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
         edit->setEnabled(false);
     }
     auto *resetButton = new QPushButton(QStringLiteral("Сбросить вид"), this);
-    auto *csvButton = new QPushButton(QStringLiteral("CSV…"), this);
-    auto *pngButton = new QPushButton(QStringLiteral("PNG…"), this);
-    auto *svgButton = new QPushButton(QStringLiteral("SVG…"), this);
+    // One button for the three exports keeps the row within the window at every text scale.
+    auto *exportButton = new QToolButton(this);
+    exportButton->setText(QStringLiteral("Экспорт…"));
+    exportButton->setPopupMode(QToolButton::InstantPopup);
+    auto *exportMenu = new QMenu(exportButton);
+    for (const char *format : {"csv", "png", "svg"}) {
+        exportMenu->addAction(QString::fromLatin1(format).toUpper() + QStringLiteral("…"), this,
+                              [this, format] { chooseExport(format); });
+    }
+    exportButton->setMenu(exportMenu);
     skipped = new QLabel(this);
 
     auto *controls = new QHBoxLayout;
@@ -98,17 +107,25 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     controls->addWidget(resetButton);
     controls->addStretch();
     controls->addWidget(skipped);
-    controls->addWidget(new QLabel(QStringLiteral("Экспорт:"), this));
-    controls->addWidget(csvButton);
-    controls->addWidget(pngButton);
-    controls->addWidget(svgButton);
+    controls->addWidget(exportButton);
 
     chart = new QwtPlot(this);
     chart->setCanvasBackground(Qt::white);
     chart->setAxisTitle(QwtPlot::yLeft, QStringLiteral("мкм"));
-    chart->setAxisScaleDraw(QwtPlot::xBottom, new QwtDateScaleDraw(Qt::LocalTime));
+    // Numeric dates, as the rest of the window writes them.
+    auto *timeScale = new QwtDateScaleDraw(Qt::LocalTime);
+    timeScale->setDateFormat(QwtDate::Millisecond, QStringLiteral("hh:mm:ss.zzz\ndd.MM"));
+    timeScale->setDateFormat(QwtDate::Second, QStringLiteral("hh:mm:ss\ndd.MM"));
+    timeScale->setDateFormat(QwtDate::Minute, QStringLiteral("hh:mm\ndd.MM"));
+    timeScale->setDateFormat(QwtDate::Hour, QStringLiteral("hh:mm\ndd.MM"));
+    for (const auto unit : {QwtDate::Day, QwtDate::Week})
+        timeScale->setDateFormat(unit, QStringLiteral("dd.MM.yyyy"));
+    chart->setAxisScaleDraw(QwtPlot::xBottom, timeScale);
     chart->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
     chart->insertLegend(new QwtLegend, QwtPlot::RightLegend);
+    // The axis labels alone would ask for more width than the window has; the chart takes
+    // what the page gives it.
+    chart->setMinimumSize(200, 120);
     auto *grid = new QwtPlotGrid;
     grid->setPen(QColor(220, 220, 220));
     grid->attach(chart);
@@ -133,7 +150,9 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     recordTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     recordTable->verticalHeader()->setDefaultSectionSize(recordTable->fontMetrics().height() + 4);
     recordTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    recordTable->setColumnWidth(0, 220);
+    recordTable->setColumnWidth(
+        0, recordTable->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00.000")) +
+               2 * recordTable->fontMetrics().averageCharWidth());
 
     statisticsTable = new QTableWidget(0, 7, this);
     statisticsTable->setHorizontalHeaderLabels({QStringLiteral("Канал"), QStringLiteral("Число"),
@@ -168,9 +187,6 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     connect(from, &QDateEdit::dateChanged, this, &HistoryTab::spanChosen);
     connect(to, &QDateEdit::dateChanged, this, &HistoryTab::spanChosen);
     connect(resetButton, &QPushButton::clicked, this, &HistoryTab::resetView);
-    connect(csvButton, &QPushButton::clicked, this, [this] { chooseExport("csv"); });
-    connect(pngButton, &QPushButton::clicked, this, [this] { chooseExport("png"); });
-    connect(svgButton, &QPushButton::clicked, this, [this] { chooseExport("svg"); });
 
     reload();
 }
@@ -218,6 +234,15 @@ void HistoryTab::add(const records::Record &record)
 
 void HistoryTab::redraw()
 {
+    redrawCurves();
+    // A view the operator has not zoomed follows the live values.
+    if (zoomer->zoomRectIndex() == 0 && !data.records().empty() &&
+        double(data.records().back().msecs) > chart->axisScaleDiv(QwtPlot::xBottom).upperBound())
+        resetView();
+}
+
+void HistoryTab::redrawCurves()
+{
     for (int channel = 1; channel <= records::channelCount; ++channel) {
         QwtPlotCurve *curve = curves[size_t(channel - 1)];
         const bool any = !data.series(channel).x.empty();
@@ -230,12 +255,27 @@ void HistoryTab::redraw()
     chart->replot();
 }
 
-// The whole of the days shown, and every value with a little room above and below.
+// From the first value to the last (the whole of the days shown while there is none), and every
+// value with a little room above and below.
 void HistoryTab::resetView()
 {
-    const auto [first, last] = std::pair(data.firstDay(), data.lastDay());
-    double left = QwtDate::toDouble(first.startOfDay());
-    double right = QwtDate::toDouble(last.addDays(1).startOfDay());
+    double left = std::numeric_limits<double>::max();
+    double right = std::numeric_limits<double>::lowest();
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        const history::Series &series = data.series(channel);
+        if (!series.x.empty()) {
+            left = std::min(left, series.x.front());
+            right = std::max(right, series.x.back());
+        }
+    }
+    if (left > right) {
+        left = QwtDate::toDouble(data.firstDay().startOfDay());
+        right = QwtDate::toDouble(data.lastDay().addDays(1).startOfDay());
+    } else {
+        const double room = std::max(0.02 * (right - left), 1'000.0);
+        left -= room;
+        right += room;
+    }
     double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
     for (int channel = 1; channel <= records::channelCount; ++channel) {
         const history::Statistics s = data.statistics(channel);

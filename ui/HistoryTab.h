@@ -47,6 +47,7 @@ private:
     void spanChosen();
     void reload();
     void redraw();
+    void redrawCurves();
     void reduceToView();
     void updateStatistics();
     void chooseExport(const QByteArray &format);
