@@ -176,7 +176,9 @@ bool RecordWriter::writeLine(const QByteArray &line)
 {
     const QByteArray bytes = lineOpen ? QByteArrayLiteral("\r\n") + line : line;
     const qint64 before = file.size();
-    if (file.write(bytes) == bytes.size() && syncToDisk(file.handle())) {
+    // A flush that failed since the last line means the disk may not have it: not kept.
+    if (file.write(bytes) == bytes.size() && !sync->takeFailure()) {
+        sync->request(file.handle(), fileNumber);
         lineOpen = false;
         return true;
     }
