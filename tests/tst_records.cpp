@@ -223,7 +223,8 @@ private slots:
         QTest::newRow("five columns")
             << head + "2026-03-09T10:00:00.000+01:00,1,12,100,101.5\n" + good << 1 << 1;
         QTest::newRow("seven columns") << head + good.chopped(2) + ",7\n" + good << 1 << 1;
-        QTest::newRow("text for a number") << head + QByteArray(good).replace("101.5", "abc") + good2 << 1 << 1;
+        QTest::newRow("text for a number")
+            << head + QByteArray(good).replace("101.5", "abc") + good2 << 1 << 1;
         QTest::newRow("comma decimal")
             << head + "2026-03-09T10:00:00.000+01:00,1,12,100,\"101,5\",90\n"
             << 0 << 1;
