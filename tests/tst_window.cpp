@@ -726,12 +726,27 @@ private slots:
         bench->bus.detach();
         bench->line.closeMaster();
         if (writeAtOnce) {
+            // The failed write closes the port inside the engine's own write; nothing more may
+            // go to the closed port, and the exchange ends unanswered.
+            static QStringList warnings;
+            warnings.clear();
+            const QtMessageHandler previous = qInstallMessageHandler(
+                [](QtMsgType type, const QMessageLogContext &, const QString &text) {
+                    if (type == QtWarningMsg)
+                        warnings << text;
+                });
             QTest::mouseClick(window.ui.pb_line_meas_zero_1, Qt::LeftButton);
+            qInstallMessageHandler(previous);
             QVERIFY(!window.port().isOpen());
+            QVERIFY2(warnings.filter(QStringLiteral("not open")).isEmpty(),
+                     qPrintable(warnings.join('\n')));
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 1000);
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Устройство не подключено"));
         QVERIFY(window.portPoll().isActive());
+        if (writeAtOnce)
+            QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().last(), QStringLiteral("1 No response"),
+                                      1000);
 
         // A loop spinning on the dead line would burn all the time it is given.
         const double cpuBefore = cpuSeconds();
