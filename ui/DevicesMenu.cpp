@@ -45,7 +45,13 @@ void OrvaUI::buildDevicesMenu()
     connect(findProbesAction, &QAction::triggered, this, &OrvaUI::findProbes_Slot);
     connect(continuousAction, &QAction::toggled, this, &OrvaUI::continuousMeasurement_Slot);
     continuousTimer.setTimerType(Qt::PreciseTimer);
-    connect(&continuousTimer, &QTimer::timeout, this, &OrvaUI::getLineMeasResult_Slot);
+    // Qt keeps a repeating timer to its schedule, so a round begun late by a busy loop would get
+    // less than the interval before the next one, and could overlap it. Each round re-arms the
+    // whole interval from its own start instead.
+    connect(&continuousTimer, &QTimer::timeout, this, [this] {
+        continuousTimer.start();
+        getLineMeasResult_Slot();
+    });
     connect(&busScan, &BusScan::finished, this, &OrvaUI::probeSearchFinished);
 }
 
