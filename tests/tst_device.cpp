@@ -475,7 +475,7 @@ private slots:
         bool decided = false;
         // An attempt counts only if the transmission and the second call's gap check each fell
         // within one millisecond of the clock; a tick in between makes it inconclusive.
-        for (int attempt = 0; attempt < 50 && !decided; ++attempt) {
+        for (int attempt = 0; attempt < 200 && !decided; ++attempt) {
             QVERIFY(CommandRig::waitUntil([&]() { return since(lastCall) > 6; }));
             rig->log.lines.clear();
             const uint32_t before = clock.nowMs().value;
