@@ -31,16 +31,19 @@ bool Operator::measureForm(QString *error)
     return !form.isEmpty();
 }
 
-bool Operator::attach(qint64 pid, int timeoutMs)
+bool Operator::attach(qint64 toolPid, int timeoutMs)
 {
+    pid = toolPid;
     QElapsedTimer clock;
     clock.start();
     do {
         QString found;
         if (xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}, &found)) {
             window = found.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).toULong();
-            if (window != 0)
+            if (window != 0) {
+                error.clear();  // searches before the window was shown failed
                 return xdotool({"windowfocus", QString::number(window)});
+            }
         }
         QTest::qWait(100);
     } while (clock.elapsed() < timeoutMs);
@@ -67,8 +70,26 @@ bool Operator::fill(const QString &widget, const QString &text)
 
 bool Operator::chooseLastPort()
 {
-    return click(QStringLiteral("cb_ports")) && xdotool({"key", "End"}) &&
-           xdotool({"key", "Return"});
+    return click(QStringLiteral("cb_ports")) &&
+           waitForVisibleWindows(2, QStringLiteral("the port list did not open")) &&
+           xdotool({"key", "End"}) && xdotool({"key", "Return"}) &&
+           waitForVisibleWindows(1, QStringLiteral("the port list did not close"));
+}
+
+bool Operator::waitForVisibleWindows(int count, const QString &what)
+{
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        QString found;
+        // No window at all is an error to xdotool, and counts as none.
+        xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}, &found);
+        if (found.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size() == count)
+            return true;
+        QTest::qWait(50);
+    } while (clock.elapsed() < 10000);
+    error = what;
+    return false;
 }
 
 QImage Operator::screenshot() const

@@ -21,7 +21,7 @@ public:
     bool click(const QString &widget);
     // Replaces the text of a line edit and finishes the edit with Return.
     bool fill(const QString &widget, const QString &text);
-    // Opens the port list and takes its last entry.
+    // Opens the port list and takes its last entry; true once the list has closed again.
     bool chooseLastPort();
 
     QImage screenshot() const;
@@ -30,11 +30,16 @@ public:
     bool closeWindow() const;
 
     QString lastError() const { return error; }
+    void setError(const QString &text) { error = text; }
 
 private:
     bool xdotool(const QStringList &arguments, QString *output = nullptr);
+    // The port list is a window of its own: a click elsewhere while it is still open would only
+    // close it.
+    bool waitForVisibleWindows(int count, const QString &what);
 
     QHash<QString, QRect> form;
+    qint64 pid = 0;
     unsigned long window = 0;
     QString error;
 };

@@ -97,8 +97,12 @@ private:
     bool connectTool()
     {
         const int before = log().count("0 Device Connected");
-        return user.chooseLastPort() && user.click("pb_connect") &&
-               QTest::qWaitFor([&]() { return log().count("0 Device Connected") > before; }, 5000);
+        if (!user.chooseLastPort() || !user.click("pb_connect"))
+            return false;
+        if (QTest::qWaitFor([&]() { return log().count("0 Device Connected") > before; }, 5000))
+            return true;
+        user.setError(QStringLiteral("no \"Device Connected\" in the log 5 s after the click"));
+        return false;
     }
 
     bool typeAddresses()
