@@ -34,9 +34,9 @@ public:
 
 private:
     bool xdotool(const QStringList &arguments, QString *output = nullptr);
-    // The port list is a window of its own: a click elsewhere while it is still open would only
-    // close it.
-    bool waitForVisibleWindows(int count, const QString &what);
+    // Whether the tool shows `count` windows within `timeoutMs`. The port list is a window of
+    // its own: a click elsewhere while it is still open would only close it.
+    bool visibleWindows(int count, int timeoutMs);
 
     QHash<QString, QRect> form;
     qint64 pid = 0;

@@ -154,7 +154,11 @@ private slots:
         QVERIFY2(user.attach(tool->processId(), 20000), qPrintable(user.lastError()));
         // The first poll fills the port list half a second after the start.
         QTRY_VERIFY_WITH_TIMEOUT(user.showsText("cb_ports"), 10000);
-        QVERIFY2(connectTool() && typeAddresses(), qPrintable(user.lastError()));
+        // A failed init() is not followed by cleanup().
+        const bool ready = connectTool() && typeAddresses();
+        if (!ready)
+            keepArtefacts(QLatin1String(QTest::currentTestFunction()) + "-failed");
+        QVERIFY2(ready, qPrintable(user.lastError()));
     }
 
     void cleanup()
