@@ -80,6 +80,7 @@ public:
     static int measurementRoundMs(int32_t delay);
 
     const BusScan &probeSearch() const { return busScan; }
+    OstraCommands &lineCommands() { return commands; }
 
 signals:
     void continuousMeasurementChanged(bool running);

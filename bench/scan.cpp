@@ -52,9 +52,9 @@ int main(int argc, char *argv[])
     OstraCommands commands(&port, &log);
     BusScan scan(&commands);
 
-    const double floorMs = BusScan::floorMs();
+    const double floorMs = scan.floorMs();
     std::printf("floor: 256 x max(gap %u ms, answer time limit %d ms) = %.0f ms\n",
-                OstraCommands::gapAfter(BusScan::probeCommand()), OstraCommands::answerTimeLimitMs,
+                OstraCommands::gapAfter(BusScan::probeCommand()), commands.answerTimeLimit(),
                 floorMs);
     double worstMs = 0;
     bool allFound = true;

@@ -44,10 +44,16 @@ public:
     static constexpr int answerTimeLimitMs = 40;
     // The gap the engine leaves after a request of `command` before it lets the next one go.
     static uint32_t gapAfter(frames::Command command);
-    // Only tests that speak for the probe by hand, slower than a probe would, lengthen it.
+    // Tests change it: those that speak for the probe by hand, slower than a probe would,
+    // lengthen it; those that scan the whole line, which waits it out at every silent address,
+    // shorten it.
     void setAnswerTimeLimit(int ms)
     {
         answerLimitMs = ms;
+    }
+    int answerTimeLimit() const
+    {
+        return answerLimitMs;
     }
 
     static constexpr auto calcHash = frames::calcHash;

@@ -29,9 +29,9 @@ Command BusScan::probeCommand()
     return Command::CheckAirCode;
 }
 
-int BusScan::pacingMs()
+int BusScan::pacingMs() const
 {
-    return std::max(int(OstraCommands::gapAfter(probeCommand())), OstraCommands::answerTimeLimitMs);
+    return std::max(int(OstraCommands::gapAfter(probeCommand())), commands->answerTimeLimit());
 }
 
 BusScan::BusScan(OstraCommands *commands, QObject *parent) : QObject(parent), commands(commands)

@@ -30,9 +30,9 @@ public:
     static frames::Command probeCommand();
     // How long one silent address holds the scan: a probe that answers within the answer time
     // limit must not be passed by, and the engine's gap must be over before the next request.
-    static int pacingMs();
+    int pacingMs() const;
     // The shortest a full scan of a quiet line can take.
-    static int floorMs() { return addressCount * pacingMs(); }
+    int floorMs() const { return addressCount * pacingMs(); }
 
     explicit BusScan(OstraCommands *commands, QObject *parent = nullptr);
 

@@ -15,6 +15,8 @@ namespace {
 
 using Addresses = std::vector<uint8_t>;
 
+constexpr int quickAnswerLimitMs = 20;
+
 }  // namespace
 
 namespace QTest {
@@ -113,6 +115,9 @@ private slots:
     {
         const Addresses probes{0, 2, 17, 128, 254, 255};
         addProbes(probes);
+        // The probes answer within a millisecond; the full limit would only make the scan longer.
+        rig->commands.setAnswerTimeLimit(quickAnswerLimitMs);
+        QCOMPARE(scan->floorMs(), BusScan::addressCount * quickAnswerLimitMs);
         QSignalSpy progress(scan.get(), &BusScan::progress);
         QVERIFY(run());
         QCOMPARE(scan->foundAddresses(), probes);
@@ -272,7 +277,7 @@ private slots:
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.first().first().toBool(), false);
         QCOMPARE(scan->foundAddresses(), (Addresses{1, 2}));
-        QTest::qWait(3 * BusScan::pacingMs());
+        QTest::qWait(3 * scan->pacingMs());
         QCOMPARE(int(asked.size()), 3);
         QVERIFY(!scan->isRunning());
     }

@@ -33,6 +33,8 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <thread>
 
 using frames::Command;
@@ -43,6 +45,9 @@ namespace {
 const std::vector<int> busAddresses{12, 13, 14, 15, 16, 17, 18, 19};
 const QStringList busFields{"12", "13", "14", "15", "16", "17", "18", "19"};
 constexpr int delayMs = 40;
+constexpr int quickAnswerLimitMs = 20;
+// Rounds half as long, for the tests that run many of them on a noisy line.
+constexpr int shortDelayMs = 20;
 // What the probes read, as the panels and the log show it.
 const QStringList shown{"100.0", "110.5", "121.0", "131.5", "142.0", "152.5", "163.0", "173.5"};
 const QStringList logged{"100", "110.5", "121", "131.5", "142", "152.5", "163", "173.5"};
@@ -147,6 +152,36 @@ private:
     std::thread writer;
 };
 
+// The longest the event loop went without a turn while this lives.
+class LoopStall
+{
+public:
+    explicit LoopStall(int tickMs = 5)
+    {
+        ticker.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&ticker, &QTimer::timeout, &ticker,
+                         [this]() { longest = std::max(longest, sinceTick.restart()); });
+        sinceTick.start();
+        ticker.start(tickMs);
+    }
+
+    qint64 longestMs() const { return std::max(longest, sinceTick.elapsed()); }
+
+private:
+    QTimer ticker;
+    QElapsedTimer sinceTick;
+    qint64 longest = 0;
+};
+
+// One run of an all-probe operation, as the test keeps it.
+struct Round
+{
+    int logFrom = 0;
+    size_t requestsFrom = 0;
+    QStringList summaries;
+    int attempts = 0;
+};
+
 double cpuSeconds()
 {
     rusage usage{};
@@ -185,6 +220,72 @@ private:
         choosePort(window, bench->line.slavePath());
         for (int probe = 1; probe <= probeCount; ++probe)
             typeAddress(window, probe, fields[probe - 1]);
+    }
+
+    // The scan from the menu, with its progress dialog, to its end. The probes answer within a
+    // millisecond; the full answer time limit would only make the scan longer. The spy's wait
+    // runs the event loop itself, so no answer is held up by the test.
+    bool scanWholeLine(OrvaUI &window)
+    {
+        window.lineCommands().setAnswerTimeLimit(quickAnswerLimitMs);
+        QSignalSpy finished(&window.probeSearch(), &BusScan::finished);
+        window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
+        const auto *progress =
+            window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"));
+        return progress && progress->isVisible() && finished.wait(30000) &&
+               finished.first().first().toBool();
+    }
+
+    // Starts an operation and waits for its summary in the status bar. A machine that holds the
+    // loop up for half a delay or more can make the engine refuse a request for the line's gap,
+    // as it must, or let a request's buffer clear drop the one before it unread by the probes.
+    // Such a round tells nothing of the tool, so it runs again, three times at most; the last is
+    // kept whatever happened, so a tool that stalls its own loop fails every time.
+    Round settledRound(OrvaUI &window, const QString &operation, const std::function<void()> &start,
+                       int delay = delayMs)
+    {
+        Round round;
+        for (;;) {
+            // An operator cannot click within the line's gap after the last request; after an
+            // attempt run again, its late answers must not reach the next one either.
+            const qint64 quietUs = round.attempts ? 300000 : 10000;
+            [[maybe_unused]] const bool quiet = QTest::qWaitFor(
+                [this, quietUs]() {
+                    return received().empty() ||
+                           probesim::steadyMicroseconds() - received().back().timeUs > quietUs;
+                },
+                1000);
+            ++round.attempts;
+            round.logFrom = files::logMessages().size();
+            round.requestsFrom = received().size();
+            QSignalSpy messages(window.statusBar(), &QStatusBar::messageChanged);
+            const auto summarised = [&]() {
+                round.summaries.clear();
+                for (const QList<QVariant> &change : messages) {
+                    const QString text = change.at(0).toString();
+                    if (text.startsWith(operation + QLatin1Char(':')))
+                        round.summaries << text;
+                }
+                return !round.summaries.isEmpty();
+            };
+            // A spy's wait runs the event loop itself; QTest's polling waits sleep 10 ms a turn.
+            const LoopStall stall;
+            start();
+            const QDeadlineTimer deadline(10000);
+            while (!summarised() && !deadline.hasExpired())
+                messages.wait(int(deadline.remainingTime()));
+            if (stall.longestMs() < delay / 2 || round.attempts == 3)
+                return round;
+            qInfo("%s: run again, the loop stood still for %lld ms", qPrintable(operation),
+                  stall.longestMs());
+        }
+    }
+
+    Round settledRound(OrvaUI &window, QPushButton *button, int delay = delayMs)
+    {
+        return settledRound(
+            window, button->text(), [button]() { QTest::mouseClick(button, Qt::LeftButton); },
+            delay);
     }
 
 private slots:
@@ -508,6 +609,7 @@ private slots:
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<QByteArray>("slot");
+        QTest::addColumn<QString>("operation");
         QTest::addColumn<Frames>("expected");
         // Addresses by probe position; -1 for an empty field.
         const std::vector<int> gap{12, 13, -1, 15, 16, 17, 18, 19};
@@ -527,16 +629,20 @@ private slots:
         };
         const QByteArray eight = files::settings(busAddresses, delayMs);
         const QByteArray air = "updateAirCode_Slot";
+        const QString renew = QStringLiteral("Обновить \"Воздух\"");
         const QByteArray measure = "getLineMeasResult_Slot";
-        QTest::newRow("air") << eight << busFields << air
+        const QString measuring = QStringLiteral("Запуск измерения");
+        QTest::newRow("air") << eight << busFields << air << renew
                              << series(Command::UpdateAirCode, busAddresses, 0, delayMs);
-        QTest::newRow("air, third field empty")
-            << eight << fields(gap) << air << series(Command::UpdateAirCode, gap, 0, delayMs);
+        QTest::newRow("air, third field empty") << eight << fields(gap) << air << renew
+                                                << series(Command::UpdateAirCode, gap, 0, delayMs);
         QTest::newRow("air, two fields, one address")
-            << eight << fields(same) << air << series(Command::UpdateAirCode, same, 0, delayMs);
-        QTest::newRow("measurement") << eight << busFields << measure << measurement(busAddresses);
+            << eight << fields(same) << air << renew
+            << series(Command::UpdateAirCode, same, 0, delayMs);
+        QTest::newRow("measurement")
+            << eight << busFields << measure << measuring << measurement(busAddresses);
         QTest::newRow("measurement, third field empty")
-            << eight << fields(gap) << measure << measurement(gap);
+            << eight << fields(gap) << measure << measuring << measurement(gap);
 
         // The blank line ends the addresses after five probes; the delay is still read. These
         // two take the settings' addresses, not the fields'.
@@ -548,9 +654,11 @@ private slots:
         const QStringList ignored{"abc", "", "1", "2", "3", "4", "5", "6"};
         QTest::newRow("air check, five probes in the settings")
             << five << ignored << QByteArray("checkAirCode_Slot")
+            << QStringLiteral("Проверка \"Воздуха\"")
             << series(Command::CheckAirCode, settings, 0, delayMs);
         QTest::newRow("start, five probes in the settings")
             << five << ignored << QByteArray("startLineMeas_Slot")
+            << QStringLiteral("Старт измерения")
             << series(Command::StartMeasurement, settings, 0, delayMs);
     }
 
@@ -560,23 +668,31 @@ private slots:
         QFETCH(QByteArray, settings);
         QFETCH(QStringList, fields);
         QFETCH(QByteArray, slot);
+        QFETCH(QString, operation);
         QFETCH(Frames, expected);
         QVERIFY(files::write(QStringLiteral("settings.cfg"), settings));
         OrvaUI window;
         connectWithAddresses(window, fields);
 
-        const qint64 startUs = probesim::steadyMicroseconds();
-        QVERIFY(QMetaObject::invokeMethod(&window, slot.constData()));
-        QTRY_COMPARE_WITH_TIMEOUT(received().size(), expected.size(), 100 * delayMs);
+        qint64 startUs = 0;
+        const Round round = settledRound(window, operation, [&]() {
+            startUs = probesim::steadyMicroseconds();
+            QVERIFY(QMetaObject::invokeMethod(&window, slot.constData()));
+        });
+        QCOMPARE(received().size() - round.requestsFrom, expected.size());
         for (size_t i = 0; i < expected.size(); ++i) {
-            QCOMPARE(received()[i].bytes, request(expected[i].command, expected[i].address));
+            const probesim::ProbeRequest &frame = received()[round.requestsFrom + i];
+            QCOMPARE(frame.bytes, request(expected[i].command, expected[i].address));
             // Qt rounds every wait up to whole milliseconds, so a chain of timers drifts late by
             // a fraction of a millisecond per step, more on a loaded machine; never early.
-            const double lateMs = double(received()[i].timeUs - startUs) / 1000 - expected[i].atMs;
+            const double lateMs = double(frame.timeUs - startUs) / 1000 - expected[i].atMs;
             QVERIFY2(lateMs > -1.0 && lateMs < delayMs / 2,
                      qPrintable(QStringLiteral("frame %1 late by %2 ms").arg(i).arg(lateMs)));
         }
-        QVERIFY(files::logMessages().filter(QStringLiteral("Packet not sended")).isEmpty());
+        QVERIFY(files::logMessages()
+                    .mid(round.logFrom)
+                    .filter(QStringLiteral("Packet not sended"))
+                    .isEmpty());
     }
 
     // Settings with eight probes, connect, type the addresses, renew air, measure: every panel
@@ -585,16 +701,20 @@ private slots:
     {
         OrvaUI window;
         connectWithAddresses(window);
-        QTest::mouseClick(window.ui.pb_line_meas_update_air, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().count("1 Update Air Code OK"), 8,
-                                  100 * delayMs);
-        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 100 * delayMs);
+        const Round air = settledRound(window, window.ui.pb_line_meas_update_air);
+        const Round measurement = settledRound(window, window.ui.pb_line_meas_get);
+        QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
 
-        QStringList expected{"0 Delay: " + QString::number(delayMs), "0 Device Connected"};
+        const QStringList log = files::logMessages();
+        QCOMPARE(log.mid(0, 2),
+                 (QStringList{"0 Delay: " + QString::number(delayMs), "0 Device Connected"}));
+        QStringList renewed;
         for (int address : busAddresses)
-            expected << trace::acknowledged("Update Air Code", Command::UpdateAirCode, address);
-        QCOMPARE(files::logMessages(), expected + measurementLog());
+            renewed << trace::acknowledged("Update Air Code", Command::UpdateAirCode, address);
+        QCOMPARE(log.mid(air.logFrom, renewed.size()), renewed);
+        QCOMPARE(log.mid(measurement.logFrom), measurementLog());
+        if (air.attempts == 1 && measurement.attempts == 1)
+            QCOMPARE(log.size(), 2 + renewed.size() + measurementLog().size());
     }
 
     // A measurement round leaves one record per probe, field by field the probe's values, with
@@ -603,11 +723,15 @@ private slots:
     {
         QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
         const QDateTime before = QDateTime::currentDateTime();
+        int earlierRecords = 0;
         {
             OrvaUI window;
             connectWithAddresses(window);
-            QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
-            QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 100 * delayMs);
+            const Round round = settledRound(window, window.ui.pb_line_meas_get);
+            QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
+            // Results of a round run again are records too.
+            earlierRecords =
+                files::logMessages().mid(0, round.logFrom).filter(QStringLiteral("1 Raw: ")).size();
             window.newMeasurement_Slot(44, 1.0f, 2.0f, 3);
             typeAddress(window, 4, QStringLiteral("13"));
             window.newMeasurement_Slot(13, 0.1f, 99.25f, 255);
@@ -616,8 +740,9 @@ private slots:
         QFile file(QStringLiteral("records/") + before.date().toString(Qt::ISODate) +
                    QStringLiteral(".csv"));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = file.readAll().split('\n');
-        QCOMPARE(lines.size(), 1 + probeCount + 1 + 1);
+        QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 1 + earlierRecords + probeCount + 1 + 1);
+        lines.erase(lines.begin() + 1, lines.begin() + 1 + earlierRecords);
         QCOMPARE(lines[0], QByteArray("time,channel,address,raw_um,calibrated_um,quality\r"));
         QVERIFY(lines.last().isEmpty());
         for (int i = 0; i <= probeCount; ++i) {
@@ -780,12 +905,9 @@ private slots:
         for (const ProbePanel &panel : probePanels(window.ui))
             panel.address->clear();
         typeAddress(window, 3, QStringLiteral("99"));
-        window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
-        QVERIFY(window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"))
-                    ->isVisible());
-        QMessageBox *offer = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (offer = window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer"))), 30000);
+        QVERIFY(scanWholeLine(window));
+        auto *offer = window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer"));
+        QVERIFY(offer);
         QVERIFY2(offer->text().contains(QStringLiteral("5, 12, 13, 14, 15, 16, 17, 18.")) &&
                      offer->text().contains(QStringLiteral("заменены")),
                  qPrintable(offer->text()));
@@ -819,10 +941,9 @@ private slots:
         QStringList before;
         for (const ProbePanel &panel : probePanels(window.ui))
             before << panel.address->text();
-        window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
-        QMessageBox *told = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (told = window.findChild<QMessageBox *>(QStringLiteral("probeSearchTooMany"))), 30000);
+        QVERIFY(scanWholeLine(window));
+        auto *told = window.findChild<QMessageBox *>(QStringLiteral("probeSearchTooMany"));
+        QVERIFY(told);
         QVERIFY2(told->text().contains(QStringLiteral("9")) &&
                      told->text().contains(QStringLiteral("12, 13, 14, 15, 16, 17, 18, 19, 200")),
                  qPrintable(told->text()));
@@ -848,7 +969,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window.probeSearch().isRunning(), 1000);
         const size_t asked = received().size();
         QVERIFY(asked < 10);
-        QTest::qWait(3 * BusScan::pacingMs());
+        QTest::qWait(3 * window.probeSearch().pacingMs());
         QCOMPARE(received().size(), asked);
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Поиск приборов прерван"));
         QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer")));
@@ -892,7 +1013,13 @@ private slots:
             3000);
         const size_t after = received().size();
         QCOMPARE(panelValues(window), shown);
-        QCOMPARE(files::logMessages().mid(3, measurementLog().size()), measurementLog());
+        // Every round is logged whole; one held up by the machine may have had a request refused.
+        const QStringList log = files::logMessages();
+        int wholeRounds = 0;
+        for (int from = log.indexOf(measurementLog().first()); from >= 0;
+             from = log.indexOf(measurementLog().first(), from + 1))
+            wholeRounds += log.mid(from, measurementLog().size()) == measurementLog();
+        QVERIFY2(wholeRounds >= 2, qPrintable(log.join(QLatin1Char('\n'))));
         std::vector<qint64> starts;
         for (const probesim::ProbeRequest &request : received()) {
             if (request.code() == uint8_t(Command::StartMeasurement) && request.address() == 12)
@@ -940,16 +1067,11 @@ private slots:
     // measurement is answered, logged and shown as if nothing had happened.
     void burstDuringMeasurement()
     {
-        QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings(busAddresses, 20)));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings(busAddresses, shortDelayMs)));
         OrvaUI window;
         connectWithAddresses(window);
-        QElapsedTimer sinceTick;
-        qint64 longestTickMs = 0;
-        QTimer ticker;
-        connect(&ticker, &QTimer::timeout, &ticker,
-                [&]() { longestTickMs = std::max(longestTickMs, sinceTick.restart()); });
-        sinceTick.start();
-        ticker.start(10);
+        std::optional<LoopStall> stall(std::in_place, 10);
 
         QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(files::logMessages().contains("1 Start Measurement OK"), 2000);
@@ -973,7 +1095,8 @@ private slots:
                                      QStringLiteral("Запуск измерения: приборов 8")),
                                  10000);
         bench->faults.clear();
-        QVERIFY2(longestTickMs < 1000, qPrintable(QString::number(longestTickMs)));
+        QVERIFY2(stall->longestMs() < 1000, qPrintable(QString::number(stall->longestMs())));
+        stall.reset();
 
         // Bytes the pseudo-terminal had taken may still be on their way to the port; the next
         // request's buffer clear can only drop those that have arrived. The last request of the
@@ -987,10 +1110,9 @@ private slots:
                  "the noise never reached a waiting request");
         QVERIFY(!duringBurst.contains(QStringLiteral("1 Wrong response size")));
 
-        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().mid(duringBurst.size()), measurementLog(),
-                                  2000);
+        const Round round = settledRound(window, window.ui.pb_line_meas_get, shortDelayMs);
+        QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
+        QCOMPARE(files::logMessages().mid(round.logFrom), measurementLog());
     }
 
     void silentProbes_data()
@@ -1016,25 +1138,20 @@ private slots:
             bench->model.removeProbe(uint8_t(busAddresses[size_t(probe - 1)]));
         OrvaUI window;
         connectWithAddresses(window);
-        QSignalSpy messages(window.statusBar(), &QStatusBar::messageChanged);
-        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(received().size(), size_t(2 * probeCount), 5000);
+        const Round round = settledRound(window, window.ui.pb_line_meas_get);
+        QCOMPARE(received().size() - round.requestsFrom, size_t(2 * probeCount));
         QStringList expected = shown;
         for (const int probe : silent)
             expected[probe - 1].clear();
         QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), expected, 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), message, 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().count(QStringLiteral("1 No response")),
-                                  2 * silent.size(), 2000);
+        // One summary for the round.
+        QCOMPARE(round.summaries, QStringList{message});
+        QCOMPARE(files::logMessages().mid(round.logFrom).count(QStringLiteral("1 No response")),
+                 2 * silent.size());
         for (int probe = 1; probe <= probeCount; ++probe) {
             QCOMPARE(panel(window, probe).value->placeholderText(),
                      silent.contains(probe) ? QStringLiteral("нет ответа") : QString());
         }
-        // One summary for the round.
-        int summaries = 0;
-        for (const QList<QVariant> &change : messages)
-            summaries += change.at(0).toString().startsWith(QStringLiteral("Запуск измерения:"));
-        QCOMPARE(summaries, 1);
 
         // The next round starts without the old verdict.
         bench->model.addProbe(uint8_t(busAddresses[size_t(silent.value(0, 1) - 1)]));
@@ -1048,15 +1165,16 @@ private slots:
     {
         OrvaUI window;
         connectWithAddresses(window);
-        bench->faults.script(probesim::Fault::None, 2 * probeCount - 1);
-        probesim::InjectedFault late(probesim::Fault::Late);
-        late.delayMs = 3 * OstraCommands::answerTimeLimitMs;
-        bench->faults.script(late);
-        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
-                                  QStringLiteral("Запуск измерения: приборов 8, успешно 7; "
-                                                 "нет ответа: канал 8"),
-                                  5000);
+        const Round round = settledRound(window, QStringLiteral("Запуск измерения"), [&]() {
+            bench->faults.clear();
+            bench->faults.script(probesim::Fault::None, 2 * probeCount - 1);
+            probesim::InjectedFault late(probesim::Fault::Late);
+            late.delayMs = 3 * OstraCommands::answerTimeLimitMs;
+            bench->faults.script(late);
+            QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+        });
+        QCOMPARE(round.summaries, QStringList{"Запуск измерения: приборов 8, успешно 7; "
+                                              "нет ответа: канал 8"});
         QCOMPARE(panel(window, 8).value->text(), QString());
         QCOMPARE(panel(window, 8).value->placeholderText(), QStringLiteral("нет ответа"));
         QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
@@ -1147,9 +1265,8 @@ private slots:
     // flight): the port stays open. Once the noise stops, a measurement shows all eight values.
     void noisyLineKeepsThePort()
     {
-        // Room for a timer that a loaded machine wakes late: none of the final round may be
-        // refused.
-        QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings(busAddresses, 20)));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings(busAddresses, shortDelayMs)));
         OrvaUI window;
         connectWithAddresses(window);
         const auto refused = []() {
@@ -1179,8 +1296,8 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(probesim::steadyMicroseconds() - received().back().timeUs > 300000,
                                  2000);
-        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 5000);
+        settledRound(window, window.ui.pb_line_meas_get, shortDelayMs);
+        QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
         QVERIFY(window.port().isOpen());
     }
 };
