@@ -258,6 +258,9 @@ private:
             ++round.attempts;
             round.logFrom = files::logMessages().size();
             round.requestsFrom = received().size();
+            // The status bar tells nobody when it is asked to show the text it already shows,
+            // as a round run again may summarise.
+            window.statusBar()->clearMessage();
             QSignalSpy messages(window.statusBar(), &QStatusBar::messageChanged);
             const auto summarised = [&]() {
                 round.summaries.clear();
