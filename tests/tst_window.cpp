@@ -1147,7 +1147,6 @@ private slots:
         for (const int probe : silent)
             expected[probe - 1].clear();
         QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), expected, 2000);
-        // One summary for the round.
         QCOMPARE(round.summaries, QStringList{message});
         QCOMPARE(files::logMessages().mid(round.logFrom).count(QStringLiteral("1 No response")),
                  2 * silent.size());
