@@ -1,5 +1,6 @@
 #include "console/CommandLine.h"
 #include "probesim/ProbeSimulator.h"
+#include "support/AdapterLatency.h"
 #include "support/Files.h"
 #include "workfolder/WorkFolderLock.h"
 
@@ -102,6 +103,7 @@ private slots:
             settings.quality = uint8_t(probe.quality);
             QVERIFY(simulator->model().addProbe(uint8_t(probe.address), settings));
         }
+        adapter::makeRealistic(*simulator);
         QVERIFY2(simulator->openPseudoTerminal(), qPrintable(simulator->errorString()));
         sink.records.clear();
         withSink = false;

@@ -344,7 +344,11 @@ private slots:
         const auto refusal = outcomes.at(0).at(0).value<ExchangeOutcome>();
         QCOMPARE(refusal.status, ExchangeOutcome::Status::NotSent);
         QCOMPARE(refusal.command, Command::StartMeasurement);
-        QCOMPARE(outcomes.at(1).at(0).value<ExchangeOutcome>().status, ExchangeOutcome::Status::Ok);
+        // The refused request has a number of its own, after the one that went out.
+        const auto answered = outcomes.at(1).at(0).value<ExchangeOutcome>();
+        QCOMPARE(answered.status, ExchangeOutcome::Status::Ok);
+        QCOMPARE(refusal.sequence, answered.sequence + 1);
+        QCOMPARE(rig->commands.lastIssued(), refusal.sequence);
     }
 
     // The window's thread may be held up between two commands; the first frame must already be
@@ -381,7 +385,7 @@ private slots:
     }
 
     // After the time limit the exchange is reported unanswered once; an answer that comes later
-    // still goes where it always went.
+    // still goes where it always went, but is reported as late, never as the request's answer.
     void unansweredExchangeIsReported()
     {
         QFETCH(Command, command);
@@ -411,7 +415,10 @@ private slots:
                  QStringList({trace::rxLine(int(answer(command).size()),
                                             int(answer(command).size()), answer(command)),
                               "1 " + nameOf(command) + " OK"}));
-        QCOMPARE(outcomes.at(1).at(0).value<ExchangeOutcome>().status, ExchangeOutcome::Status::Ok);
+        const auto lateOne = outcomes.at(1).at(0).value<ExchangeOutcome>();
+        QCOMPARE(lateOne.status, ExchangeOutcome::Status::Late);
+        QCOMPARE(lateOne.sequence, outcome.sequence);
+        QCOMPARE(lateOne.sender, probeAddress);
         checkMeasured(measured, command == Command::GetMeasurementResult ? 1 : 0);
         // Reported once only, however long the line stays quiet.
         QVERIFY(!outcomes.wait(3 * OstraCommands::answerTimeLimitMs));

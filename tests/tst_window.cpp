@@ -9,7 +9,7 @@
 #include "support/Trace.h"
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
-#include "ui/Schedule.h"
+#include "protocol/Schedule.h"
 
 #include <QLabel>
 #include <QTableView>

@@ -1,6 +1,6 @@
 #include "app/OrvaUI.h"
 #include "ui/ProbePanels.h"
-#include "ui/Schedule.h"
+#include "protocol/Schedule.h"
 
 #include <QInputDialog>
 #include <QMenuBar>

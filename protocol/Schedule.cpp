@@ -1,4 +1,4 @@
-#include "ui/Schedule.h"
+#include "protocol/Schedule.h"
 
 #include <algorithm>
 #include <climits>
