@@ -23,9 +23,12 @@ RequestQueue::RequestQueue(OstraCommands *commands, QObject *parent)
             &RequestQueue::outcomeArrived);
 }
 
-uint64_t RequestQueue::enqueue(const Request &request)
+uint64_t RequestQueue::enqueue(const Request &request, bool first)
 {
-    waiting.push_back({++lastTicket, request});
+    if (first)
+        waiting.push_front({++lastTicket, request});
+    else
+        waiting.push_back({++lastTicket, request});
     if (request.after)
         sentAtUs.emplace(request.after, -1);
     if (!onLine && !nextTimer.isActive())

@@ -45,8 +45,9 @@ public:
 
     explicit RequestQueue(OstraCommands *commands, QObject *parent = nullptr);
 
-    // The ticket names the request in issued() and finished().
-    uint64_t enqueue(const Request &request);
+    // The ticket names the request in issued() and finished(). A request asked again goes
+    // ahead of the waiting ones with `first`.
+    uint64_t enqueue(const Request &request, bool first = false);
     // Drops the waiting requests; the one on the line still gets its outcome.
     void clear();
     bool isIdle() const { return waiting.empty() && !onLine; }

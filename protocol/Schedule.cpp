@@ -36,6 +36,11 @@ int measurementStartInterval(int32_t delay, int position)
     return clamped(3 * unsignedDelay(delay) * unsignedPosition(position) / 2);
 }
 
+int resultWait(int32_t delay)
+{
+    return clamped(12 * unsignedDelay(delay));
+}
+
 int measurementResultInterval(int32_t delay, int position)
 {
     const uint64_t step = 3 * unsignedDelay(delay);
