@@ -128,7 +128,7 @@ private slots:
         QCOMPARE(scan->retries(), 1);
         for (const auto &[address, outcome] : scan->found()) {
             QVERIFY(outcome.ok());
-            QCOMPARE(outcome.sender, address);
+            QCOMPARE(uint8_t(outcome.answer.at(1)), address);
         }
         QCOMPARE(progress.last().at(0).toInt(), BusScan::addressCount + 1);
         QCOMPARE(progress.last().at(1).toInt(), BusScan::addressCount + 1);

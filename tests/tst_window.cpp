@@ -992,7 +992,7 @@ private slots:
         auto *dialog = window.findChild<QInputDialog *>(QStringLiteral("continuousInterval"));
         QVERIFY(dialog && dialog->isVisible());
         // 22.5 delays and the answer time limit: 940 ms, offered in tenths of a second.
-        QCOMPARE(OrvaUI::measurementRoundMs(delayMs), 940);
+        QCOMPARE(window.measurementRoundMs(delayMs), 940);
         QCOMPARE(dialog->doubleMinimum(), 1.0);
         dialog->setDoubleValue(1.2);
         QTimer::singleShot(1150, Qt::PreciseTimer,
@@ -1063,7 +1063,7 @@ private slots:
                 starts.push_back(request.timeUs);
         }
         QVERIFY(starts.size() >= 2);
-        QVERIFY(starts[1] - starts[0] >= (OrvaUI::measurementRoundMs(delayMs) - 10) * 1000);
+        QVERIFY(starts[1] - starts[0] >= (window.measurementRoundMs(delayMs) - 10) * 1000);
     }
 
     // A megabyte of noise while a measurement runs: the window stays responsive, and the next
