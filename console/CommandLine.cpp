@@ -6,6 +6,7 @@
 #include "protocol/OstraCommands.h"
 #include "protocol/Schedule.h"
 #include "scan/BusScan.h"
+#include "serial/LowLatency.h"
 #include "settings/Settings.h"
 
 #include <QFileInfo>
@@ -106,6 +107,8 @@ int CommandLine::run(const QStringList &arguments)
         err.flush();
         return exitPortNotOpened;
     }
+    if (const char *line = lowlatency::logLine(lowlatency::request(port)); *line)
+        log->write(1, line);
     OstraCommands device(&port, log.get());
     return execute(port, device);
 }

@@ -91,6 +91,11 @@ private slots:
         window->ui.cb_ports->setCurrentText(simulator->portPath());
         QTest::mouseClick(window->ui.pb_connect, Qt::LeftButton);
         QVERIFY(window->lineCommands().answerTimeLimit() > adapter::ftdiDefaultMs);
+        // A pseudo-terminal takes no low-latency request: it is used as it is, and the log says
+        // so once.
+        QCOMPARE(files::logMessages().count(
+                     QStringLiteral("1 Port low latency: refused, the port is used as it is")),
+                 1);
         messages = std::make_unique<QSignalSpy>(window->statusBar(), &QStatusBar::messageChanged);
     }
 

@@ -709,8 +709,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
 
         const QStringList log = files::logMessages();
-        QCOMPARE(log.mid(0, 2),
-                 (QStringList{"0 Delay: " + QString::number(delayMs), "0 Device Connected"}));
+        QCOMPARE(log.mid(0, 3),
+                 (QStringList{"0 Delay: " + QString::number(delayMs),
+                              "1 Port low latency: refused, the port is used as it is",
+                              "0 Device Connected"}));
         QStringList renewed;
         for (int address : busAddresses)
             renewed << trace::acknowledged("Update Air Code", Command::UpdateAirCode, address);
