@@ -1,4 +1,5 @@
 #include "probesim/Answers.h"
+#include "serial/LowLatency.h"
 #include "support/CommandRig.h"
 #include "support/Vectors.h"
 
@@ -530,6 +531,47 @@ private slots:
             QCOMPARE(rig->port.bytesAvailable(), 0);
         }
         checkMeasured(measured, 3);
+    }
+
+    // Every command against a probe behind an FTDI adapter at its default latency timer: the
+    // answer is the request's own, within the answer time limit, and logged as any other.
+    void answersAtAnAdaptersLatency_data()
+    {
+        QTest::addColumn<Command>("command");
+        for (const CommandCase &entry : commandCases)
+            QTest::newRow(entry.name) << entry.command;
+    }
+
+    void answersAtAnAdaptersLatency()
+    {
+        QFETCH(Command, command);
+        rig->simulator.faults().clear();
+        QVERIFY(rig->simulator.model().addProbe(probeAddress));
+        rig->simulator.bus().setLatency(adapter::ftdiDefaultMs, 0);
+        rig->commands.setAnswerTimeLimit(OstraCommands::answerTimeLimitMs);
+        QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
+        const uint64_t sequence = rig->commands.nextSequence();
+        QVERIFY(send(command));
+        QVERIFY(outcomes.wait(2000));
+        const auto outcome = outcomes.at(0).at(0).value<ExchangeOutcome>();
+        QCOMPARE(outcome.sequence, sequence);
+        // A result before any start is answered with the probe's "No Measurement".
+        QVERIFY2(outcome.status == ExchangeOutcome::Status::Ok ||
+                     outcome.status == ExchangeOutcome::Status::DeviceError,
+                 qPrintable(outcome.detail));
+        QCOMPARE(outcome.sender, probeAddress);
+        QCOMPARE(rig->log.lines.size(), 4);
+        QCOMPARE(rig->log.lines.at(0), "1 " + nameOf(command) + ':');
+        QVERIFY(!rig->log.lines.contains(QStringLiteral("1 No response")));
+    }
+
+    // A pseudo-terminal has no latency timer to shorten: the port refuses and stays usable.
+    void lowLatencyRefusedByAPseudoTerminal()
+    {
+        QCOMPARE(lowlatency::request(rig->port), lowlatency::Result::Refused);
+        QVERIFY(rig->port.isOpen());
+        QVERIFY(send(Command::CheckAirCode));
+        QTRY_COMPARE_WITH_TIMEOUT(int(rig->simulator.bus().requests().size()), 1, 2000);
     }
 
     void closedPortSendsAndLogsNothing()
