@@ -58,8 +58,14 @@ public:
 
     // Requests are numbered as they are issued, refused ones included. A caller that issues a
     // command reads the number it will get before, or the one it got after, the call.
-    uint64_t nextSequence() const { return lastSequence + 1; }
-    uint64_t lastIssued() const { return lastSequence; }
+    uint64_t nextSequence() const
+    {
+        return lastSequence + 1;
+    }
+    uint64_t lastIssued() const
+    {
+        return lastSequence;
+    }
     // Milliseconds before the engine's gap lets the next request go; 0 when it would go now.
     int gapRemainingMs();
 

@@ -19,8 +19,7 @@ RequestQueue::RequestQueue(OstraCommands *commands, QObject *parent)
         onLine.reset();
         emit stalled();
     });
-    connect(commands, &OstraCommands::exchangeFinished_Signal, this,
-            &RequestQueue::outcomeArrived);
+    connect(commands, &OstraCommands::exchangeFinished_Signal, this, &RequestQueue::outcomeArrived);
 }
 
 uint64_t RequestQueue::enqueue(const Request &request, bool first)
@@ -48,10 +47,15 @@ void RequestQueue::tryNext()
     if (onLine || waiting.empty())
         return;
     const Request &request = waiting.front().request;
-    // Microseconds: times in whole milliseconds could shorten a wait by almost one.
-    qint64 dueUs = nowUs() + qint64(commands->gapRemainingMs()) * 1000;
-    if (lastSentUs >= 0)
-        dueUs = std::max(dueUs, lastSentUs + qint64(request.pitchMs) * 1000);
+    // Microseconds: the engine's clock counts whole milliseconds and could make a wait almost
+    // one longer. Its word counts when another request than this queue's had the line last.
+    qint64 dueUs = commands->lastIssued() == lastSentSequence
+                       ? nowUs()
+                       : nowUs() + qint64(commands->gapRemainingMs()) * 1000;
+    if (lastSentUs >= 0) {
+        const int gapMs = int(OstraCommands::gapAfter(lastSentCommand));
+        dueUs = std::max(dueUs, lastSentUs + qint64(std::max(request.pitchMs, gapMs)) * 1000);
+    }
     if (request.after) {
         const auto tied = sentAtUs.find(request.after);
         if (tied != sentAtUs.end() && tied->second >= 0)
@@ -65,7 +69,8 @@ void RequestQueue::tryNext()
     issue(request);
 }
 
-void RequestQueue::issue(const Request &request)
+// A copy: the engine may report the request's end from inside the call.
+void RequestQueue::issue(Request request)
 {
     const uint64_t ticket = waiting.front().ticket;
     const uint64_t sequence = commands->nextSequence();
@@ -111,6 +116,8 @@ void RequestQueue::issue(const Request &request)
     // Stamped after the engine's own stamp, so that a pitch waited out on this clock is
     // waited out on the engine's too.
     lastSentUs = nowUs();
+    lastSentSequence = sequence;
+    lastSentCommand = request.command;
     if (const auto tied = sentAtUs.find(ticket); tied != sentAtUs.end())
         tied->second = lastSentUs;
     if (request.after)
@@ -129,14 +136,15 @@ void RequestQueue::outcomeArrived(const ExchangeOutcome &outcome)
     if (!onLine || outcome.sequence != onLine->sequence)
         return;
     const uint64_t ticket = onLine->ticket;
-    if (outcome.status == Status::NotSent && !waiting.empty() &&
-        waiting.front().ticket == ticket && ++waiting.front().refusals <= maxRefusals) {
+    if (outcome.status == Status::NotSent && !waiting.empty() && waiting.front().ticket == ticket &&
+        ++waiting.front().refusals <= maxRefusals) {
         onLine.reset();
         watchdog.stop();
         nextTimer.start(std::max(1, commands->gapRemainingMs()));
         return;
     }
-    if (outcome.status == Status::NotSent && !waiting.empty() && waiting.front().ticket == ticket)
+    // Still waiting only when its outcome came from inside the engine's call.
+    if (!waiting.empty() && waiting.front().ticket == ticket)
         waiting.pop_front();
     onLine.reset();
     watchdog.stop();

@@ -75,7 +75,7 @@ private:
     };
 
     void tryNext();
-    void issue(const Request &request);
+    void issue(Request request);
     void outcomeArrived(const ExchangeOutcome &outcome);
     qint64 nowUs() const { return clock.nsecsElapsed() / 1000; }
 
@@ -86,6 +86,8 @@ private:
     uint64_t lastSequence = 0;
     QElapsedTimer clock;
     qint64 lastSentUs = -1;
+    uint64_t lastSentSequence = 0;
+    frames::Command lastSentCommand = frames::Command::CheckAirCode;
     // Transmission times of the requests that a waiting request is tied to.
     std::map<uint64_t, qint64> sentAtUs;
     QTimer nextTimer;

@@ -28,8 +28,8 @@ void OperationSummaries::close(int round)
     }
 }
 
-void OperationSummaries::issuing(int round, int channel, frames::Command command,
-                                 uint64_t sequence, bool attempted)
+void OperationSummaries::issuing(int round, int channel, frames::Command command, uint64_t sequence,
+                                 bool attempted)
 {
     auto it = rounds.find(round);
     if (it == rounds.end())

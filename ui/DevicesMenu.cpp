@@ -1,6 +1,6 @@
 #include "app/OrvaUI.h"
-#include "ui/ProbePanels.h"
 #include "protocol/Schedule.h"
+#include "ui/ProbePanels.h"
 
 #include <QInputDialog>
 #include <QMenuBar>
