@@ -122,8 +122,16 @@ void RequestQueue::issue(Request request)
         tied->second = lastSentUs;
     if (request.after)
         sentAtUs.erase(request.after);
-    waiting.pop_front();
+    drop(ticket);
     emit issued(ticket, sequence);
+}
+
+void RequestQueue::drop(uint64_t ticket)
+{
+    const auto entry = std::find_if(waiting.begin(), waiting.end(),
+                                    [ticket](const Entry &e) { return e.ticket == ticket; });
+    if (entry != waiting.end())
+        waiting.erase(entry);
 }
 
 void RequestQueue::outcomeArrived(const ExchangeOutcome &outcome)
@@ -144,8 +152,7 @@ void RequestQueue::outcomeArrived(const ExchangeOutcome &outcome)
         return;
     }
     // Still waiting only when its outcome came from inside the engine's call.
-    if (!waiting.empty() && waiting.front().ticket == ticket)
-        waiting.pop_front();
+    drop(ticket);
     onLine.reset();
     watchdog.stop();
     emit finished(ticket, outcome);

@@ -77,6 +77,7 @@ private:
     void tryNext();
     void issue(Request request);
     void outcomeArrived(const ExchangeOutcome &outcome);
+    void drop(uint64_t ticket);
     qint64 nowUs() const { return clock.nsecsElapsed() / 1000; }
 
     OstraCommands *commands;
