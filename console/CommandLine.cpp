@@ -119,6 +119,12 @@ int CommandLine::execute(QSerialPort &port, OstraCommands &device)
     running = true;
     requests = std::make_unique<RequestQueue>(&device);
     connect(requests.get(), &RequestQueue::finished, this, &CommandLine::outcomeArrived);
+    // --every counts from the moment a round's first request went out, as an operator's
+    // interval would.
+    connect(requests.get(), &RequestQueue::issued, this, [this](uint64_t ticket, uint64_t) {
+        if (ticket == roundFirstTicket && options.everySeconds > 0)
+            roundTimer.start(int(std::min(options.everySeconds * 1000.0, double(INT_MAX))));
+    });
     connect(requests.get(), &RequestQueue::stalled, this,
             [this] { deviceLost(QStringLiteral("the line takes no requests")); });
     connect(&port, &QSerialPort::errorOccurred, this,
@@ -173,8 +179,6 @@ void CommandLine::startRound()
     steps.clear();
     tickets.clear();
     roundOver = false;
-    if (options.everySeconds > 0)
-        roundTimer.start(int(std::min(options.everySeconds * 1000.0, double(INT_MAX))));
     const auto add = [this](Command command, uint8_t address, float um = 0) {
         Step step;
         step.request.command = command;
@@ -217,6 +221,7 @@ void CommandLine::startRound()
     stepsLeft = int(steps.size());
     for (int index = 0; index < int(steps.size()); ++index)
         ask(index, false);
+    roundFirstTicket = tickets.empty() ? 0 : tickets.begin()->first;
     if (steps.empty())
         roundDone();
 }

@@ -91,6 +91,7 @@ private:
     int stepsLeft = 0;
     // Runs from a round's start for --every: the next round waits for it.
     QTimer roundTimer;
+    uint64_t roundFirstTicket = 0;
     bool roundOver = false;
     int rounds = 0;
     bool stopping = false;
