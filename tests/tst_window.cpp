@@ -719,7 +719,7 @@ private slots:
         QCOMPARE(log.mid(air.logFrom, renewed.size()), renewed);
         QCOMPARE(log.mid(measurement.logFrom), measurementLog());
         if (air.attempts == 1 && measurement.attempts == 1)
-            QCOMPARE(log.size(), 2 + renewed.size() + measurementLog().size());
+            QCOMPARE(log.size(), 3 + renewed.size() + measurementLog().size());
     }
 
     // A measurement round leaves one record per probe, field by field the probe's values, with
