@@ -1,5 +1,6 @@
 #include "app/OrvaUI.h"
 #include "app/SecondCopy.h"
+#include "ui/QtTranslation.h"
 #include "workfolder/WorkFolderLock.h"
 
 #include "app/Version.h"
@@ -84,6 +85,7 @@ int main(int argc, char *argv[])
     for (const auto &[type, message] : heldBack)
         qtHandler(type, QMessageLogContext(), message);
     heldBack.clear();
+    installQtTranslations(&application);
 
     QCoreApplication::setApplicationVersion(QStringLiteral(T7R_VERSION));
     // Taken before the window, whose log would otherwise move the running copy's log aside.

@@ -9,6 +9,7 @@
 #include "support/Trace.h"
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
+#include "ui/SecondsDialog.h"
 #include "protocol/Schedule.h"
 
 #include <QLabel>
@@ -16,7 +17,6 @@
 #include <QTableWidget>
 
 #include <QElapsedTimer>
-#include <QInputDialog>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -991,12 +991,12 @@ private slots:
         QAction *action =
             window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"));
         action->trigger();
-        auto *dialog = window.findChild<QInputDialog *>(QStringLiteral("continuousInterval"));
+        auto *dialog = window.findChild<SecondsDialog *>(QStringLiteral("continuousInterval"));
         QVERIFY(dialog && dialog->isVisible());
         // 22.5 delays and the answer time limit: 940 ms, offered in tenths of a second.
         QCOMPARE(window.measurementRoundMs(delayMs), 940);
-        QCOMPARE(dialog->doubleMinimum(), 1.0);
-        dialog->setDoubleValue(1.2);
+        QCOMPARE(dialog->spinBox()->minimum(), 1.0);
+        dialog->spinBox()->setValue(1.2);
         QTimer::singleShot(1150, Qt::PreciseTimer,
                            [] { std::this_thread::sleep_for(std::chrono::milliseconds(150)); });
         dialog->accept();

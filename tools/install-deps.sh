@@ -2,9 +2,10 @@
 # Installs what building, running and testing need on Debian 12; does nothing when all is there.
 set -euo pipefail
 
-# fonts-dejavu brings DejaVu Sans Condensed, the window's narrower family on Debian.
+# fonts-dejavu brings DejaVu Sans Condensed, the window's narrower family on Debian;
+# qttranslations5-l10n Qt's own texts in Russian.
 packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev libqt5svg5-dev
-    libqwt-qt5-dev fonts-dejavu)
+    libqwt-qt5-dev fonts-dejavu qttranslations5-l10n)
 if [ "${1:-}" = "package" ] || [ "${1:-}" = "test" ]; then
     # The Debian packages: dependencies (dpkg-shlibdeps, file) and manual pages.
     packages+=(dpkg-dev file help2man)

@@ -1,8 +1,8 @@
 #include "app/OrvaUI.h"
 #include "protocol/Schedule.h"
 #include "ui/ProbePanels.h"
+#include "ui/SecondsDialog.h"
 
-#include <QInputDialog>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -168,16 +168,13 @@ void OrvaUI::continuousMeasurement_Slot(bool on)
     if (busScan.isRunning())
         return;
     const double shortest = std::ceil(measurementRoundMs(delay) / 100.0) / 10.0;
-    auto *dialog = new QInputDialog(this);
+    auto *dialog = new SecondsDialog(QStringLiteral("Непрерывное измерение"),
+                                     QStringLiteral("Интервал между измерениями, с:"), this);
     dialog->setObjectName(QStringLiteral("continuousInterval"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle(QStringLiteral("Непрерывное измерение"));
-    dialog->setLabelText(QStringLiteral("Интервал между измерениями, с:"));
-    dialog->setInputMode(QInputDialog::DoubleInput);
-    dialog->setDoubleDecimals(1);
-    dialog->setDoubleRange(shortest, 3600.0);
-    dialog->setDoubleValue(std::max(shortest, continuousTimer.interval() / 1000.0));
-    connect(dialog, &QInputDialog::doubleValueSelected, this, [this](double seconds) {
+    dialog->spinBox()->setRange(shortest, 3600.0);
+    dialog->spinBox()->setValue(std::max(shortest, continuousTimer.interval() / 1000.0));
+    connect(dialog, &SecondsDialog::secondsSelected, this, [this](double seconds) {
         startContinuousMeasurement(int(std::lround(seconds * 1000.0)));
     });
     dialog->open();

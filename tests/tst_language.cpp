@@ -1,0 +1,123 @@
+#include "app/OrvaUI.h"
+#include "probesim/ProbeBus.h"
+#include "probesim/ProbeModel.h"
+#include "probesim/PseudoTerminal.h"
+#include "support/Files.h"
+#include "ui/QtTranslation.h"
+#include "ui/SecondsDialog.h"
+
+#include <QDialogButtonBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// One language and one decimal separator in a Russian window: Qt's own buttons in Russian,
+// and the numbers we ask for read alike with a point or a comma, whatever the locale.
+class TestLanguage : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir workDir;
+    probesim::ProbeModel model;
+    probesim::FaultPlan faults;
+    std::unique_ptr<probesim::PseudoTerminal> line;
+    std::unique_ptr<probesim::ProbeBus> bus;
+
+    SecondsDialog *openIntervalDialog(OrvaUI &window)
+    {
+        window.ui.cb_ports->addItem(line->slavePath());
+        window.ui.cb_ports->setCurrentText(line->slavePath());
+        QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+        if (!window.port().isOpen())
+            return nullptr;
+        window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))->trigger();
+        return window.findChild<SecondsDialog *>(QStringLiteral("continuousInterval"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings(std::vector<int>{12, 13}, 20)));
+        model.addProbe(12);
+        model.addProbe(13);
+        QVERIFY(installQtTranslations(qApp));
+    }
+
+    void init()
+    {
+        line = std::make_unique<probesim::PseudoTerminal>();
+        QVERIFY2(line->open(), qPrintable(line->errorString()));
+        bus = std::make_unique<probesim::ProbeBus>(&model, &faults);
+        bus->attach(line->masterFd());
+    }
+
+    void cleanup()
+    {
+        bus.reset();
+        line.reset();
+    }
+
+    void qtButtonsInRussian()
+    {
+        QCOMPARE(QLocale().name(), QStringLiteral("ru_RU"));
+        OrvaUI window;
+        SecondsDialog *dialog = openIntervalDialog(window);
+        QVERIFY(dialog && dialog->isVisible());
+        auto *buttons = dialog->findChild<QDialogButtonBox *>();
+        QCOMPARE(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Отмена"));
+        dialog->reject();
+
+        QMessageBox box(QMessageBox::Question, QStringLiteral("?"), QStringLiteral("?"),
+                        QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(box.button(QMessageBox::Yes)->text().remove(QLatin1Char('&')),
+                 QStringLiteral("Да"));
+        QCOMPARE(box.button(QMessageBox::No)->text().remove(QLatin1Char('&')),
+                 QStringLiteral("Нет"));
+    }
+
+    // Typed and confirmed with Enter, as an operator does; German takes a point for a digit group.
+    void intervalSeparators_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("started");
+        for (const char *locale : {"ru_RU", "C", "de_DE", "en_US"}) {
+            for (const char *typed : {"5.5", "5,5"})
+                QTest::addRow("%s %s", locale, typed) << locale << typed << "каждые 5500 мс";
+            QTest::addRow("%s 12", locale) << locale << "12"
+                                           << "каждые 12000 мс";
+        }
+    }
+
+    void intervalSeparators()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, typed);
+        QFETCH(QString, started);
+        OrvaUI window;
+        SecondsDialog *dialog = openIntervalDialog(window);
+        QVERIFY(dialog);
+        DecimalSpinBox *seconds = dialog->spinBox();
+        seconds->setLocale(QLocale(locale));
+        seconds->selectAll();
+        QTest::keyClicks(seconds, typed);
+        QTest::keyClick(seconds, Qt::Key_Return);
+        QVERIFY(window.continuousMeasurementRunning());
+        QVERIFY2(window.stateField().item(QStringLiteral("continuous")).endsWith(started),
+                 qPrintable(window.stateField().item(QStringLiteral("continuous"))));
+        window.stopContinuousMeasurement();
+    }
+
+    // The thickness field keeps its point, and says so.
+    void measureFieldTip()
+    {
+        OrvaUI window;
+        QVERIFY(window.ui.le_line_meas_setpoint->toolTip().contains(QStringLiteral("точкой")));
+    }
+};
+
+QTEST_MAIN(TestLanguage)
+#include "tst_language.moc"
