@@ -80,6 +80,9 @@ public:
     int measurementRoundMs(int32_t delay) const;
 
     const BusScan &probeSearch() const { return busScan; }
+    // The pause between the commands of one all-probe operation, from settings.cfg at start.
+    int32_t commandDelay() const { return delay; }
+    m::ifc::ILog *lineLog() const { return log; }
     OstraCommands &lineCommands() { return commands; }
 
 signals:

@@ -40,12 +40,12 @@ QString outcomeText(const ExchangeOutcome &outcome)
     }
 }
 
-int32_t settingsDelay()
+Settings folderSettings()
 {
     // readSettings would create a missing file; a command-line run leaves the folder alone.
     if (!QFileInfo(QStringLiteral("settings.cfg")).isFile())
-        return Settings().delay;
-    return readSettings().delay;
+        return Settings();
+    return readSettings();
 }
 
 }  // namespace
@@ -65,7 +65,8 @@ CommandLine::~CommandLine() = default;
 
 int CommandLine::run(const QStringList &arguments)
 {
-    const Parsed parsed = parseArguments(arguments, settingsDelay());
+    const Settings settings = folderSettings();
+    const Parsed parsed = parseArguments(arguments, settings.delay);
     switch (parsed.outcome) {
         case Parsed::Outcome::Help:
         case Parsed::Outcome::Version:
@@ -80,6 +81,11 @@ int CommandLine::run(const QStringList &arguments)
             break;
     }
     options = parsed.options;
+    // Otherwise the run would go at the default delay without a word of why.
+    if (!settings.mismatch.isEmpty() && !options.delayGiven) {
+        err << "t7r-cli: " << settings.mismatch << '\n';
+        err.flush();
+    }
     if (options.records && !recordSink) {
         err << "t7r-cli: --records: this build has no records folder\n";
         err.flush();

@@ -217,6 +217,7 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
             return fail(QStringLiteral("--delay: '%1' is not a whole number of milliseconds")
                             .arg(parser.value(delay)));
         options.delayMs = value;
+        options.delayGiven = true;
     }
 
     if (parser.isSet(format)) {

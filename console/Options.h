@@ -18,6 +18,8 @@ struct Options
     Action action = Action::Ports;
     QString port;
     int32_t delayMs = 190;
+    // --delay was given: settings.cfg's delay, good or not, played no part.
+    bool delayGiven = false;
     Format format = Format::Table;
     QString logFile;
     bool records = false;

@@ -167,6 +167,7 @@ Settings parseSettings(const QByteArray &text)
     int previousFieldLine = 0;
     const auto mismatch = [&](int field) {
         defaults.mismatch = mismatchText(scanner, field, previousFieldLine);
+        defaults.mismatchLine = scanner.lineNumber(scanner.offset());
         return defaults;
     };
     // An empty file is what a first start creates: nothing to say about it.

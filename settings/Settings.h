@@ -19,6 +19,8 @@ struct Settings
     // Why the record was not used, naming the first line that did not match; empty when the
     // file gave the delay.
     QString mismatch;
+    // The line of settings.cfg that mismatch names, from 1.
+    int mismatchLine = 0;
 };
 
 // settings.cfg in the working directory, read once at start-up.

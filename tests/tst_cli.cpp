@@ -332,6 +332,19 @@ private slots:
         }
     }
 
+    // A settings.cfg the run cannot use is said on stderr, with its line, unless --delay made
+    // it beside the point; the run goes on.
+    void settingsMismatchSaid()
+    {
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings(std::vector<int>{12, 13}, 30)));
+        QCOMPARE(run({"ports"}), int(console::exitOk));
+        QCOMPARE(err, QStringLiteral("t7r-cli: settings.cfg line 4 \"Delay=30\" does not match "
+                                     "Probe3=<address>: the defaults are in use (Delay: 190)\n"));
+        QCOMPARE(run({"--delay", "5", "ports"}), int(console::exitOk));
+        QCOMPARE(err, QString());
+    }
+
     void records()
     {
         withSink = true;

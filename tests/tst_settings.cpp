@@ -1,4 +1,5 @@
 #include "settings/Settings.h"
+#include "settings/SettingsWriter.h"
 #include "support/CapturingLog.h"
 #include "support/Files.h"
 #include "support/SelfRun.h"
@@ -46,7 +47,15 @@ QByteArray describe()
            QByteArray::number(log.lines.size()) + (consistent ? "" : " inconsistent");
 }
 
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
 }  // namespace
+
+Q_DECLARE_METATYPE(std::vector<uint8_t>)
 
 // settings.cfg as written by hand on a production line: the delay and the probe addresses.
 class TestSettings : public QObject
@@ -69,6 +78,7 @@ private slots:
     {
         const QString path = QStringLiteral("settings.cfg");
         QVERIFY(QDir(path).removeRecursively() && (!QFile::exists(path) || QFile::remove(path)));
+        QFile::remove(path + QStringLiteral(".bak"));
     }
 
     void files_data()
@@ -175,7 +185,52 @@ private slots:
         QVERIFY(files::write(QStringLiteral("settings.cfg"), contents));
         const Settings settings = readSettings();
         QCOMPARE(settings.mismatch, message);
+        QVERIFY(message.isEmpty() ||
+                message.contains(QStringLiteral(" line %1 ").arg(settings.mismatchLine)));
         QCOMPARE(settings.delay, message.isEmpty() && !contents.isEmpty() ? 50 : 190);
+    }
+
+    // What the window saves reads back as the operator left it: the addresses in order, the
+    // missing ones absent rather than address 0, the delay and the port unchanged.
+    void writtenRecordReadsBack_data()
+    {
+        QTest::addColumn<std::vector<uint8_t>>("addresses");
+        QTest::addColumn<QByteArray>("seen");
+        QTest::newRow("eight") << std::vector<uint8_t>{12, 13, 14, 15, 16, 17, 18, 19}
+                               << "75 COM3 " + allEight + " 0";
+        QTest::newRow("three") << std::vector<uint8_t>{0, 255, 7}
+                               << QByteArray("75 COM3 0,255,7 0");
+        QTest::newRow("one") << std::vector<uint8_t>{12} << QByteArray("75 COM3 12 0");
+        QTest::newRow("none") << std::vector<uint8_t>{} << QByteArray("75 COM3 - 0");
+    }
+
+    void writtenRecordReadsBack()
+    {
+        QFETCH(std::vector<uint8_t>, addresses);
+        QFETCH(QByteArray, seen);
+        QVERIFY(!settingswriter::save(settingswriter::record("COM3", addresses, 75)));
+        QCOMPARE(describe(), seen);
+        QVERIFY(readSettings().mismatch.isEmpty());
+    }
+
+    // The file it had is kept beside it; a failed copy leaves settings.cfg as it was.
+    void savedOverTheOldFile()
+    {
+        const QByteArray old = files::settings(eightProbes, "40");
+        const QByteArray next = settingswriter::record("COM2", {1, 2}, 40);
+        QVERIFY(!settingswriter::save(next));
+        QVERIFY(!QFile::exists(QStringLiteral("settings.cfg.bak")));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"), old));
+        QVERIFY(!settingswriter::save(next));
+        QCOMPARE(contents(QStringLiteral("settings.cfg")), next);
+        QCOMPARE(contents(QStringLiteral("settings.cfg.bak")), old);
+
+        QVERIFY(QFile::remove(QStringLiteral("settings.cfg.bak")));
+        QVERIFY(QDir().mkdir(QStringLiteral("settings.cfg.bak")));
+        const std::optional<QString> error = settingswriter::save(old);
+        QVERIFY(error && error->startsWith(QStringLiteral("settings.cfg.bak: ")));
+        QCOMPARE(contents(QStringLiteral("settings.cfg")), next);
+        QVERIFY(QDir().rmdir(QStringLiteral("settings.cfg.bak")));
     }
 
     void missingFileCreatedEmpty()

@@ -1,0 +1,138 @@
+#include "app/OrvaUI.h"
+#include "settings/Settings.h"
+#include "settings/SettingsWriter.h"
+#include "support/Files.h"
+#include "ui/ProbePanels.h"
+
+#include <QMenu>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// What the operator set is kept: the address fields go to settings.cfg on request and only
+// then, and a settings.cfg the window could not use is said on screen.
+namespace {
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+}
+
+void typeAddresses(OrvaUI &window, const QStringList &fields)
+{
+    const auto panels = probePanels(window.ui);
+    for (int probe = 0; probe < probeCount; ++probe) {
+        panels[probe].address->clear();
+        QTest::keyClicks(panels[probe].address, fields.value(probe));
+    }
+}
+
+}  // namespace
+
+class TestKept : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir workDir;
+    QTemporaryDir configHome;
+    const QByteArray startRecord =
+        files::settings({"12", "13", "14", "15", "16", "17", "18", "19"}, "35", "ttyS0");
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(configHome.isValid());
+        qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
+        QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
+    }
+
+    void init()
+    {
+        QFile::remove(QStringLiteral("settings.cfg.bak"));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"), startRecord));
+    }
+
+    void saveAddresses_data()
+    {
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("as a scan leaves them")
+            << QStringList{"20", "0", "255"} << settingswriter::record("ttyS0", {20, 0, 255}, 35)
+            << QString();
+        QTest::newRow("all eight")
+            << QStringList{"1", "2", "3", "4", "5", "6", "7", "8"}
+            << settingswriter::record("ttyS0", {1, 2, 3, 4, 5, 6, 7, 8}, 35) << QString();
+        QTest::newRow("none") << QStringList{} << settingswriter::record("ttyS0", {}, 35)
+                              << QString();
+        QTest::newRow("a gap") << QStringList{"20", "", "22"} << QByteArray()
+                               << "Канал 2 без адреса, а канал 3 с адресом: адреса сохраняются "
+                                  "подряд с канала 1";
+        QTest::newRow("no byte") << QStringList{"20", "256"} << QByteArray()
+                                 << "Не корректный адрес, канал 2";
+    }
+
+    // The delay in use and the file's port stay; the old file is kept beside; a refusal
+    // leaves the file alone. Typing alone never writes it.
+    void saveAddresses()
+    {
+        QFETCH(QStringList, fields);
+        QFETCH(QByteArray, saved);
+        QFETCH(QString, refusal);
+        OrvaUI window;
+        typeAddresses(window, fields);
+        QCOMPARE(contents(QStringLiteral("settings.cfg")), startRecord);
+        QAction *save = window.findChild<QAction *>(QStringLiteral("actionSaveAddresses"));
+        QVERIFY(save && window.fileMenu()->actions().contains(save));
+        QCOMPARE(save->text(), QStringLiteral("Сохранить адреса в settings.cfg"));
+        save->trigger();
+        auto *box = window.findChild<QMessageBox *>(QStringLiteral("settingsNotSaved"));
+        if (refusal.isEmpty()) {
+            QVERIFY(!box);
+            QCOMPARE(contents(QStringLiteral("settings.cfg")), saved);
+            QCOMPARE(contents(QStringLiteral("settings.cfg.bak")), startRecord);
+            QCOMPARE(files::logMessages().last().left(31),
+                     QStringLiteral("0 Addresses saved to settings.c"));
+        } else {
+            QVERIFY(box && box->isVisible());
+            QCOMPARE(box->text(), refusal);
+            QCOMPARE(contents(QStringLiteral("settings.cfg")), startRecord);
+            QVERIFY(!QFile::exists(QStringLiteral("settings.cfg.bak")));
+        }
+    }
+
+    // Said in the state field, with the line, and in a box over the window; a save of the
+    // addresses mends the file, at the delay the window runs with.
+    void mismatchShown()
+    {
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings(std::vector<int>{12, 13}, 35)));
+        OrvaUI window;
+        window.show();
+        QCOMPARE(window.stateField().item(QStringLiteral("settings")),
+                 QStringLiteral("settings.cfg не по образцу, строка 4"));
+        QTRY_VERIFY(window.findChild<QMessageBox *>(QStringLiteral("settingsMismatch")));
+        auto *box = window.findChild<QMessageBox *>(QStringLiteral("settingsMismatch"));
+        QTRY_VERIFY(box->isVisible());
+        QVERIFY2(box->text().contains(QStringLiteral("\"Delay=35\" does not match Probe3")),
+                 qPrintable(box->text()));
+        box->accept();
+
+        window.findChild<QAction *>(QStringLiteral("actionSaveAddresses"))->trigger();
+        QCOMPARE(window.stateField().item(QStringLiteral("settings")), QString());
+        const Settings now = readSettings();
+        QVERIFY(now.mismatch.isEmpty());
+        QCOMPARE(now.delay, 190);
+
+        // A good file says nothing.
+        OrvaUI next;
+        next.show();
+        QCOMPARE(next.stateField().item(QStringLiteral("settings")), QString());
+        QCoreApplication::processEvents();
+        QVERIFY(!next.findChild<QMessageBox *>(QStringLiteral("settingsMismatch")));
+    }
+};
+
+QTEST_MAIN(TestKept)
+#include "tst_kept.moc"
