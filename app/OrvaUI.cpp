@@ -3,6 +3,7 @@
 #include "app/Version.h"
 #include "icon/AppIcon.h"
 #include "settings/Settings.h"
+#include "ui/ContinuousResume.h"
 #include "ui/FieldRules.h"
 #include "ui/FormFit.h"
 #include "ui/HistoryTab.h"
@@ -83,6 +84,7 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     setUpHistory();
     buildDevicesMenu();
     new SettingsFile(this, settings);
+    new ContinuousResume(this);
 }
 
 // The page is an empty frame until it is first shown: start-up reads no record.

@@ -76,6 +76,9 @@ public:
     void startContinuousMeasurement(int intervalMs);
     void stopContinuousMeasurement();
     bool continuousMeasurementRunning() const { return continuousTimer.isActive(); }
+    // The interval of the last continuous measurement, offered again by the next.
+    int continuousIntervalMs() const { return continuousTimer.interval(); }
+    void presetContinuousInterval(int intervalMs) { continuousTimer.setInterval(intervalMs); }
     // From the first start to the last result's time limit, at `delay`.
     int measurementRoundMs(int32_t delay) const;
 
@@ -87,6 +90,9 @@ public:
 
 signals:
     void continuousMeasurementChanged(bool running);
+    // The port closed under a running continuous measurement, lost or reconnected.
+    void continuousMeasurementInterrupted(int intervalMs);
+    void portOpened();
 
 private:
     void connectSignals();

@@ -53,6 +53,7 @@ void OrvaUI::serialConnect_Slot()
         ui.pb_line_meas_update_air->setEnabled(true);
         ui.pb_line_meas_get->setEnabled(true);
         showConnected();
+        emit portOpened();
     } else {
         ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);
         m::writeLine(log, 0, QStringLiteral("Device not connected"));
@@ -67,7 +68,10 @@ void OrvaUI::serialConnect_Slot()
 void OrvaUI::closePort()
 {
     // Rounds on a closed or lost line would only fill the log with nothing.
-    stopContinuousMeasurement();
+    if (continuousMeasurementRunning()) {
+        stopContinuousMeasurement();
+        emit continuousMeasurementInterrupted(continuousIntervalMs());
+    }
     // Closing a dead line reports its failure once more; that report must not re-enter
     // portError while the port is half closed.
     const QSignalBlocker quiet(serial);

@@ -1,8 +1,12 @@
 #include "app/OrvaUI.h"
+#include "probesim/ProbeBus.h"
+#include "probesim/ProbeModel.h"
+#include "probesim/PseudoTerminal.h"
 #include "settings/Settings.h"
 #include "settings/SettingsWriter.h"
 #include "support/Files.h"
 #include "ui/ProbePanels.h"
+#include "ui/SecondsDialog.h"
 
 #include <QMenu>
 #include <QMessageBox>
@@ -26,6 +30,37 @@ void typeAddresses(OrvaUI &window, const QStringList &fields)
         panels[probe].address->clear();
         QTest::keyClicks(panels[probe].address, fields.value(probe));
     }
+}
+
+// A probe line that can be pulled and plugged in again, under another name.
+struct Line
+{
+    explicit Line(probesim::ProbeModel *model) : bus(model, &faults) {}
+
+    bool plugIn()
+    {
+        if (!terminal.open())
+            return false;
+        bus.attach(terminal.masterFd());
+        return true;
+    }
+    void pull()
+    {
+        bus.detach();
+        terminal.closeMaster();
+    }
+
+    probesim::FaultPlan faults;
+    probesim::PseudoTerminal terminal;
+    probesim::ProbeBus bus;
+};
+
+bool connectTo(OrvaUI &window, const QString &path)
+{
+    window.ui.cb_ports->addItem(path);
+    window.ui.cb_ports->setCurrentText(path);
+    QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+    return window.port().isOpen();
 }
 
 }  // namespace
@@ -131,6 +166,64 @@ private slots:
         QCOMPARE(next.stateField().item(QStringLiteral("settings")), QString());
         QCoreApplication::processEvents();
         QVERIFY(!next.findChild<QMessageBox *>(QStringLiteral("settingsMismatch")));
+    }
+
+    // The interval is offered again, after a restart too.
+    void intervalRemembered()
+    {
+        probesim::ProbeModel model;
+        model.addProbe(12);
+        Line line(&model);
+        QVERIFY(line.plugIn());
+        {
+            OrvaUI window;
+            QVERIFY(connectTo(window, line.terminal.slavePath()));
+            window.startContinuousMeasurement(7300);
+            window.stopContinuousMeasurement();
+        }
+        OrvaUI window;
+        QVERIFY(connectTo(window, line.terminal.slavePath()));
+        window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))->trigger();
+        auto *dialog = window.findChild<SecondsDialog *>(QStringLiteral("continuousInterval"));
+        QVERIFY(dialog);
+        QCOMPARE(dialog->spinBox()->value(), 7.3);
+    }
+
+    void resumeAfterPortBack_data()
+    {
+        QTest::addColumn<bool>("resume");
+        QTest::newRow("resumed") << true;
+        QTest::newRow("left stopped") << false;
+    }
+
+    // A measurement the port's loss stopped is offered again once the port is back, and runs
+    // again at its interval only if the operator says so.
+    void resumeAfterPortBack()
+    {
+        QFETCH(bool, resume);
+        probesim::ProbeModel model;
+        model.addProbe(12);
+        auto line = std::make_unique<Line>(&model);
+        QVERIFY(line->plugIn());
+        OrvaUI window;
+        QVERIFY(connectTo(window, line->terminal.slavePath()));
+        window.startContinuousMeasurement(6100);
+        QVERIFY(window.continuousMeasurementRunning());
+        line->pull();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 5000);
+        QVERIFY(!window.continuousMeasurementRunning());
+        QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("continuousResume")));
+
+        line = std::make_unique<Line>(&model);
+        QVERIFY(line->plugIn());
+        QVERIFY(connectTo(window, line->terminal.slavePath()));
+        auto *box = window.findChild<QMessageBox *>(QStringLiteral("continuousResume"));
+        QVERIFY(box && box->isVisible());
+        QVERIFY2(box->text().contains(QStringLiteral("каждые 6100 мс")), qPrintable(box->text()));
+        box->button(resume ? QMessageBox::Yes : QMessageBox::No)->click();
+        QCOMPARE(window.continuousMeasurementRunning(), resume);
+        if (resume)
+            QCOMPARE(window.continuousIntervalMs(), 6100);
     }
 };
 
