@@ -256,7 +256,8 @@ private slots:
             titles << action->text();
         QCOMPARE(titles, QStringList({"Файл", "Приборы", "Справка"}));
         QCOMPARE(menuTexts(window.fileMenu()),
-                 QStringList({"Открыть папку журнала", "Открыть папку записей", "-", "Выход"}));
+                 QStringList({"Открыть папку журнала", "Открыть папку записей", "-",
+                              "Сохранить адреса в settings.cfg", "-", "Выход"}));
 
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
         window.findChild<QAction *>(QStringLiteral("actionOpenLogFolder"))->trigger();

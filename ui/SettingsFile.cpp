@@ -37,6 +37,7 @@ SettingsFile::SettingsFile(OrvaUI *window, const Settings &readAtStart)
     auto *save = new QAction(QStringLiteral("Сохранить адреса в settings.cfg"), menu);
     save->setObjectName(QStringLiteral("actionSaveAddresses"));
     connect(save, &QAction::triggered, this, &SettingsFile::saveAddresses);
+    menu->insertSeparator(before);
     menu->insertAction(before, save);
     if (!readAtStart.mismatch.isEmpty())
         showMismatch(readAtStart);
