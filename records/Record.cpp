@@ -32,39 +32,6 @@ bool digits(std::string_view text, size_t at, size_t count, int &value)
     return true;
 }
 
-// Time stamp as formatTime writes it, or with Z for UTC; `day` is its local date.
-bool parseTime(std::string_view text, qint64 &msecs, int &offsetSecs)
-{
-    int year, month, dayOfMonth, hour, minute, second, milli;
-    if (text.size() < 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':' || text[19] != '.' || !digits(text, 0, 4, year) ||
-        !digits(text, 5, 2, month) || !digits(text, 8, 2, dayOfMonth) ||
-        !digits(text, 11, 2, hour) || !digits(text, 14, 2, minute) ||
-        !digits(text, 17, 2, second) || !digits(text, 20, 3, milli) || hour > 23 || minute > 59 ||
-        second > 59)
-        return false;
-    const QDate date(year, month, dayOfMonth);
-    if (!date.isValid())
-        return false;
-    const std::string_view zone = text.substr(23);
-    if (zone == "Z") {
-        offsetSecs = 0;
-    } else {
-        int offsetHours, offsetMinutes;
-        if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':' ||
-            !digits(zone, 1, 2, offsetHours) || !digits(zone, 4, 2, offsetMinutes) ||
-            offsetMinutes > 59)
-            return false;
-        offsetSecs = (offsetHours * 3600 + offsetMinutes * 60) * (zone[0] == '-' ? -1 : 1);
-        if (std::abs(offsetSecs) > largestOffsetSecs)
-            return false;
-    }
-    const qint64 wall = (date.toJulianDay() - julianDayOfEpoch) * msecsPerDay +
-                        ((hour * 60 + minute) * 60 + second) * 1000 + milli;
-    msecs = wall - qint64(offsetSecs) * 1000;
-    return true;
-}
-
 template <typename Number>
 bool parseInteger(std::string_view text, Number &value, int low, int high)
 {
@@ -114,6 +81,38 @@ std::string_view unquote(std::string_view field, bool &ok)
 }
 
 }  // namespace
+
+bool parseTime(std::string_view text, qint64 &msecs, int &offsetSecs)
+{
+    int year, month, dayOfMonth, hour, minute, second, milli;
+    if (text.size() < 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':' || text[19] != '.' || !digits(text, 0, 4, year) ||
+        !digits(text, 5, 2, month) || !digits(text, 8, 2, dayOfMonth) ||
+        !digits(text, 11, 2, hour) || !digits(text, 14, 2, minute) ||
+        !digits(text, 17, 2, second) || !digits(text, 20, 3, milli) || hour > 23 || minute > 59 ||
+        second > 59)
+        return false;
+    const QDate date(year, month, dayOfMonth);
+    if (!date.isValid())
+        return false;
+    const std::string_view zone = text.substr(23);
+    if (zone == "Z") {
+        offsetSecs = 0;
+    } else {
+        int offsetHours, offsetMinutes;
+        if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':' ||
+            !digits(zone, 1, 2, offsetHours) || !digits(zone, 4, 2, offsetMinutes) ||
+            offsetMinutes > 59)
+            return false;
+        offsetSecs = (offsetHours * 3600 + offsetMinutes * 60) * (zone[0] == '-' ? -1 : 1);
+        if (std::abs(offsetSecs) > largestOffsetSecs)
+            return false;
+    }
+    const qint64 wall = (date.toJulianDay() - julianDayOfEpoch) * msecsPerDay +
+                        ((hour * 60 + minute) * 60 + second) * 1000 + milli;
+    msecs = wall - qint64(offsetSecs) * 1000;
+    return true;
+}
 
 QDate Record::day() const
 {

@@ -49,6 +49,8 @@ QByteArray formatFloat(float value);
 // "1;3"
 QByteArray formatChannels(uint8_t channels);
 
+// A time stamp as formatTime writes it, or with Z for UTC.
+bool parseTime(std::string_view text, qint64 &msecs, int &offsetSecs);
 // A line without its line end; nothing for anything but a whole, plausible record.
 std::optional<Record> parseLine(std::string_view line);
 bool isHeader(std::string_view line);
