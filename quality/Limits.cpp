@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace quality {
 
@@ -53,15 +54,23 @@ QByteArray formatNumber(double value)
     return QByteArray(text, int(result.ptr - text));
 }
 
+// Probes report 32-bit floats: a value shown as 95.1 is the float nearest 95.1, a little below
+// the double 95.1. Limits are judged on the same grid, so what is shown on a limit is on it.
+double onFloatGrid(double limit)
+{
+    return std::abs(limit) <= double(std::numeric_limits<float>::max()) ? double(float(limit))
+                                                                        : limit;
+}
+
 }  // namespace
 
 Verdict Limits::verdict(double value) const
 {
     if (!std::isfinite(value))
         return Verdict::None;
-    if (value < lower)
+    if (value < onFloatGrid(lower))
         return Verdict::Below;
-    if (value > upper)
+    if (value > onFloatGrid(upper))
         return Verdict::Above;
     return Verdict::InTolerance;
 }

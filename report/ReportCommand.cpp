@@ -28,7 +28,8 @@ const char *const description =
 // A day counts from its first millisecond as the start and to its last as the end.
 std::optional<QDateTime> parseDate(const QString &text, bool end)
 {
-    const QDate day = QDate::fromString(text, Qt::ISODate);
+    // QDate takes the day of a time stamp too, so the form is checked first.
+    const QDate day = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
     if (day.isValid())
         return end ? day.endOfDay() : day.startOfDay();
     const QDateTime time = QDateTime::fromString(text, Qt::ISODate);
