@@ -124,7 +124,8 @@ LimitsFile parseLimits(QIODevice &device)
         const QString key = line.left(equals).trimmed();
         bool ok = false;
         const double value = line.mid(equals + 1).trimmed().toDouble(&ok);
-        if (!ok || !std::isfinite(value))
+        // Values are 32-bit floats: a limit beyond them judges nothing.
+        if (!ok || !(std::abs(value) <= double(std::numeric_limits<float>::max())))
             return failure(number, QStringLiteral("not a number: ") + line);
         std::optional<double> *slot = key == QLatin1String("nominal") ? &section->nominal
                                       : key == QLatin1String("lower") ? &section->lower
@@ -171,29 +172,21 @@ QByteArray formatLimits(const ChannelLimits &channels)
     return text;
 }
 
-const char *verdictName(Verdict verdict)
+void judge(records::Record &record, const ChannelLimits &channels)
 {
-    switch (verdict) {
-        case Verdict::InTolerance:
-            return "ok";
-        case Verdict::Below:
-            return "below";
-        case Verdict::Above:
-            return "above";
-        case Verdict::None:
-            break;
+    record.verdict = Verdict::None;
+    record.lowerUm = record.upperUm = std::numeric_limits<float>::quiet_NaN();
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        const auto &limits = channels[size_t(channel - 1)];
+        if (!record.hasChannel(channel))
+            continue;
+        if (limits) {
+            record.verdict = limits->verdict(double(record.calibrated));
+            record.lowerUm = float(limits->lower);
+            record.upperUm = float(limits->upper);
+        }
+        return;
     }
-    return "";
-}
-
-std::optional<Verdict> verdictOfName(std::string_view name)
-{
-    for (const Verdict verdict :
-         {Verdict::None, Verdict::InTolerance, Verdict::Below, Verdict::Above}) {
-        if (name == verdictName(verdict))
-            return verdict;
-    }
-    return std::nullopt;
 }
 
 }  // namespace quality

@@ -18,7 +18,7 @@
 // A channel without a section has no limits.
 namespace quality {
 
-enum class Verdict { None, InTolerance, Below, Above };
+using records::Verdict;
 
 struct Limits
 {
@@ -54,8 +54,8 @@ LimitsFile readLimits(const QString &path);
 // The file a person would write; channels without limits have no section.
 QByteArray formatLimits(const ChannelLimits &channels);
 
-// "ok" / "below" / "above" / "" as the records and the command line write it.
-const char *verdictName(Verdict verdict);
-std::optional<Verdict> verdictOfName(std::string_view name);
+// Sets the record's verdict and the limits in force; a record of several panels is judged by
+// the first panel's limits.
+void judge(records::Record &record, const ChannelLimits &channels);
 
 }  // namespace quality

@@ -141,10 +141,12 @@ bool LineFile::open(const QString &path, const QByteArray &header)
     lineOpen = false;
     const qint64 size = file.size();
     if (size > 0) {
+        first = file.seek(0) ? file.readLine(256).trimmed() : QByteArray();
         char last = '\n';
         lineOpen = !file.seek(size - 1) || !file.getChar(&last) || last != '\n';
         return true;
     }
+    first = header.trimmed();
     return append(header);
 }
 

@@ -27,6 +27,9 @@ public:
     void close() { file.close(); }
     // `line` with its line end.
     bool append(const QByteArray &line);
+    // The first line of the file as open found it, without its line end: the header a file
+    // written before brings.
+    QByteArray firstLine() const { return first; }
     // Why the last open or append failed.
     QString error() const { return failure; }
 
@@ -37,6 +40,7 @@ private:
     // The file does not end at a line end: the next line must not run on from it.
     bool lineOpen = false;
     QString failure;
+    QByteArray first;
     quint64 fileNumber = 0;
     std::unique_ptr<DiskSync> sync;
 };

@@ -71,6 +71,21 @@ bool parseChannels(std::string_view text, uint8_t &channels)
     return false;
 }
 
+// Limits both or neither, the lower not above the upper; a verdict only with limits (a value that
+// is not finite has limits but no verdict).
+bool parseJudgement(std::string_view verdict, std::string_view lower, std::string_view upper,
+                    Record &record)
+{
+    const auto judged = verdictOfName(verdict);
+    if (!judged)
+        return false;
+    record.verdict = *judged;
+    if (lower.empty() && upper.empty())
+        return record.verdict == Verdict::None;
+    return parseFloat(lower, record.lowerUm) && parseFloat(upper, record.upperUm) &&
+           record.lowerUm <= record.upperUm;
+}
+
 // A field as a spreadsheet may have quoted it; none of ours can hold a quote or a comma.
 std::string_view unquote(std::string_view field, bool &ok)
 {
@@ -146,7 +161,33 @@ Record makeRecord(const QDateTime &time, const QVector<int> &channels, uint8_t a
 
 QByteArray header()
 {
-    return QByteArrayLiteral("time,channel,address,raw_um,calibrated_um,quality\r\n");
+    return QByteArrayLiteral(
+        "time,channel,address,raw_um,calibrated_um,quality,verdict,lower_um,upper_um\r\n");
+}
+
+const char *verdictName(Verdict verdict)
+{
+    switch (verdict) {
+        case Verdict::InTolerance:
+            return "ok";
+        case Verdict::Below:
+            return "below";
+        case Verdict::Above:
+            return "above";
+        case Verdict::None:
+            break;
+    }
+    return "";
+}
+
+std::optional<Verdict> verdictOfName(std::string_view name)
+{
+    for (const Verdict verdict :
+         {Verdict::None, Verdict::InTolerance, Verdict::Below, Verdict::Above}) {
+        if (name == verdictName(verdict))
+            return verdict;
+    }
+    return std::nullopt;
 }
 
 QByteArray formatTime(qint64 msecs, int offsetSecs)
@@ -184,7 +225,7 @@ QByteArray formatChannels(uint8_t channels)
     return text;
 }
 
-QByteArray formatLine(const Record &record)
+QByteArray formatLine(const Record &record, int columns)
 {
     QByteArray line;
     line.reserve(80);
@@ -199,25 +240,38 @@ QByteArray formatLine(const Record &record)
     line += formatFloat(record.calibrated);
     line += ',';
     line += QByteArray::number(record.quality);
+    if (columns == columnCount) {
+        line += ',';
+        line += verdictName(record.verdict);
+        line += ',';
+        if (record.hasLimits())
+            line += formatFloat(record.lowerUm) + ',' + formatFloat(record.upperUm);
+        else
+            line += ',';
+    }
     line += "\r\n";
     return line;
 }
 
-bool isHeader(std::string_view line)
+int headerColumns(std::string_view line)
 {
     // A spreadsheet may have put a byte-order mark in front.
     if (line.substr(0, 3) == "\xEF\xBB\xBF")
         line.remove_prefix(3);
-    return line == "time,channel,address,raw_um,calibrated_um,quality";
+    if (line == "time,channel,address,raw_um,calibrated_um,quality")
+        return columnCountWithoutLimits;
+    if (line == "time,channel,address,raw_um,calibrated_um,quality,verdict,lower_um,upper_um")
+        return columnCount;
+    return 0;
 }
 
-std::optional<Record> parseLine(std::string_view line)
+std::optional<Record> parseLine(std::string_view line, int columns)
 {
-    std::string_view fields[6];
+    std::string_view fields[columnCount];
     int count = 0;
     for (;;) {
         const size_t comma = line.find(',');
-        if (count == 6)
+        if (count == columnCount)
             return std::nullopt;
         bool ok = false;
         fields[count++] = unquote(line.substr(0, comma), ok);
@@ -228,11 +282,15 @@ std::optional<Record> parseLine(std::string_view line)
         line.remove_prefix(comma + 1);
     }
     Record record;
-    if (count != 6 || !parseTime(fields[0], record.msecs, record.offsetSecs) ||
+    if ((count != columnCountWithoutLimits && count != columnCount) ||
+        (columns != 0 && count != columns) ||
+        !parseTime(fields[0], record.msecs, record.offsetSecs) ||
         !parseChannels(fields[1], record.channels) ||
         !parseInteger(fields[2], record.address, 0, 255) || !parseFloat(fields[3], record.raw) ||
         !parseFloat(fields[4], record.calibrated) ||
         !parseInteger(fields[5], record.quality, 0, 255))
+        return std::nullopt;
+    if (count == columnCount && !parseJudgement(fields[6], fields[7], fields[8], record))
         return std::nullopt;
     return record;
 }

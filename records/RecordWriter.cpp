@@ -17,7 +17,8 @@ bool RecordWriter::append(const QDateTime &time, const QVector<int> &channels, u
 
 bool RecordWriter::append(const records::Record &record)
 {
-    const bool written = openDay(record.day()) && file->append(records::formatLine(record));
+    const bool written =
+        openDay(record.day()) && file->append(records::formatLine(record, fileColumns));
     if (written) {
         setKeeping(true, QString());
     } else {
@@ -33,7 +34,15 @@ bool RecordWriter::openDay(const QDate &day)
     if (file->isOpen() && fileDay == day)
         return true;
     fileDay = day;
-    return file->open(folder + QLatin1Char('/') + records::fileName(day), records::header());
+    if (!file->open(folder + QLatin1Char('/') + records::fileName(day), records::header()))
+        return false;
+    // A day begun before the tolerances goes on in its own columns, so that its reader, which
+    // goes by the header, keeps every line; a file without a header gets the full line.
+    const QByteArray first = file->firstLine();
+    const int named =
+        records::headerColumns(std::string_view(first.constData(), size_t(first.size())));
+    fileColumns = named != 0 ? named : records::columnCount;
+    return true;
 }
 
 void RecordWriter::setKeeping(bool keeping, const QString &reason)

@@ -51,6 +51,7 @@ private:
     QString folder;
     std::unique_ptr<records::LineFile> file;
     QDate fileDay;
+    int fileColumns = records::columnCount;
     bool keepingRecords = true;
     QString failure;
 };

@@ -359,7 +359,7 @@ private slots:
         const QList<QByteArray> lines = day.readAll().trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[1].trimmed().split(',').mid(1),
-                 (QList<QByteArray>{"1", "12", "123.456", "123.456", "77"}));
+                 (QList<QByteArray>{"1", "12", "123.456", "123.456", "77", "", "", ""}));
         day.close();
 
         WorkFolderLock window;
