@@ -81,6 +81,11 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
             [this] { preselectPort(); });
     setUpHistory();
     buildDevicesMenu();
+    tolerance = new ToleranceWatch(ui, *state, log, this);
+    tolerance->loadLimits();
+    tolerance->addActions(this);
+    connect(&commands, &OstraCommands::exchangeFinished_Signal, tolerance,
+            &ToleranceWatch::exchangeFinished);
 }
 
 // The page is an empty frame until it is first shown: start-up reads no record.
@@ -175,6 +180,10 @@ void OrvaUI::connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI:
                 if (sends) {
                     summaries.expect(round);
                     announce(round, probe, command, *addr);
+                    if (serial.isOpen())
+                        tolerance->calibrationIssued(
+                            probe + 1, command, *addr,
+                            fieldrules::parseMeasureValue(ui.le_line_meas_setpoint->text()));
                 }
                 (this->*action)(*addr);
                 summaries.close(round);
