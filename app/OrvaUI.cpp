@@ -73,8 +73,9 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     buildMenus();
     connect(&commands, &OstraCommands::exchangeFinished_Signal, &summaries,
             &OperationSummaries::outcome);
-    connect(&summaries, &OperationSummaries::summary_Signal, this,
-            [this](const QString &text) { ui.statusBar->showMessage(text, 5000); });
+    connect(&summaries, &OperationSummaries::summary_Signal, this, [this](const QString &text) {
+        ui.statusBar->showMessage(tolerance->annotate(text), 5000);
+    });
     setUpKeyboard();
     prefillAddresses();
     connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,

@@ -102,6 +102,10 @@ private slots:
         window.newMeasurement_Slot(14, 0, 0.5f, 90);
         QCOMPARE(markOf(window, 3), QStringLiteral("markBelow"));
         QCOMPARE(field.item("tolerance"), QStringLiteral("⚠ Вне допуска: каналы 2, 3"));
+        // The round's summary counts the channels out of tolerance, once.
+        const QString summary = QStringLiteral("Запуск измерения: приборов 3, успешно 3");
+        QCOMPARE(window.tolerances().annotate(summary), summary + "; вне допуска: каналы 2, 3");
+        QCOMPARE(window.tolerances().annotate(summary), summary);
         // Channel 1 has no limits: no verdict, no mark, the alarm stays as it was.
         window.newMeasurement_Slot(12, 1000, 1000, 90);
         QCOMPARE(markOf(window, 1), QString());

@@ -108,13 +108,38 @@ void ToleranceWatch::judge(records::Record &record)
         const quality::Verdict verdict =
             limits ? limits->verdict(double(record.calibrated)) : quality::Verdict::None;
         mark(channel, verdict);
-        if (verdict == quality::Verdict::Above || verdict == quality::Verdict::Below)
+        if (verdict == quality::Verdict::Above || verdict == quality::Verdict::Below) {
             alarmed.insert(channel);
-        else if (verdict == quality::Verdict::InTolerance)
+            outSinceSummary.insert(channel);
+        } else if (verdict == quality::Verdict::InTolerance)
             alarmed.remove(channel);
     }
     if (alarmed != before)
         showAlarm();
+}
+
+namespace {
+
+QString channelList(QList<int> channels)
+{
+    std::sort(channels.begin(), channels.end());
+    QStringList numbers;
+    for (const int channel : channels)
+        numbers << QString::number(channel);
+    return (channels.size() == 1 ? QStringLiteral("канал ") : QStringLiteral("каналы ")) +
+           numbers.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+QString ToleranceWatch::annotate(const QString &summary)
+{
+    if (outSinceSummary.isEmpty())
+        return summary;
+    const QString text =
+        summary + QStringLiteral("; вне допуска: ") + channelList(outSinceSummary.values());
+    outSinceSummary.clear();
+    return text;
 }
 
 QList<int> ToleranceWatch::alarmChannels() const
@@ -165,15 +190,9 @@ void ToleranceWatch::mark(int channel, quality::Verdict verdict)
 void ToleranceWatch::showAlarm()
 {
     const QList<int> channels = alarmChannels();
-    QStringList numbers;
-    for (const int channel : channels)
-        numbers << QString::number(channel);
     state.setItem(
         QStringLiteral("tolerance"),
-        channels.isEmpty() ? QString()
-        : channels.size() == 1
-            ? QStringLiteral("⚠ Вне допуска: канал ") + numbers.first()
-            : QStringLiteral("⚠ Вне допуска: каналы ") + numbers.join(QStringLiteral(", ")),
+        channels.isEmpty() ? QString() : QStringLiteral("⚠ Вне допуска: ") + channelList(channels),
         QStringLiteral("Последнее значение вне допуска. Сигнал снимает значение в допуске "
                        "или «Приборы» → «Квитировать допуск» (Ctrl+K)."));
     if (acknowledgeAction)

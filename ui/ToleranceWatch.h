@@ -42,6 +42,8 @@ public:
     // A result shown in its panels: marks them, moves the alarm, and gives the record the
     // verdict and the limits in force.
     void judge(records::Record &record);
+    // An operation's summary, with the channels judged out of tolerance since the last one.
+    QString annotate(const QString &summary);
     // Channels whose last value was out of tolerance and not acknowledged, ascending.
     QList<int> alarmChannels() const;
     void acknowledge();
@@ -74,6 +76,7 @@ private:
     m::ifc::ILog *log;
     quality::ChannelLimits channelLimits;
     QSet<int> alarmed;
+    QSet<int> outSinceSummary;
     QAction *acknowledgeAction = nullptr;
     quality::CalibrationJournal journal;
     std::deque<Pending> pending;
