@@ -117,6 +117,10 @@ void OrvaUI::showHistory()
         historyTab = new HistoryTab(recordWriter.directory(), historyPage);
         historyTab->setFont(QFont());
         historyPage->layout()->addWidget(historyTab);
+        historyTab->setLimits(tolerance->limits());
+        connect(tolerance, &ToleranceWatch::limitsChanged, historyTab, &HistoryTab::setLimits);
+        connect(tolerance, &ToleranceWatch::calibrationJournalled, historyTab,
+                &HistoryTab::addCalibration);
     }
     ui.tabWidget->setCurrentWidget(historyPage);
 }

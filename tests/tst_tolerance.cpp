@@ -3,6 +3,7 @@
 #include "probesim/ProbeModel.h"
 #include "probesim/PseudoTerminal.h"
 #include "support/Files.h"
+#include "ui/HistoryTab.h"
 #include "ui/LimitsDialog.h"
 #include "ui/ProbePanels.h"
 #include "ui/ReportDialog.h"
@@ -10,6 +11,9 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <qwt_plot.h>
+#include <qwt_plot_item.h>
 
 // Tolerances at the desk: the panel's mark, the alarm, the records' verdicts, the limits
 // editor, the report dialog, and the calibration journal on a real line.
@@ -170,6 +174,61 @@ private slots:
         typeAddress(window, 4, "13");
         window.newMeasurement_Slot(13, 0, 12, 90);
         QCOMPARE(markOf(window, 4), QStringLiteral("markAbove"));
+    }
+
+    // The history judges by the limits: a band per channel with limits, statistics with the
+    // share out of tolerance and Cp/Cpk, calibration marks, and the statistics since the
+    // channel's last calibration that the probe took.
+    void historyByTheLimits()
+    {
+        QVERIFY(files::write("limits.ini", "[channel1]\nlower=97\nupper=103\n"));
+        QVERIFY(QDir().mkpath("records"));
+        const QDate today = QDate::currentDate();
+        QByteArray day = records::header();
+        // 99, 100, 101 repeated, and one 104 at the end, after the calibration.
+        for (int i = 0; i < 10; ++i) {
+            const QDateTime time(today, QTime(0, 10 + i));
+            const float value = i == 9 ? 104.0f : float(99 + i % 3);
+            day += records::formatLine(records::makeRecord(time, {1}, 12, value, value, 90));
+            day += records::formatLine(records::makeRecord(time, {2}, 13, 5, 5, 90));
+        }
+        QVERIFY(files::write("records/" + records::fileName(today), day));
+        QByteArray journal = quality::journalHeader();
+        journal += quality::formatEvent(quality::makeEvent(QDateTime(today, QTime(0, 15, 30)), 1,
+                                                           12, quality::CalibrationCommand::Zero,
+                                                           std::nullopt, "ok"));
+        // Not taken by the probe: no new start for the statistics.
+        journal += quality::formatEvent(quality::makeEvent(QDateTime(today, QTime(0, 17, 30)), 1,
+                                                           12, quality::CalibrationCommand::Reset,
+                                                           std::nullopt, "no response"));
+        QVERIFY(files::write("records/calibration.csv", journal));
+
+        OrvaUI window;
+        window.showHistory();
+        HistoryTab *history = window.history();
+        QVERIFY(history);
+        int bands = 0;
+        for (const QwtPlotItem *item : history->plot()->itemList(QwtPlotItem::Rtti_PlotZone))
+            bands += item->isVisible();
+        QCOMPARE(bands, 1);
+        QCOMPARE(history->calibrationMarks(), 2);
+        const quality::Statistics &all = history->qualityStatistics(1);
+        QCOMPARE(all.count, qint64(10));
+        QCOMPARE(*all.outShare, 0.1);
+        QVERIFY(all.cp && all.cpk);
+        QVERIFY(!history->qualityStatistics(2).cp);
+        QCOMPARE(history->statistics()->item(0, 7)->text(), QStringLiteral("10.0 %"));
+
+        history->setSinceCalibration(true);
+        QCOMPARE(history->qualityStatistics(1).count, qint64(4));  // 00:16 .. 00:19
+        QCOMPARE(history->qualityStatistics(2).count, qint64(10));
+        QCOMPARE(history->statistics()->item(0, 1)->text(), QStringLiteral("4"));
+
+        // New limits from the editor judge the history at once.
+        quality::ChannelLimits wider;
+        wider[0] = quality::Limits{100, 90, 110};
+        window.tolerances().setLimits(wider);
+        QCOMPARE(*history->qualityStatistics(1).outShare, 0.0);
     }
 
     // The header fields are remembered for the next report of this folder.

@@ -95,6 +95,7 @@ void ToleranceWatch::setLimits(const quality::ChannelLimits &limits)
 {
     channelLimits = limits;
     state.setItem(QStringLiteral("limits"), QString());
+    emit limitsChanged(channelLimits);
 }
 
 void ToleranceWatch::judge(records::Record &record)
@@ -223,8 +224,11 @@ void ToleranceWatch::exchangeFinished(const ExchangeOutcome &outcome)
     });
     if (match == pending.end())
         return;
-    journal.append(quality::makeEvent(match->time, match->channel, match->address, *command,
-                                      match->measureUm, quality::answerText(outcome)));
+    const quality::CalibrationEvent event =
+        quality::makeEvent(match->time, match->channel, match->address, *command, match->measureUm,
+                           quality::answerText(outcome));
+    journal.append(event);
+    emit calibrationJournalled(event);
     pending.erase(match);
 }
 

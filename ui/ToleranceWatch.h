@@ -56,6 +56,8 @@ public:
 
 signals:
     void alarmChanged(const QList<int> &channels);
+    void limitsChanged(const quality::ChannelLimits &limits);
+    void calibrationJournalled(const quality::CalibrationEvent &event);
 
 private:
     void mark(int channel, quality::Verdict verdict);
