@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <qwt_plot.h>
+#include <qwt_plot_histogram.h>
 #include <qwt_plot_item.h>
 
 // Tolerances at the desk: the panel's mark, the alarm, the records' verdicts, the limits
@@ -219,10 +220,22 @@ private slots:
         QVERIFY(!history->qualityStatistics(2).cp);
         QCOMPARE(history->statistics()->item(0, 7)->text(), QStringLiteral("10.0 %"));
 
+        const auto histogramTotal = [history] {
+            double total = 0;
+            for (size_t i = 0; i < history->valueHistogram()->dataSize(); ++i)
+                total += history->valueHistogram()->sample(i).value;
+            return total;
+        };
+        QCOMPARE(histogramTotal(), 10.0);
+        // The bins span the limits too, so that the band's edges can be read off.
+        QCOMPARE(history->valueHistogram()->sample(0).interval.minValue(), 97.0);
+        QCOMPARE(history->valueHistogram()->sample(23).interval.maxValue(), 104.0);
+
         history->setSinceCalibration(true);
         QCOMPARE(history->qualityStatistics(1).count, qint64(4));  // 00:16 .. 00:19
         QCOMPARE(history->qualityStatistics(2).count, qint64(10));
         QCOMPARE(history->statistics()->item(0, 1)->text(), QStringLiteral("4"));
+        QCOMPARE(histogramTotal(), 4.0);
 
         // New limits from the editor judge the history at once.
         quality::ChannelLimits wider;

@@ -25,6 +25,7 @@
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_grid.h>
+#include <qwt_plot_histogram.h>
 #include <qwt_plot_magnifier.h>
 #include <qwt_plot_marker.h>
 #include <qwt_plot_panner.h>
@@ -34,6 +35,7 @@
 #include <qwt_scale_widget.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -192,8 +194,39 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     auto *lower = new QSplitter(Qt::Horizontal, this);
     lower->addWidget(recordTable);
     lower->addWidget(statisticsTable);
+    // Beside the trend: how one channel's values spread against its limits.
+    histogramChannel = new QComboBox(this);
+    histogramChannel->setObjectName(QStringLiteral("cb_histogram_channel"));
+    for (int channel = 1; channel <= records::channelCount; ++channel)
+        histogramChannel->addItem(QStringLiteral("Канал %1").arg(channel), channel);
+    histogramPlot = new QwtPlot(this);
+    histogramPlot->setCanvasBackground(Qt::white);
+    histogramPlot->setMinimumSize(160, 120);
+    histogramPlot->setAxisTitle(QwtPlot::xBottom, QStringLiteral("мкм"));
+    histogram = new QwtPlotHistogram;
+    histogram->setStyle(QwtPlotHistogram::Columns);
+    histogram->attach(histogramPlot);
+    for (QwtPlotMarker *&limit : histogramLimits) {
+        limit = new QwtPlotMarker;
+        limit->setLineStyle(QwtPlotMarker::VLine);
+        limit->setLinePen(QColor(200, 0, 0), 1.5);
+        limit->attach(histogramPlot);
+    }
+    connect(histogramChannel, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &HistoryTab::drawHistogram);
+    auto *histogramBox = new QWidget(this);
+    auto *histogramLayout = new QVBoxLayout(histogramBox);
+    histogramLayout->setContentsMargins(0, 0, 0, 0);
+    histogramLayout->addWidget(histogramChannel);
+    histogramLayout->addWidget(histogramPlot);
+    auto *upper = new QSplitter(Qt::Horizontal, this);
+    upper->addWidget(chart);
+    upper->addWidget(histogramBox);
+    upper->setStretchFactor(0, 3);
+    upper->setStretchFactor(1, 1);
+
     auto *split = new QSplitter(Qt::Vertical, this);
-    split->addWidget(chart);
+    split->addWidget(upper);
     split->addWidget(lower);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
@@ -348,6 +381,45 @@ void HistoryTab::setSinceCalibration(bool since)
     updateStatistics();
 }
 
+// Equal bins over the values and the limits of the chosen channel, the statistics' range alone.
+void HistoryTab::drawHistogram()
+{
+    constexpr int binCount = 24;
+    const int channel = histogramChannel->currentData().toInt();
+    const history::Series &series = data.series(channel);
+    const quality::Statistics &s = judged[size_t(channel - 1)];
+    const auto &limit = limits[size_t(channel - 1)];
+    QVector<QwtIntervalSample> bins;
+    if (s.count > 0) {
+        double low = s.min, high = s.max;
+        if (limit) {
+            low = std::min(low, limit->lower);
+            high = std::max(high, limit->upper);
+        }
+        if (!(high > low))
+            high = low + 1;
+        const double width = (high - low) / binCount;
+        QVector<double> counts(binCount, 0);
+        for (size_t i = firstJudged[size_t(channel - 1)]; i < series.y.size(); ++i) {
+            if (std::isfinite(series.y[i]))
+                counts[std::clamp(int((series.y[i] - low) / width), 0, binCount - 1)] += 1;
+        }
+        for (int bin = 0; bin < binCount; ++bin)
+            bins.append(QwtIntervalSample(counts[bin], low + bin * width, low + (bin + 1) * width));
+    }
+    QColor fill = channelColours[channel - 1];
+    histogram->setPen(fill.darker());
+    fill.setAlpha(160);
+    histogram->setBrush(fill);
+    histogram->setSamples(bins);
+    for (size_t i = 0; i < histogramLimits.size(); ++i) {
+        histogramLimits[i]->setVisible(bool(limit) && s.count > 0);
+        if (limit)
+            histogramLimits[i]->setXValue(i == 0 ? limit->lower : limit->upper);
+    }
+    histogramPlot->replot();
+}
+
 // Values of a channel judged by its limits, from its last calibration the probe took when the
 // operator asks for that.
 void HistoryTab::judge()
@@ -368,7 +440,9 @@ void HistoryTab::judge()
         for (size_t i = begin; i < series.y.size(); ++i)
             sums.add(series.y[i]);
         judged[size_t(channel - 1)] = sums.result();
+        firstJudged[size_t(channel - 1)] = begin;
     }
+    drawHistogram();
 }
 
 // From the first value to the last (the whole of the days shown while there is none), and every

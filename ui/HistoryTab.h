@@ -20,6 +20,7 @@ class QTableView;
 class QTableWidget;
 class QwtPlot;
 class QwtPlotCurve;
+class QwtPlotHistogram;
 class QwtPlotMarker;
 class QwtPlotZoneItem;
 class QwtPlotZoomer;
@@ -62,6 +63,8 @@ public:
         return judged[size_t(channel - 1)];
     }
     int calibrationMarks() const { return int(marks.size()); }
+    // The chosen channel's values in bins, with its limits.
+    QwtPlotHistogram *valueHistogram() const { return histogram; }
 
 private:
     void spanChosen();
@@ -72,6 +75,7 @@ private:
     void updateStatistics();
     void chooseExport(const QByteArray &format);
     void judge();
+    void drawHistogram();
     void drawLimits();
     void markCalibration(const quality::CalibrationEvent &event);
 
@@ -94,6 +98,11 @@ private:
     std::vector<quality::CalibrationEvent> calibrations;
     std::vector<QwtPlotMarker *> marks;
     std::array<quality::Statistics, records::channelCount> judged{};
+    std::array<size_t, records::channelCount> firstJudged{};
+    QComboBox *histogramChannel;
+    QwtPlot *histogramPlot;
+    QwtPlotHistogram *histogram;
+    std::array<QwtPlotMarker *, 2> histogramLimits{};
     // Live results are drawn together, at most a few times a second.
     QTimer redrawSoon;
     QTimer ageTicker;
