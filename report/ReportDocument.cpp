@@ -1,10 +1,10 @@
 #include "report/ReportDocument.h"
 
-#include <QFile>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -414,17 +414,20 @@ void ReportDocument::print(QPagedPaintDevice &device) const
 
 bool ReportDocument::writePdf(const QString &path, QString *error) const
 {
-    {
-        QPdfWriter writer(path);
-        writer.setResolution(resolutionDpi);
-        writer.setCreator(QStringLiteral("T7R Demo ") + QStringLiteral(T7R_VERSION));
-        writer.setTitle(QStringLiteral("Отчёт об измерениях толщины"));
-        print(writer);
+    // Whole or not at all: a report cut short by a full disk must not pass for one.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        {
+            QPdfWriter writer(&file);
+            writer.setResolution(resolutionDpi);
+            writer.setCreator(QStringLiteral("T7R Demo ") + QStringLiteral(T7R_VERSION));
+            writer.setTitle(QStringLiteral("Отчёт об измерениях толщины"));
+            print(writer);
+        }
+        if (file.commit())
+            return true;
     }
-    QFile written(path);
-    if (written.size() > 0)
-        return true;
     if (error)
-        *error = QStringLiteral("cannot write ") + path;
+        *error = path + QStringLiteral(": ") + file.errorString();
     return false;
 }

@@ -167,6 +167,9 @@ void TestReport::commandLine_data()
     QTest::newRow("channel 9") << QStringList{"--from",     "2026-12-08", "--to",
                                               "2026-12-08", "--channels", "3,9"}
                                << good << 2;
+    QTest::newRow("a folder that is not there")
+        << QStringList{"--from", "2026-12-08", "--to", "2026-12-08", "--out", "missing/r.pdf"}
+        << good << 1;
     QTest::newRow("malformed limits") << QStringList{"--from", "2026-12-08", "--to", "2026-12-08"}
                                       << QByteArray("[channel3]\nlower=102.5\nupper=97.5\n") << 2;
 }
@@ -190,7 +193,7 @@ void TestReport::commandLine()
     environment.insert("TZ", "UTC");
     cli.setProcessEnvironment(environment);
     cli.start(QStringLiteral(CLI_PATH),
-              QStringList{"report"} + arguments + QStringList{"--out", out, "--order", "З-9"});
+              QStringList{"report", "--out", out} + arguments + QStringList{"--order", "З-9"});
     QVERIFY(cli.waitForFinished(60000));
     QCOMPARE(cli.exitCode(), exitCode);
     QCOMPARE(QFileInfo(out).size() > 0, exitCode == 0);
