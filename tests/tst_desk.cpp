@@ -256,7 +256,7 @@ private slots:
             titles << action->text();
         QCOMPARE(titles, QStringList({"Файл", "Приборы", "Справка"}));
         QCOMPARE(menuTexts(window.fileMenu()),
-                 QStringList({"Открыть папку журнала", "Открыть папку записей", "-",
+                 QStringList({"Открыть папку журнала", "Открыть папку записей", "Отчёт…", "-",
                               "Сохранить адреса в settings.cfg", "-", "Выход"}));
 
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
