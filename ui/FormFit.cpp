@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionGroupBox>
@@ -138,6 +139,23 @@ void scaleChildren(QWidget *parent, double factor)
     }
 }
 
+// The form keeps its size: on a screen too small for it, it scrolls inside its tab, and the
+// window with its menu and status bar stays on the screen.
+void scrollInTab(Ui::OrvaUIClass &ui)
+{
+    QTabWidget *tabs = ui.tabWidget;
+    const int index = tabs->indexOf(ui.tab_4);
+    const QString title = tabs->tabText(index);
+    tabs->removeTab(index);
+    auto *area = new QScrollArea;
+    area->setObjectName(QStringLiteral("measurementScroll"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setWidget(ui.tab_4);
+    tabs->insertTab(index, area, title);
+    tabs->setCurrentIndex(index);
+}
+
 }  // namespace
 
 double fit(QMainWindow *window, Ui::OrvaUIClass &ui)
@@ -166,13 +184,14 @@ double fit(QMainWindow *window, Ui::OrvaUIClass &ui)
 
     // The rectangles round outwards; a hair more keeps a text that needs exactly its room.
     const double factor = std::max({1.0, resolution, bestFactor > 1.0 ? bestFactor + 0.002 : 0.0});
-    if (factor > 1.0) {
+    if (factor > 1.0)
         scaleChildren(ui.tab_4, factor);
-        window->resize(int(std::ceil(designWidth * factor)), int(std::ceil(designHeight * factor)));
-    }
-    // Shrinking the window must not hide a control.
+    // Shrinking the window must not hide a control: what does not fit, scrolls.
     ui.tab_4->setMinimumSize(ui.tab_4->childrenRect().bottomRight().x() + 10,
                              ui.tab_4->childrenRect().bottomRight().y() + 10);
+    scrollInTab(ui);
+    const QSize wanted(int(std::ceil(designWidth * factor)), int(std::ceil(designHeight * factor)));
+    window->resize(wanted.boundedTo(window->screen()->availableGeometry().size()));
     fitPortPopup(ui.cb_ports);
     QObject::connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, ui.cb_ports,
                      [ports = ui.cb_ports] { fitPortPopup(ports); });

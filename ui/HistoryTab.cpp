@@ -190,6 +190,13 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
          QStringLiteral("Cpk")});
     statisticsTable->verticalHeader()->hide();
     statisticsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A header cut short ("Сырое, мк") leaves the operator guessing the unit.
+    for (QTableView *table : {recordTable, static_cast<QTableView *>(statisticsTable)}) {
+        QHeaderView *header = table->horizontalHeader();
+        for (int column = 0; column < header->count(); ++column)
+            table->setColumnWidth(
+                column, std::max(table->columnWidth(column), header->sectionSizeHint(column)));
+    }
 
     auto *lower = new QSplitter(Qt::Horizontal, this);
     lower->addWidget(recordTable);

@@ -1,5 +1,6 @@
 #include "app/OrvaUI.h"
 #include "app/Version.h"
+#include "ui/TextDialog.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -27,7 +28,12 @@ void OrvaUI::buildMenus()
     QMenu *help = ui.menuBar->addMenu(QStringLiteral("Справка"));
     help->setObjectName(QStringLiteral("menuHelp"));
     help->addAction(QStringLiteral("Руководство оператора"), this,
-                    [this] { showText(QStringLiteral("Руководство оператора"), guideText()); })
+                    [this] {
+                        auto *guide = new TextDialog(QStringLiteral("Руководство оператора"),
+                                                     guideText(), this);
+                        guide->setAttribute(Qt::WA_DeleteOnClose);
+                        guide->open();
+                    })
         ->setObjectName(QStringLiteral("actionGuide"));
     help->addAction(QStringLiteral("О программе"), this,
                     [this] { showText(QStringLiteral("О программе"), aboutText()); })

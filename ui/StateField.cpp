@@ -1,11 +1,29 @@
 #include "ui/StateField.h"
 
+#include <QPainter>
+
 #include <algorithm>
 
 StateField::StateField(QWidget *parent) : QLabel(parent)
 {
     setObjectName(QStringLiteral("stateField"));
     setTextFormat(Qt::PlainText);
+    // However much the items say, the window must not grow past the screen for them.
+    setMinimumWidth(fontMetrics().averageCharWidth() * 12);
+}
+
+QSize StateField::minimumSizeHint() const
+{
+    return {minimumWidth(), QLabel::minimumSizeHint().height()};
+}
+
+// Cut short at the end with an ellipsis when the status bar is narrower; the tip holds it whole.
+void StateField::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QRect room = contentsRect();
+    painter.drawText(room, int(alignment()),
+                     fontMetrics().elidedText(text(), Qt::ElideRight, room.width()));
 }
 
 void StateField::setItem(const QString &name, const QString &text, const QString &tip)
@@ -43,5 +61,7 @@ void StateField::refresh()
             tips << item.tip;
     }
     setText(texts.join(QStringLiteral("  |  ")));
+    if (!texts.isEmpty())
+        tips.prepend(text());
     setToolTip(tips.join(QLatin1Char('\n')));
 }

@@ -18,6 +18,11 @@ public:
     void setItem(const QString &name, const QString &text, const QString &tip = QString());
     QString item(const QString &name) const;
 
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
 private:
     void refresh();
 

@@ -20,7 +20,7 @@ VirtualDisplay::~VirtualDisplay()
         ::waitpid(server, nullptr, 0);
 }
 
-bool VirtualDisplay::start(QString *error)
+bool VirtualDisplay::start(QString *error, const QByteArray &screen)
 {
     int channel[2];
     if (::pipe2(channel, O_CLOEXEC) != 0 || (server = ::fork()) < 0) {
@@ -35,7 +35,7 @@ bool VirtualDisplay::start(QString *error)
         const int quiet = ::open("/dev/null", O_WRONLY);
         ::dup2(quiet, STDOUT_FILENO);
         ::dup2(quiet, STDERR_FILENO);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "1280x1024x24",
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", screen.constData(),
                  "-dpi", "96", "-nolisten", "tcp", "-noreset", static_cast<char *>(nullptr));
         ::_exit(127);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <sys/types.h>
@@ -14,8 +15,9 @@ public:
     VirtualDisplay(const VirtualDisplay &) = delete;
     VirtualDisplay &operator=(const VirtualDisplay &) = delete;
 
-    // Starts the server on a free display number and points DISPLAY at it.
-    bool start(QString *error);
+    // Starts the server on a free display number and points DISPLAY at it; `screen` is
+    // Xvfb's WIDTHxHEIGHTxDEPTH.
+    bool start(QString *error, const QByteArray &screen = "1280x1024x24");
 
     // Asks a window to close as its close button would; an X server without a window manager
     // has no other way to do it.
