@@ -9,10 +9,9 @@
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
 #include "ui/SettingsFile.h"
+#include "ui/StaleValues.h"
 
-#include <QDesktopServices>
 #include <QDir>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <QLocale>
@@ -33,6 +32,15 @@ static int registerPicture()
 namespace {
 
 constexpr int portPollMs = 500;
+
+// "идёт измерение: 3 из 8" while an all-probe operation runs, and that it ended after.
+QString progressText(const QString &name, int done, int total, bool measurement)
+{
+    const QString what =
+        measurement ? QStringLiteral("измерение") : QStringLiteral("«%1»").arg(name);
+    return done < total ? QStringLiteral("идёт %1: %2 из %3").arg(what).arg(done).arg(total)
+                        : QStringLiteral("%1 закончено").arg(what);
+}
 
 }  // namespace
 
@@ -78,6 +86,12 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     connect(&summaries, &OperationSummaries::summary_Signal, this, [this](const QString &text) {
         ui.statusBar->showMessage(tolerance->annotate(text), 5000);
     });
+    connect(&summaries, &OperationSummaries::progress_Signal, this,
+            [this](const QString &name, int done, int total) {
+                state->setItem(
+                    QStringLiteral("operation"),
+                    progressText(name, done, total, name == ui.pb_line_meas_get->text()));
+            });
     setUpKeyboard();
     prefillAddresses();
     connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,
@@ -91,6 +105,7 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
             &ToleranceWatch::exchangeFinished);
     new SettingsFile(this, settings);
     new ContinuousResume(this);
+    new StaleValues(this);
 }
 
 // The page is an empty frame until it is first shown: start-up reads no record.
@@ -132,7 +147,7 @@ void OrvaUI::showHistory()
 void OrvaUI::openRecordsFolder()
 {
     QDir().mkpath(recordWriter.directory());
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(recordWriter.directory()).absolutePath()));
+    openFolder(QDir(recordWriter.directory()).absolutePath());
 }
 
 OrvaUI::~OrvaUI()

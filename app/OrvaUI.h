@@ -54,11 +54,15 @@ public:
     void showHistory();
     // The records folder in the desktop's file manager.
     void openRecordsFolder();
+    // A folder in the desktop's file manager, or its path in a box when none opens it.
+    void openFolder(const QString &path);
 
 public slots:
     void closeEvent(QCloseEvent *event) override;
     void checkConnection_Slot();
     void serialConnect_Slot();
+    // "Приборы" → "Отключить": the port is closed and free for another program.
+    void disconnect_Slot();
     void test_Slot();
     void updateAirCode_Slot();
     void checkAirCode_Slot();
@@ -95,6 +99,8 @@ signals:
     // The port closed under a running continuous measurement, lost or reconnected.
     void continuousMeasurementInterrupted(int intervalMs);
     void portOpened();
+    // The port closed, by the operator, a reconnect or its loss: what the panels show is old.
+    void portClosed();
 
 private:
     void connectSignals();

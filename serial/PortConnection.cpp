@@ -74,8 +74,27 @@ void OrvaUI::closePort()
     }
     // Closing a dead line reports its failure once more; that report must not re-enter
     // portError while the port is half closed.
-    const QSignalBlocker quiet(serial);
-    serial.close();
+    const bool wasOpen = serial.isOpen();
+    {
+        const QSignalBlocker quiet(serial);
+        serial.close();
+    }
+    if (wasOpen)
+        emit portClosed();
+}
+
+void OrvaUI::disconnect_Slot()
+{
+    if (!serial.isOpen()) {
+        ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);
+        return;
+    }
+    closePort();
+    ui.statusBar->showMessage(QStringLiteral("Устройство отключено"), 5000);
+    m::writeLine(log, 0, QStringLiteral("Device disconnected"));
+    state->setItem(QStringLiteral("port"), portName + QStringLiteral(": отключен"));
+    // The list follows the adapters again, as after any closing.
+    checkConnectionTimer.start();
 }
 
 void OrvaUI::portError(QSerialPort::SerialPortError error)

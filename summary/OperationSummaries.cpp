@@ -14,10 +14,13 @@ int OperationSummaries::begin(const QString &name)
     return id;
 }
 
-void OperationSummaries::expect(int round)
+void OperationSummaries::expect(int round, int channel)
 {
-    if (auto it = rounds.find(round); it != rounds.end())
+    if (auto it = rounds.find(round); it != rounds.end()) {
         ++it->second.armed;
+        if (channel > 0)
+            ++it->second.undecided[channel];
+    }
 }
 
 void OperationSummaries::close(int round)
@@ -37,7 +40,10 @@ void OperationSummaries::issuing(int round, int channel, frames::Command command
     Round &r = it->second;
     --r.armed;
     if (attempted) {
-        r.attempted = true;
+        if (!r.attempted) {
+            r.attempted = true;
+            showProgress(r);
+        }
         ++r.pending;
         expected[sequence] = {round, channel, command};
         r.channels.emplace(channel, Verdict::Ok);
@@ -90,6 +96,19 @@ void OperationSummaries::record(Round &round, int channel, frames::Command comma
     auto [it, inserted] = round.channels.emplace(channel, verdict);
     if (!inserted)
         it->second = std::max(it->second, verdict);
+    if (auto left = round.undecided.find(channel);
+        left != round.undecided.end() && left->second > 0)
+        if (--left->second == 0)
+            showProgress(round);
+}
+
+void OperationSummaries::showProgress(const Round &round)
+{
+    if (!round.attempted || round.undecided.empty())
+        return;
+    const int done = int(std::count_if(round.undecided.begin(), round.undecided.end(),
+                                       [](const auto &channel) { return channel.second == 0; }));
+    emit progress_Signal(round.name, done, int(round.undecided.size()));
 }
 
 void OperationSummaries::finishIfDone(int id)

@@ -26,7 +26,8 @@ public:
     // A new operation named as the operator knows it ("Запуск измерения"); commands are
     // announced with expect() while it is armed, and close() ends the arming.
     int begin(const QString &name);
-    void expect(int round);
+    // `channel`, when given, counts the command toward that channel's part in the progress.
+    void expect(int round, int channel = 0);
     void close(int round);
 
     // Called just before the command goes to the engine, with the number the engine will give
@@ -40,6 +41,9 @@ signals:
     void summary_Signal(const QString &text);
     // A channel's command that got no answer or never went out, as soon as that is known.
     void unanswered_Signal(int channel, frames::Command command);
+    // How many of the operation's channels have all their outcomes, from the first command that
+    // went out; `done` equals `total` once the operation has ended.
+    void progress_Signal(const QString &name, int done, int total);
 
 private:
     enum class Verdict { Ok, Error, NoAnswer, NotSent };
@@ -52,6 +56,7 @@ private:
         bool attempted = false;
         int pending = 0;
         std::map<int, Verdict> channels;  // the worst verdict of each channel's commands
+        std::map<int, int> undecided;     // commands of each channel still without an outcome
     };
     struct Expected
     {
@@ -64,6 +69,7 @@ private:
     void finishIfDone(int id);
     void giveUp(int id);
     static QString text(const Round &round);
+    void showProgress(const Round &round);
 
     int nextId = 1;
     std::map<int, Round> rounds;

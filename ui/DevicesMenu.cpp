@@ -34,6 +34,9 @@ void OrvaUI::buildDevicesMenu()
     continuousAction = menu->addAction(QStringLiteral("Непрерывное измерение"));
     continuousAction->setObjectName(QStringLiteral("action_continuous_measurement"));
     continuousAction->setCheckable(true);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Отключить"), this, &OrvaUI::disconnect_Slot)
+        ->setObjectName(QStringLiteral("action_disconnect"));
     // Help stays the last menu, wherever the form puts its own.
     QAction *before = nullptr;
     for (QAction *action : menuBar()->actions()) {

@@ -30,7 +30,7 @@ void OrvaUI::updateAirCode_Slot()
         const auto addr = probeAddress(probe);
         if (!addr)
             continue;
-        summaries.expect(round);
+        summaries.expect(round, probe + 1);
         QTimer::singleShot(schedule::commandInterval(delay, probe), Qt::PreciseTimer, this,
                            [this, round, probe, addr = *addr] {
                                announce(round, probe, frames::Command::UpdateAirCode, addr);
@@ -60,7 +60,7 @@ void OrvaUI::armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::
     for (const auto &[probe, addr] : probeToAddr) {
         if (probe >= probeCount)
             continue;
-        summaries.expect(round);
+        summaries.expect(round, probe + 1);
         QTimer::singleShot(schedule::commandInterval(delay, probe), Qt::PreciseTimer, this,
                            [this, command, code, round, probe = int(probe), addr = addr] {
                                announce(round, probe, code, addr);
@@ -81,8 +81,8 @@ void OrvaUI::getLineMeasResult_Slot()
         // An old value beside a new measurement would pass for its result if this one fails.
         panels[probe].value->clear();
         panels[probe].value->setPlaceholderText(QString());
-        summaries.expect(round);
-        summaries.expect(round);
+        summaries.expect(round, probe + 1);
+        summaries.expect(round, probe + 1);
         QTimer::singleShot(schedule::measurementStartInterval(delay, probe), Qt::PreciseTimer, this,
                            [this, round, probe, addr = *addr] {
                                announce(round, probe, frames::Command::StartMeasurement, addr);

@@ -12,9 +12,8 @@ void OrvaUI::buildMenus()
 {
     menuFile = ui.menuBar->addMenu(QStringLiteral("Файл"));
     menuFile->setObjectName(QStringLiteral("menuFile"));
-    QAction *logFolder = menuFile->addAction(QStringLiteral("Открыть папку журнала"), this, [] {
-        QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("log"))));
+    QAction *logFolder = menuFile->addAction(QStringLiteral("Открыть папку журнала"), this, [this] {
+        openFolder(QDir::current().absoluteFilePath(QStringLiteral("log")));
     });
     logFolder->setObjectName(QStringLiteral("actionOpenLogFolder"));
     menuFile->addAction(QStringLiteral("Открыть папку записей"), this, &OrvaUI::openRecordsFolder)
@@ -38,6 +37,21 @@ void OrvaUI::buildMenus()
     help->addAction(QStringLiteral("О программе"), this,
                     [this] { showText(QStringLiteral("О программе"), aboutText()); })
         ->setObjectName(QStringLiteral("actionAbout"));
+}
+
+// A desktop without a file manager opens nothing and says nothing: the path is said instead, to
+// be copied.
+void OrvaUI::openFolder(const QString &path)
+{
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        return;
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Папка"),
+                                QStringLiteral("Файловый менеджер не открыл папку:\n") + path,
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("folderNotOpened"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->open();
 }
 
 // Not modal to the loop: the window keeps serving the line while the text is read.
