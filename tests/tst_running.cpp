@@ -8,6 +8,7 @@
 #include "ui/StaleValues.h"
 
 #include <QDesktopServices>
+#include <QMenu>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -182,6 +183,25 @@ private slots:
         }
         QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
         QVERIFY(window.port().isOpen());
+    }
+
+    // Every entry of the "Файл" and "Приборы" menus, and the history page, is in the guide.
+    void guideCoversMenus()
+    {
+        OrvaUI window;
+        const QString guide = OrvaUI::guideText();
+        QStringList missing;
+        for (const char *name : {"menuFile", "menu_devices"}) {
+            for (const QAction *action : window.findChild<QMenu *>(name)->actions()) {
+                const QString text = action->text().remove(QLatin1Char('&'));
+                if (!action->isSeparator() && text != QStringLiteral("Выход") &&
+                    !guide.contains(QLatin1Char('"') + text + QLatin1Char('"')))
+                    missing << text;
+            }
+        }
+        if (!guide.contains(QStringLiteral("\"История\"")))
+            missing << QStringLiteral("История");
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QStringLiteral(", "))));
     }
 
     // Without a file manager the folder's path is shown instead.

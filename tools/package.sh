@@ -4,6 +4,16 @@
 #   sudo apt-get install ./build-package/*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
+case "${1:-}" in
+    --help | -h)
+        echo "Usage: tools/package.sh"
+        echo "Builds the Debian packages t7r-demo and t7r-probesim into build-package/, or into"
+        echo "\$T7R_PACKAGE_DIR when set, installing what the build needs. Install them with"
+        echo "  sudo apt-get install ./build-package/*.deb"
+        echo "and check them with tools/check-package.sh."
+        exit 0
+        ;;
+esac
 tools/install-deps.sh package
 
 build=${T7R_PACKAGE_DIR:-build-package}
