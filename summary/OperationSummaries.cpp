@@ -85,12 +85,16 @@ void OperationSummaries::outcome(const ExchangeOutcome &outcome)
             return;
     }
     --it->second.pending;
-    record(it->second, front.channel, front.command, verdict);
+    record(it->second, front.channel, front.command, verdict, outcome.detail);
     finishIfDone(front.round);
 }
 
-void OperationSummaries::record(Round &round, int channel, frames::Command command, Verdict verdict)
+void OperationSummaries::record(Round &round, int channel, frames::Command command, Verdict verdict,
+                                const QString &reason)
 {
+    // "ошибка" alone sends the operator to the log; the probe's own word says what to do.
+    if (verdict == Verdict::Error && !reason.isEmpty())
+        round.reasons.emplace(channel, reason);
     if (verdict == Verdict::NoAnswer || verdict == Verdict::NotSent)
         emit unanswered_Signal(channel, command);
     auto [it, inserted] = round.channels.emplace(channel, verdict);
@@ -150,6 +154,9 @@ QString OperationSummaries::text(const Round &round)
     for (const auto &[channel, verdict] : round.channels) {
         if (verdict == Verdict::Ok)
             ++ok;
+        else if (const auto reason = round.reasons.find(channel);
+                 verdict == Verdict::Error && reason != round.reasons.end())
+            failed[0] << QString::number(channel) + QStringLiteral(" — ") + reason->second;
         else
             failed[int(verdict) - 1] << QString::number(channel);
     }

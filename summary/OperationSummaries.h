@@ -57,6 +57,7 @@ private:
         int pending = 0;
         std::map<int, Verdict> channels;  // the worst verdict of each channel's commands
         std::map<int, int> undecided;     // commands of each channel still without an outcome
+        std::map<int, QString> reasons;   // the probe's first error text of each channel
     };
     struct Expected
     {
@@ -65,7 +66,8 @@ private:
         frames::Command command;
     };
 
-    void record(Round &round, int channel, frames::Command command, Verdict verdict);
+    void record(Round &round, int channel, frames::Command command, Verdict verdict,
+                const QString &reason = QString());
     void finishIfDone(int id);
     void giveUp(int id);
     static QString text(const Round &round);

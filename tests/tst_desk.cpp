@@ -158,7 +158,8 @@ private slots:
         QTest::mouseClick(window.ui.pb_line_meas_update_air, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(
             window.statusBar()->currentMessage(),
-            "Обновить \"Воздух\": приборов 8, успешно 6; ошибка: канал 1; нет ответа: канал 3",
+            "Обновить \"Воздух\": приборов 8, успешно 6; ошибка: канал 1 — Busy; нет ответа: "
+            "канал 3",
             3000);
 
         // Two invalid fields: they are not commanded, and not counted.
@@ -191,12 +192,14 @@ private slots:
         using Status = ExchangeOutcome::Status;
         OperationSummaries summaries;
         QSignalSpy lines(&summaries, &OperationSummaries::summary_Signal);
-        const auto report = [&summaries](Command command, uint8_t address, Status status) {
+        const auto report = [&summaries](Command command, uint8_t address, Status status,
+                                         const QString &detail = QString()) {
             ExchangeOutcome outcome;
             outcome.sequence = address;
             outcome.command = command;
             outcome.address = address;
             outcome.status = status;
+            outcome.detail = detail;
             summaries.outcome(outcome);
         };
 
@@ -228,11 +231,11 @@ private slots:
         summaries.expect(measurement);
         summaries.close(measurement);
         summaries.issuing(measurement, 7, Command::StartMeasurement, 18, true);
-        report(Command::StartMeasurement, 18, Status::DeviceError);
+        report(Command::StartMeasurement, 18, Status::DeviceError, "Incorrect parameters");
         summaries.issuing(measurement, 7, Command::GetMeasurementResult, 18, true);
         report(Command::GetMeasurementResult, 18, Status::Ok);
         QCOMPARE(lines.takeFirst().at(0).toString(),
-                 "Запуск измерения: приборов 1, успешно 0; ошибка: канал 7");
+                 "Запуск измерения: приборов 1, успешно 0; ошибка: канал 7 — Incorrect parameters");
     }
 
     void measureValueMessage()
