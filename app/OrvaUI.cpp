@@ -7,6 +7,7 @@
 #include "ui/FormFit.h"
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
+#include "ui/Publishing.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -81,6 +82,7 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
             [this] { preselectPort(); });
     setUpHistory();
     buildDevicesMenu();
+    publishing = std::make_unique<Publishing>(menuFile, *state, recordWriter, log, this);
 }
 
 // The page is an empty frame until it is first shown: start-up reads no record.

@@ -1,10 +1,14 @@
 #include "probesim/ProbeSimulator.h"
+#include "records/RecordWriter.h"
 #include "support/Broker.h"
 #include "support/Files.h"
+#include "ui/Publishing.h"
+#include "ui/StateField.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -278,6 +282,48 @@ private slots:
             QCOMPARE(json(messages[i]).value("time").toString().toLatin1(), lines[i].split(',')[0]);
     }
 
+    // The window's records, published from the working folder's publish.cfg: the state field
+    // tells the connection and what waits while the broker is away; settings.cfg is left alone.
+    void windowStateField()
+    {
+        Broker broker(workDir->path());
+        QVERIFY(broker.start());
+        Subscriber subscriber(broker.port, "desk-historian");
+        QVERIFY(subscriber.waitSubscribed());
+        mqtt::BrokerConfig config;
+        config.url = QString::fromLatin1(broker.url());
+        config.station = QString::fromLatin1(station);
+        QVERIFY(mqtt::saveBrokerConfig(config));
+        m::DummyLog log;
+        RecordWriter writer(&log);
+        QMenu menu;
+        menu.addSeparator();
+        menu.addAction(QStringLiteral("Выход"));
+        StateField field;
+        const auto item = [&] { return field.item(QStringLiteral("broker")); };
+        const auto add = [&](int count) {
+            for (int i = 0; i < count; ++i)
+                writer.append(QDateTime::currentDateTime(), {1}, 12, 1.5f, 2.5f, 9);
+        };
+        {
+            Publishing publishing(&menu, field, writer, &log, nullptr);
+            QCOMPARE(menu.actions()[0]->text(), QStringLiteral("Публикация…"));
+            QVERIFY(subscriber.waitUntil([&] { return item() == "MQTT: соединение есть"; }));
+            add(1);
+            QVERIFY(subscriber.waitUntil([&] { return sequences(subscriber).size() == 1; }));
+            broker.stop();
+            QVERIFY(
+                subscriber.waitUntil([&] { return item().startsWith("MQTT: нет соединения"); }));
+            add(3);
+            QVERIFY(subscriber.waitUntil([&] { return item().endsWith("ждут отправки: 3"); }));
+            QVERIFY(broker.start());
+            QVERIFY(subscriber.waitUntil([&] { return sequences(subscriber).size() == 4; }));
+            QVERIFY(subscriber.waitUntil([&] { return item() == "MQTT: соединение есть"; }));
+        }
+        QCOMPARE(sequences(subscriber), oneTo(4));
+        QVERIFY(!QFile::exists(QStringLiteral("settings.cfg")));
+    }
+
     // Each failure in one line of its own; a broker that cannot be had costs no measurement.
     void failuresSaySo_data()
     {
@@ -373,5 +419,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestMqtt)
+QTEST_MAIN(TestMqtt)
 #include "tst_mqtt.moc"
