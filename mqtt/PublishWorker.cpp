@@ -254,7 +254,9 @@ void PublishWorker::acknowledged(int from, int mid)
     }
     if (advanced && !cursorSave.isActive())
         cursorSave.start(cursorSaveMs);
-    pump();
+    // A backlog is read in batches: half the window at a time, not a file read per message.
+    if (int(inFlight.size()) <= window / 2)
+        pump();
     stateSoon();
 }
 

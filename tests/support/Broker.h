@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 
@@ -106,6 +107,7 @@ public:
         QByteArray topic;
         QByteArray payload;
         bool retained;
+        std::chrono::steady_clock::time_point at;
     };
 
     Subscriber(int port, const char *name = nullptr, const char *filter = "t7r/#") : filter(filter)
@@ -127,7 +129,7 @@ public:
                 me->received.append(
                     {message->topic,
                      QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
-                     message->retain});
+                     message->retain, std::chrono::steady_clock::now()});
             });
         mosquitto_reconnect_delay_set(client, 1, 1, false);
         mosquitto_connect(client, "127.0.0.1", port, 60);
@@ -156,6 +158,12 @@ public:
                 matching.append(message);
         }
         return matching;
+    }
+
+    int count() const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return received.size();
     }
 
     // Keeps the caller's event loop running (the simulated probes live on it) until `done`.
