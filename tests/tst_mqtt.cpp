@@ -1,4 +1,5 @@
 #include "probesim/ProbeSimulator.h"
+#include "mqtt/RecordQueue.h"
 #include "records/RecordWriter.h"
 #include "support/Broker.h"
 #include "support/Files.h"
@@ -156,6 +157,55 @@ private slots:
     }
 
     void cleanup() { simulator.reset(); }
+
+    // The folder read as a queue: whole records only, in day order, one number each, a torn
+    // line waited for while its file is the newest and passed over once a later day began.
+    void recordQueue()
+    {
+        QVERIFY(QDir().mkpath(QStringLiteral("records")));
+        const QByteArray line1 = "2026-12-07T23:59:59.001+03:00,1,12,1.5,1.5,9\r\n";
+        const QByteArray line2 = "2026-12-07T23:59:59.501+03:00,2,13,2.5,2.5,9\r\n";
+        const QByteArray torn = "2026-12-07T23:59:59.9";
+        const QByteArray line3 = "2026-12-08T00:00:00.250+03:00,1,12,3.5,3.5,9\r\n";
+        QVERIFY(files::write("records/2026-12-07.csv",
+                             records::header() + line1 + "not a record\r\n" + line2 + torn));
+        QVERIFY(files::write("records/2026-12-08.csv", records::header() + line3.left(20)));
+        QVERIFY(files::write("records/notes.csv", line1));
+        const mqtt::RecordQueue queue(QStringLiteral("records"));
+        QCOMPARE(queue.end().file, QStringLiteral("2026-12-08.csv"));
+        QCOMPARE(queue.end().offset, qint64(records::header().size()));
+
+        mqtt::Position at;
+        auto items = queue.read(at, 1);
+        QCOMPARE(int(items.size()), 1);
+        QCOMPARE(items[0].sequence, quint64(1));
+        QCOMPARE(items[0].record.raw, 1.5f);
+        QCOMPARE(items[0].after, at);
+        items = queue.read(at, 10);
+        QCOMPARE(int(items.size()), 1);
+        QCOMPARE(items[0].record.raw, 2.5f);
+        QCOMPARE(at.sequence, quint64(3));
+        QCOMPARE(at.file, QStringLiteral("2026-12-08.csv"));
+        QVERIFY(queue.read(at, 10).empty());
+
+        QFile day(QStringLiteral("records/2026-12-08.csv"));
+        QVERIFY(day.open(QIODevice::Append));
+        day.write(line3.mid(20));
+        day.close();
+        items = queue.read(at, 10);
+        QCOMPARE(int(items.size()), 1);
+        QCOMPARE(items[0].record.raw, 3.5f);
+        QCOMPARE(items[0].sequence, quint64(3));
+        QCOMPARE(queue.count({}), qint64(3));
+        QCOMPARE(queue.count(at), qint64(0));
+
+        QVERIFY(mqtt::saveCursor(QStringLiteral("cursor"), at));
+        QCOMPARE(mqtt::loadCursor(QStringLiteral("cursor")), std::optional(at));
+        QVERIFY(mqtt::saveCursor(QStringLiteral("cursor"), {}));
+        QCOMPARE(mqtt::loadCursor(QStringLiteral("cursor")), std::optional(mqtt::Position()));
+        QVERIFY(files::write("cursor", R"({"file":"../settings.cfg","offset":0,"sequence":1})"));
+        QVERIFY(!mqtt::loadCursor(QStringLiteral("cursor")));
+    }
 
     // Each result once, in order, as the schema has it and as the records hold it; the
     // numbering goes on in the next run; the retained topics give the last of each.
