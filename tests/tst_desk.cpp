@@ -255,7 +255,8 @@ private slots:
             titles << action->text();
         QCOMPARE(titles, QStringList({"Файл", "Приборы", "Справка"}));
         QCOMPARE(menuTexts(window.fileMenu()),
-                 QStringList({"Открыть папку журнала", "Открыть папку записей", "-", "Выход"}));
+                 QStringList({"Открыть папку журнала", "Открыть папку записей", "Публикация…",
+                              "-", "Выход"}));
 
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
         window.findChild<QAction *>(QStringLiteral("actionOpenLogFolder"))->trigger();
