@@ -33,7 +33,9 @@ QList<QByteArray> troubleLines(const QList<QByteArray> &logLines);
 class ToolUnderTest : public QObject
 {
 public:
-    ToolUnderTest(int delay, const std::vector<uint8_t> &addresses);
+    // `publishConfig`, when given, is the working folder's publish.cfg.
+    ToolUnderTest(int delay, const std::vector<uint8_t> &addresses,
+                  const QByteArray &publishConfig = {});
     ~ToolUnderTest() override;
 
     bool isReady() const { return window != nullptr; }
