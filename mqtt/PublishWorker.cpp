@@ -265,8 +265,12 @@ void PublishWorker::pump()
     while (online && int(inFlight.size()) < window) {
         Position before = readPos;
         const auto items = queue.read(readPos, window - int(inFlight.size()));
-        if (items.empty())
+        if (items.empty()) {
+            // All sent and taken: a record the writer could not keep was counted, never read.
+            if (inFlight.empty())
+                waiting = 0;
             return;
+        }
         std::map<uint8_t, const RecordQueue::Item *> latest;
         for (const RecordQueue::Item &item : items) {
             const QByteArray payload = measurementJson(item.record, stationJson, item.sequence);
