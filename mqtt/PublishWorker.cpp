@@ -1,7 +1,6 @@
 #include "mqtt/PublishWorker.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 
@@ -77,6 +76,10 @@ PublishWorker::PublishWorker(const CheckedConfig &config, const QString &records
         if (!(cursor == savedCursor) && saveCursor(cursorPath, cursor))
             savedCursor = cursor;
     });
+    for (QTimer *timer : {&finishDeadline, &statusDeadline}) {
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, &PublishWorker::finishWhenDone);
+    }
     stateTimer.setSingleShot(true);
     connect(&stateTimer, &QTimer::timeout, this, [this] { setState(online, state.reason); });
 }
@@ -209,6 +212,8 @@ void PublishWorker::connected(int from, int code)
     online = true;
     setState(true, QString());
     pump();
+    if (finishing)
+        finishWhenDone();
 }
 
 void PublishWorker::disconnected(int from, int code)
@@ -258,6 +263,8 @@ void PublishWorker::acknowledged(int from, int mid)
     if (int(inFlight.size()) <= window / 2)
         pump();
     stateSoon();
+    if (finishing)
+        finishWhenDone();
 }
 
 void PublishWorker::pump()
@@ -318,7 +325,7 @@ void PublishWorker::failed(const QString &reason)
     dropClient();
     setState(false, reason.isEmpty() ? QStringLiteral("connection lost") : reason);
     if (finishing)
-        return;
+        return finishWhenDone();
     retryTimer.start(retryDelayS * 1000);
     retryDelayS = std::min(retryDelayS * 2, longestRetryS);
 }
@@ -343,37 +350,51 @@ void PublishWorker::finish(int waitMs)
 {
     finishing = true;
     retryTimer.stop();
-    // A connection on its way is waited for too, so that a short run still tells the outcome.
-    if (online || connectTimeout.isActive()) {
-        QEventLoop loop;
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, &loop, [&] {
-            Position ahead = readPos;
-            if (connectTimeout.isActive())
-                return;
-            if (!online || (inFlight.empty() && queue.read(ahead, 1).empty()))
-                loop.quit();
-        });
-        deadline.start(waitMs);
-        poll.start(10);
-        loop.exec();
-        if (online) {
-            statusAcked = false;
-            const QByteArray offline = willPayload;
-            mosquitto_publish(client, &statusMid, topics.status.constData(), offline.size(),
-                              offline.constData(), 1, true);
-            deadline.start(1000);
-            while (online && !statusAcked && deadline.isActive())
-                loop.processEvents(QEventLoop::WaitForMoreEvents);
-        }
+    finishDeadline.start(waitMs);
+    finishWhenDone();
+}
+
+// Runs on the thread's own event loop, never a nested one: the client's words arrive as posted
+// events, which an event loop nested in the delivery of another may not deliver.
+void PublishWorker::finishWhenDone()
+{
+    if (!finishing || ended)
+        return;
+    if (!client)
+        return endFinishing();
+    if (finishDeadline.isActive()) {
+        // A connection on its way is waited for too, so that a short run still tells the
+        // outcome.
+        if (!online)
+            return;
+        Position ahead = readPos;
+        if (!inFlight.empty() || !queue.read(ahead, 1).empty())
+            return;
     }
+    if (!online)
+        return endFinishing();
+    if (statusMid < 0) {
+        const QByteArray offline = willPayload;
+        if (mosquitto_publish(client, &statusMid, topics.status.constData(), offline.size(),
+                              offline.constData(), 1, true) != MOSQ_ERR_SUCCESS)
+            return endFinishing();
+        statusDeadline.start(1000);
+        return;
+    }
+    if (statusAcked || !statusDeadline.isActive())
+        endFinishing();
+}
+
+void PublishWorker::endFinishing()
+{
+    ended = true;
+    finishDeadline.stop();
+    statusDeadline.stop();
     dropClient();
     if (!(cursor == savedCursor))
         saveCursor(cursorPath, cursor);
     savedCursor = cursor;
+    emit finished();
 }
 
 }  // namespace mqtt

@@ -28,11 +28,13 @@ public:
 
     void start();
     void recordsAdded();
-    // Sends what waits for at most `waitMs` while connected, then says "offline" and goes.
+    // Sends what waits for at most `waitMs` while connected (or connecting), then says
+    // "offline", goes, and signals finished.
     void finish(int waitMs);
 
 signals:
     void stateChanged(const mqtt::PublishState &state);
+    void finished();
 
 private:
     struct Session;
@@ -53,6 +55,8 @@ private:
     void failed(const QString &reason);
     void setState(bool connected, const QString &reason);
     void stateSoon();
+    void finishWhenDone();
+    void endFinishing();
 
     CheckedConfig config;
     RecordQueue queue;
@@ -65,6 +69,7 @@ private:
     int generation = 0;
     bool online = false;
     bool finishing = false;
+    bool ended = false;
     Position cursor;
     Position readPos;
     std::deque<Sent> inFlight;
@@ -77,6 +82,8 @@ private:
     QTimer connectTimeout{this};
     QTimer cursorSave{this};
     QTimer stateTimer{this};
+    QTimer finishDeadline{this};
+    QTimer statusDeadline{this};
     Position savedCursor;
 };
 

@@ -21,6 +21,8 @@ Publisher::Publisher(const CheckedConfig &config, const QString &recordsFolder, 
     worker->moveToThread(&thread);
     connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
     connect(worker, &PublishWorker::stateChanged, this, &Publisher::received);
+    // Direct: the caller waits for the thread, so its own event loop cannot pass the word on.
+    connect(worker, &PublishWorker::finished, &thread, &QThread::quit, Qt::DirectConnection);
     thread.setObjectName(QStringLiteral("publisher"));
     thread.start();
     QMetaObject::invokeMethod(worker, [w = worker] { w->start(); });
@@ -42,12 +44,10 @@ void Publisher::finish(int waitMs)
     if (finished)
         return;
     finished = true;
-    QMetaObject::invokeMethod(
-        worker, [w = worker, waitMs] { w->finish(waitMs); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(worker, [w = worker, waitMs] { w->finish(waitMs); });
+    thread.wait();
     // The last word of the worker, such as why it never connected, is told before the end.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    thread.quit();
-    thread.wait();
 }
 
 void Publisher::received(const PublishState &state)
