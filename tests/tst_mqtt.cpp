@@ -2,6 +2,7 @@
 #include "probesim/ProbeSimulator.h"
 #include "records/RecordWriter.h"
 #include "support/Broker.h"
+#include "support/CapturingLog.h"
 #include "support/Files.h"
 #include "ui/Publishing.h"
 #include "ui/StateField.h"
@@ -352,7 +353,7 @@ private slots:
         config.url = QString::fromLatin1(broker.url());
         config.station = QString::fromLatin1(station);
         QVERIFY(mqtt::saveBrokerConfig(config));
-        m::DummyLog log;
+        CapturingLog log;
         RecordWriter writer(&log);
         QMenu menu;
         menu.addSeparator();
@@ -372,6 +373,7 @@ private slots:
             broker.stop();
             QVERIFY(
                 subscriber.waitUntil([&] { return item().startsWith("MQTT: нет соединения"); }));
+            QVERIFY(!log.lines.filter("0 MQTT: no connection to " + config.url + ": ").isEmpty());
             add(3);
             QVERIFY(subscriber.waitUntil([&] { return item().endsWith("ждут отправки: 3"); }));
             QVERIFY(broker.start());
