@@ -413,6 +413,8 @@ private slots:
                                   << "MQTT: connected to";
         QTest::addRow("wrong CA") << "TLS" << QStringList{"--mqtt-ca", other} << 0
                                   << "certificate verify failed";
+        // The system's CAs, which never signed the test's broker.
+        QTest::addRow("no CA") << "TLS" << QStringList() << 0 << "certificate verify failed";
         QTest::addRow("refused") << "NOBODY" << QStringList() << 0 << "refused";
         QTest::addRow("unknown host") << "mqtt://no-such-host.invalid" << QStringList() << 0
                                       << "unknown host no-such-host.invalid";
