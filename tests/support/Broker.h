@@ -45,7 +45,9 @@ public:
         process.setStandardErrorFile(QProcess::nullDevice());
         process.start(QStringLiteral("/usr/sbin/mosquitto"),
                       {QStringLiteral("-c"), directory + QStringLiteral("/mosquitto.conf")});
-        if (!process.waitForStarted())
+        // The event loop runs meanwhile: the simulated probes of the suite live on it.
+        if (!QTest::qWaitFor([this] { return process.state() != QProcess::Starting; }) ||
+            process.state() != QProcess::Running)
             return false;
         for (int i = 0; i < 500 && process.state() == QProcess::Running; ++i) {
             if (listening())
@@ -60,7 +62,8 @@ public:
         if (process.state() == QProcess::NotRunning)
             return;
         process.terminate();
-        process.waitForFinished(5000);
+        if (!QTest::qWaitFor([this] { return process.state() == QProcess::NotRunning; }))
+            process.kill();
     }
 
     QByteArray url(const char *scheme = "mqtt", const char *host = "127.0.0.1") const
