@@ -74,14 +74,20 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     buildMenus();
     connect(&commands, &OstraCommands::exchangeFinished_Signal, &summaries,
             &OperationSummaries::outcome);
-    connect(&summaries, &OperationSummaries::summary_Signal, this,
-            [this](const QString &text) { ui.statusBar->showMessage(text, 5000); });
+    connect(&summaries, &OperationSummaries::summary_Signal, this, [this](const QString &text) {
+        ui.statusBar->showMessage(tolerance->annotate(text), 5000);
+    });
     setUpKeyboard();
     prefillAddresses();
     connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,
             [this] { preselectPort(); });
     setUpHistory();
     buildDevicesMenu();
+    tolerance = new ToleranceWatch(ui, *state, log, this);
+    tolerance->loadLimits();
+    tolerance->addActions(this);
+    connect(&commands, &OstraCommands::exchangeFinished_Signal, tolerance,
+            &ToleranceWatch::exchangeFinished);
     publishing = std::make_unique<Publishing>(menuFile, *state, recordWriter, log, this);
 }
 
@@ -113,6 +119,10 @@ void OrvaUI::showHistory()
         historyTab = new HistoryTab(recordWriter.directory(), historyPage);
         historyTab->setFont(QFont());
         historyPage->layout()->addWidget(historyTab);
+        historyTab->setLimits(tolerance->limits());
+        connect(tolerance, &ToleranceWatch::limitsChanged, historyTab, &HistoryTab::setLimits);
+        connect(tolerance, &ToleranceWatch::calibrationJournalled, historyTab,
+                &HistoryTab::addCalibration);
     }
     ui.tabWidget->setCurrentWidget(historyPage);
 }
@@ -177,6 +187,10 @@ void OrvaUI::connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI:
                 if (sends) {
                     summaries.expect(round);
                     announce(round, probe, command, *addr);
+                    if (serial.isOpen())
+                        tolerance->calibrationIssued(
+                            probe + 1, command, *addr,
+                            fieldrules::parseMeasureValue(ui.le_line_meas_setpoint->text()));
                 }
                 (this->*action)(*addr);
                 summaries.close(round);

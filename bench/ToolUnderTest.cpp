@@ -49,7 +49,7 @@ qint64 steadyUs()
 }
 
 ToolUnderTest::ToolUnderTest(int delay, const std::vector<uint8_t> &addresses,
-                             const QByteArray &publishConfig)
+                             const QByteArray &limits, const QByteArray &publishConfig)
     : previousDirectory(QDir::currentPath())
 {
     if (!directory.isValid())
@@ -65,6 +65,11 @@ ToolUnderTest::ToolUnderTest(int delay, const std::vector<uint8_t> &addresses,
     }
     settings.write(QStringLiteral("Delay=%1\n").arg(delay).toLatin1());
     settings.close();
+    if (!limits.isEmpty()) {
+        QFile limitsFile(directory.filePath(QStringLiteral("limits.ini")));
+        if (!limitsFile.open(QIODevice::WriteOnly) || limitsFile.write(limits) != limits.size())
+            return;
+    }
     if (!publishConfig.isEmpty()) {
         QFile publish(directory.filePath(QStringLiteral("publish.cfg")));
         if (!publish.open(QIODevice::WriteOnly) || publish.write(publishConfig) < 0)

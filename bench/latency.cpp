@@ -59,6 +59,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("history"), QStringLiteral("Show the page \"История\" while measuring.")});
     parser.addOption({QStringLiteral("mqtt"),
                       QStringLiteral("Publish the results to a broker started for the run.")});
+    parser.addOption({QStringLiteral("limits"),
+                      QStringLiteral("Every channel with limits, half its values out of tolerance: "
+                                     "the verdict, the mark and the alarm on every result.")});
     parser.process(application);
     int cycles = 50;
     int delay = 10;
@@ -69,6 +72,16 @@ int main(int argc, char *argv[])
     SimulatedLine line(probeAddresses());
     if (!openLine(line))
         return 2;
+    QByteArray limits;
+    if (parser.isSet(QStringLiteral("limits"))) {
+        // The simulated probes read 500 µm: the odd channels in tolerance, the even ones above.
+        for (int channel = 1; channel <= probes; ++channel)
+            limits += QStringLiteral("[channel%1]\nlower=%2\nupper=%3\n")
+                          .arg(channel)
+                          .arg(channel % 2 ? 490 : 100)
+                          .arg(channel % 2 ? 510 : 200)
+                          .toLatin1();
+    }
     const bool publishing = parser.isSet(QStringLiteral("mqtt"));
     QTemporaryDir brokerFolder;
     std::unique_ptr<Broker> broker;
@@ -82,7 +95,7 @@ int main(int argc, char *argv[])
         subscriber->waitSubscribed();
         publishConfig = "url=" + broker->url() + "\nstation=bench\n";
     }
-    const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay, publishConfig);
+    const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay, limits, publishConfig);
     if (!tool)
         return 2;
 
@@ -116,8 +129,10 @@ int main(int argc, char *argv[])
     const bool met = (!publishing || published == int(latenciesMs.size())) && unpaired == 0 &&
                      int(latenciesMs.size()) == expected && middle <= medianLimitMs &&
                      p99 <= p99LimitMs;
-    std::printf("Result latency, line to panel, D = %d, %d cycles x %d probes%s%s\n", delay, cycles,
-                probes, parser.isSet(QStringLiteral("history")) ? ", history page shown" : "",
+    std::printf("Result latency, line to panel, D = %d, %d cycles x %d probes%s%s%s\n", delay,
+                cycles, probes,
+                parser.isSet(QStringLiteral("history")) ? ", history page shown" : "",
+                parser.isSet(QStringLiteral("limits")) ? ", limits on every channel" : "",
                 publishing ? ", publishing over MQTT" : "");
     std::printf("samples %d of %d, unpaired %d\n", int(latenciesMs.size()), expected, unpaired);
     if (publishing)

@@ -182,7 +182,7 @@ int main(int argc, char *argv[])
                                     {"getLineMeasResult_Slot", true}};
     for (const int delay : {190, 10}) {
         const int runCount = delay == 190 ? longRuns : runs;
-        const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay, publishConfig);
+        const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay, {}, publishConfig);
         if (!tool)
             return 2;
         for (const Operation &operation : operations) {
