@@ -8,6 +8,7 @@
 #include "ui/FormFit.h"
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
+#include "ui/Publishing.h"
 #include "ui/SettingsFile.h"
 #include "ui/StaleValues.h"
 
@@ -103,6 +104,7 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     tolerance->addActions(this);
     connect(&commands, &OstraCommands::exchangeFinished_Signal, tolerance,
             &ToleranceWatch::exchangeFinished);
+    publishing = std::make_unique<Publishing>(menuFile, *state, recordWriter, log, this);
     new SettingsFile(this, settings);
     new ContinuousResume(this);
     new StaleValues(this);

@@ -1,6 +1,7 @@
 #include "cli/StopSignals.h"
 #include "console/CommandLine.h"
 #include "console/RecordsFolder.h"
+#include "mqtt/Publisher.h"
 #include "report/ReportCommand.h"
 #include "workfolder/WorkFolderLock.h"
 
@@ -9,6 +10,25 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <memory>
+
+namespace {
+
+// How long a run that ends waits for the broker to take what it has not yet acknowledged;
+// what it does not take is sent by the next run.
+constexpr int publishWaitMs = 5000;
+
+class ErrorLog : public m::ifc::ILog
+{
+public:
+    void write(uint32_t level, std::string_view text) override
+    {
+        if (level == 0)
+            std::fprintf(stderr, "t7r-cli: %.*s\n", int(text.size()), text.data());
+    }
+};
+
+}  // namespace
 
 namespace {
 
@@ -35,17 +55,34 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
     console::CommandLine commandLine(out, err);
+    // Only the publishing is wanted here; the run parses again and tells what is wrong.
+    const console::Parsed parsed =
+        console::parseArguments(QCoreApplication::arguments(), console::Options().delayMs);
+    const auto &publish = parsed.options.publish;
+    const bool publishing = parsed.outcome == console::Parsed::Outcome::Run && publish;
     // The records folder belongs to one copy of the tool at a time, the window's or this one's.
     WorkFolderLock folderLock;
     RecordsFolder records;
-    if (QCoreApplication::arguments().contains(QStringLiteral("--records"))) {
+    if (QCoreApplication::arguments().contains(QStringLiteral("--records")) || publishing) {
         if (!folderLock.tryLock()) {
-            err << "t7r-cli: --records: another copy of the tool works in this folder (process "
+            err << "t7r-cli: " << (publishing ? "--mqtt" : "--records")
+                << ": another copy of the tool works in this folder (process "
                 << folderLock.holder() << ")\n";
             return console::exitUsage;
         }
         commandLine.setRecordSink(&records);
     }
+    ErrorLog errors;
+    std::unique_ptr<mqtt::Publisher> publisher;
+    if (publishing) {
+        publisher = std::make_unique<mqtt::Publisher>(*publish, records.recordWriter().directory(),
+                                                      &errors);
+        QObject::connect(&records.recordWriter(), &RecordWriter::appended, publisher.get(),
+                         &mqtt::Publisher::recordsAdded);
+    }
     StopSignals stop([&commandLine] { commandLine.requestStop(); });
-    return commandLine.run(QCoreApplication::arguments());
+    const int code = commandLine.run(QCoreApplication::arguments());
+    if (publisher)
+        publisher->finish(publishWaitMs);
+    return code;
 }

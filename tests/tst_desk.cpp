@@ -259,8 +259,9 @@ private slots:
             titles << action->text();
         QCOMPARE(titles, QStringList({"Файл", "Приборы", "Справка"}));
         QCOMPARE(menuTexts(window.fileMenu()),
-                 QStringList({"Открыть папку журнала", "Открыть папку записей", "Отчёт…", "-",
-                              "Сохранить адреса в settings.cfg", "-", "Выход"}));
+                 QStringList({"Открыть папку журнала", "Открыть папку записей", "Отчёт…",
+                              "Публикация…", "-", "Сохранить адреса в settings.cfg", "-",
+                              "Выход"}));
 
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
         window.findChild<QAction *>(QStringLiteral("actionOpenLogFolder"))->trigger();

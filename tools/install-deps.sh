@@ -4,8 +4,9 @@ set -euo pipefail
 
 # fonts-dejavu brings DejaVu Sans Condensed, the window's narrower family on Debian;
 # qttranslations5-l10n Qt's own texts in Russian.
+# libmosquitto-dev: the MQTT client the publisher is built on.
 packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev libqt5svg5-dev
-    libqwt-qt5-dev fonts-dejavu qttranslations5-l10n)
+    libqwt-qt5-dev libmosquitto-dev fonts-dejavu qttranslations5-l10n)
 if [ "${1:-}" = "package" ] || [ "${1:-}" = "test" ]; then
     # The Debian packages: dependencies (dpkg-shlibdeps, file) and manual pages.
     packages+=(dpkg-dev file help2man)
@@ -18,6 +19,8 @@ if [ "${1:-}" = "test" ]; then
     # Window tests and end-to-end runs: a virtual display, input injection, screenshots,
     # mount namespaces, and clang for the fuzz targets.
     packages+=(xvfb xauth xdotool x11-utils imagemagick util-linux mount clang-14 libclang-rt-14-dev)
+    # The publishing suite's broker, its password tool and clients, and its certificates.
+    packages+=(mosquitto mosquitto-clients openssl)
 fi
 
 missing=()
