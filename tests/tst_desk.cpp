@@ -258,10 +258,10 @@ private slots:
         for (const QAction *action : window.menuBar()->actions())
             titles << action->text();
         QCOMPARE(titles, QStringList({"Файл", "Приборы", "Справка"}));
-        QCOMPARE(menuTexts(window.fileMenu()),
-                 QStringList({"Открыть папку журнала", "Открыть папку записей", "Отчёт…",
-                              "Публикация…", "-", "Сохранить адреса в settings.cfg", "-",
-                              "Выход"}));
+        QCOMPARE(
+            menuTexts(window.fileMenu()),
+            QStringList({"Открыть папку журнала", "Открыть папку записей", "Отчёт…", "Публикация…",
+                         "-", "Сохранить адреса в settings.cfg", "-", "Выход"}));
 
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
         window.findChild<QAction *>(QStringLiteral("actionOpenLogFolder"))->trigger();

@@ -3,6 +3,7 @@
 #include "probesim/ProbeBus.h"
 #include "probesim/ProbeModel.h"
 #include "probesim/PseudoTerminal.h"
+#include "protocol/Schedule.h"
 #include "serial/PortList.h"
 #include "serial/PortWatch.h"
 #include "support/Files.h"
@@ -10,7 +11,6 @@
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
 #include "ui/SecondsDialog.h"
-#include "protocol/Schedule.h"
 
 #include <QLabel>
 #include <QTableView>

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QSettings>
 
+#include <algorithm>
+
 namespace {
 
 const QString intervalKey = QStringLiteral("continuousIntervalMs");
