@@ -4,10 +4,12 @@
 #include "logging/FileLog.h"
 #include "protocol/OstraCommands.h"
 #include "records/RecordWriter.h"
-#include "scan/BusScan.h"
 #include "serial/PortWatch.h"
 #include "summary/OperationSummaries.h"
+#include "ui/ContinuousMeasurement.h"
+#include "ui/LineOwner.h"
 #include "ui/ProbePanels.h"
+#include "ui/ProbeSearch.h"
 #include "ui/StateField.h"
 #include "ui_OrvaUI.h"
 
@@ -19,12 +21,16 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
+#include <vector>
 
 class HistoryTab;
 
-// The tool's one window: it owns the port, the log and the device layer, and turns the
-// operator's clicks into device commands and the probes' results into panel values.
+// The tool's one window: it owns the port, the log and the device layer, turns the operator's
+// clicks into device commands and the probes' results into panel values, and holds the features
+// added since (probe search, continuous measurement, records and their history), which keep
+// their own signals and state so that the window's meta-object lists its twelve slots alone.
 class OrvaUI : public QMainWindow
 {
     Q_OBJECT
@@ -66,24 +72,14 @@ public slots:
     void setZeroPoint_Slot(uint8_t addr);
     void setMeasurePoint_Slot(uint8_t addr);
     void newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t quality);
-    // "Приборы" → "Найти приборы на линии".
-    void findProbes_Slot();
-    // "Приборы" → "Непрерывное измерение": on asks for the interval, off stops.
-    void continuousMeasurement_Slot(bool on);
 
 public:
-    // Repeats the "Запуск измерения" round every `intervalMs`, at least the round's own length.
-    void startContinuousMeasurement(int intervalMs);
-    void stopContinuousMeasurement();
-    bool continuousMeasurementRunning() const { return continuousTimer.isActive(); }
-    // From the first start to the last result's time limit, at `delay`.
-    static int measurementRoundMs(int32_t delay);
+    // Arms the "Запуск измерения" round; its timers die with `context`.
+    void armMeasurementRound(QObject *context);
 
-    const BusScan &probeSearch() const { return busScan; }
+    ProbeSearch &probeSearch() { return *search; }
+    ContinuousMeasurement &continuousMeasurement() { return *continuous; }
     OstraCommands &lineCommands() { return commands; }
-
-signals:
-    void continuousMeasurementChanged(bool running);
 
 private:
     void connectSignals();
@@ -93,8 +89,7 @@ private:
 
     void closePort();
     void buildDevicesMenu();
-    void probeSearchFinished(bool completed);
-    void offerFoundAddresses(const std::vector<uint8_t> &found);
+    void fillAddresses(const std::vector<uint8_t> &addresses);
     void portError(QSerialPort::SerialPortError error);
 
     void armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::Command code,
@@ -130,8 +125,8 @@ private:
     RecordWriter recordWriter{&fileLog};
     QWidget *historyPage = nullptr;
     HistoryTab *historyTab = nullptr;
-    BusScan busScan{&commands};
-    QAction *findProbesAction = nullptr;
-    QAction *continuousAction = nullptr;
-    QTimer continuousTimer;
+    LineOwner lineOwner{ui};
+    // Before the members they use are gone, and without a parent that would outlive them.
+    std::unique_ptr<ProbeSearch> search;
+    std::unique_ptr<ContinuousMeasurement> continuous;
 };

@@ -228,7 +228,7 @@ private:
     bool scanWholeLine(OrvaUI &window)
     {
         window.lineCommands().setAnswerTimeLimit(quickAnswerLimitMs);
-        QSignalSpy finished(&window.probeSearch(), &BusScan::finished);
+        QSignalSpy finished(&window.probeSearch(), &ProbeSearch::finished);
         window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
         const auto *progress =
             window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"));
@@ -328,7 +328,7 @@ private slots:
         QVERIFY(devices && window.menuBar()->actions().contains(devices->menuAction()));
         QCOMPARE(devices->title(), QStringLiteral("Приборы"));
         QCOMPARE(devices->actions().value(0)->text(), QStringLiteral("Найти приборы на линии"));
-        QVERIFY(!window.continuousMeasurementRunning());
+        QVERIFY(!window.continuousMeasurement().isRunning());
         QCOMPARE(window.ui.label_2->pixmap(Qt::ReturnByValue).size(), QSize(105, 284));
         QVERIFY(!window.ui.pb_line_meas_update_air->isEnabled());
         QVERIFY(!window.ui.pb_line_meas_get->isEnabled());
@@ -344,6 +344,26 @@ private slots:
                 QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
         }
         QVERIFY(window.portPoll().isActive());
+    }
+
+    // Invoking a method by index reaches the slot of that place: the window adds no signal,
+    // property or method of its own to the table.
+    void slotTable()
+    {
+        const QMetaObject &meta = OrvaUI::staticMetaObject;
+        QCOMPARE(meta.className(), "OrvaUI");
+        QCOMPARE(meta.propertyCount() - meta.propertyOffset(), 0);
+        QStringList table;
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+            QCOMPARE(meta.method(i).methodType(), QMetaMethod::Slot);
+            table << QString::fromLatin1(meta.method(i).methodSignature());
+        }
+        QCOMPARE(table, (QStringList{"closeEvent(QCloseEvent*)", "checkConnection_Slot()",
+                                     "serialConnect_Slot()", "test_Slot()", "updateAirCode_Slot()",
+                                     "checkAirCode_Slot()", "startLineMeas_Slot()",
+                                     "getLineMeasResult_Slot()", "resetCalibration_Slot(uint8_t)",
+                                     "setZeroPoint_Slot(uint8_t)", "setMeasurePoint_Slot(uint8_t)",
+                                     "newMeasurement_Slot(uint8_t,float,float,uint8_t)"}));
     }
 
     void delayLine_data()
@@ -972,7 +992,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window.probeSearch().isRunning(), 1000);
         const size_t asked = received().size();
         QVERIFY(asked < 10);
-        QTest::qWait(3 * window.probeSearch().pacingMs());
+        QTest::qWait(3 * window.probeSearch().scan().pacingMs());
         QCOMPARE(received().size(), asked);
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Поиск приборов прерван"));
         QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer")));
@@ -985,14 +1005,14 @@ private slots:
     {
         OrvaUI window;
         connectWithAddresses(window);
-        QSignalSpy running(&window, &OrvaUI::continuousMeasurementChanged);
+        QSignalSpy running(&window.continuousMeasurement(), &ContinuousMeasurement::runningChanged);
         QAction *action =
             window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"));
         action->trigger();
         auto *dialog = window.findChild<QInputDialog *>(QStringLiteral("continuousInterval"));
         QVERIFY(dialog && dialog->isVisible());
         // 22.5 delays and the answer time limit: 940 ms, offered in tenths of a second.
-        QCOMPARE(OrvaUI::measurementRoundMs(delayMs), 940);
+        QCOMPARE(ContinuousMeasurement::roundMs(delayMs, 40), 940);
         QCOMPARE(dialog->doubleMinimum(), 1.0);
         dialog->setDoubleValue(1.2);
         QTimer::singleShot(1150, Qt::PreciseTimer,
@@ -1008,7 +1028,7 @@ private slots:
         action->trigger();
         QCOMPARE(running.count(), 2);
         QCOMPARE(running.last().first().toBool(), false);
-        QVERIFY(!action->isChecked() && !window.continuousMeasurementRunning());
+        QVERIFY(!action->isChecked() && !window.continuousMeasurement().isRunning());
         // The round under way runs out; no other starts.
         QTRY_VERIFY_WITH_TIMEOUT(
             received().size() % 16 == 0 &&
@@ -1036,13 +1056,37 @@ private slots:
         QCOMPARE(received().size(), after);
     }
 
+    // The shortest interval offered is a round at the delay and the engine's answer limit as
+    // set now; a delay too long for a timer gives the longest interval a timer holds.
+    void continuousRoundLength_data()
+    {
+        QTest::addColumn<int>("answerLimitMs");
+        QTest::addColumn<double>("shortestSeconds");
+        QTest::newRow("default limit") << 40 << 1.0;
+        QTest::newRow("longer limit") << 110 << 1.1;
+    }
+
+    void continuousRoundLength()
+    {
+        QFETCH(int, answerLimitMs);
+        QFETCH(double, shortestSeconds);
+        OrvaUI window;
+        choosePort(window, bench->line.slavePath());
+        window.lineCommands().setAnswerTimeLimit(answerLimitMs);
+        window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))->trigger();
+        auto *dialog = window.findChild<QInputDialog *>(QStringLiteral("continuousInterval"));
+        QVERIFY(dialog);
+        QCOMPARE(dialog->doubleMinimum(), shortestSeconds);
+        QCOMPARE(ContinuousMeasurement::roundMs(-1, answerLimitMs), INT_MAX);
+    }
+
     // A pulled adapter stops the rounds; an interval shorter than a round is lengthened to it.
     void continuousMeasurementStopsOnDeviceLoss()
     {
         OrvaUI window;
         connectWithAddresses(window);
-        QSignalSpy running(&window, &OrvaUI::continuousMeasurementChanged);
-        window.startContinuousMeasurement(100);
+        QSignalSpy running(&window.continuousMeasurement(), &ContinuousMeasurement::runningChanged);
+        window.continuousMeasurement().start(100);
         const QString shownState = window.stateField().item(QStringLiteral("continuous"));
         QVERIFY2(shownState.startsWith(QStringLiteral("Непрерывное измерение")),
                  qPrintable(shownState));
@@ -1053,7 +1097,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 2000);
         QTRY_COMPARE_WITH_TIMEOUT(running.count(), 2, 1000);
         QCOMPARE(running.last().first().toBool(), false);
-        QVERIFY(!window.continuousMeasurementRunning());
+        QVERIFY(!window.continuousMeasurement().isRunning());
         QVERIFY(window.stateField().item(QStringLiteral("continuous")).isEmpty());
         QVERIFY(!window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))
                      ->isChecked());
@@ -1063,7 +1107,7 @@ private slots:
                 starts.push_back(request.timeUs);
         }
         QVERIFY(starts.size() >= 2);
-        QVERIFY(starts[1] - starts[0] >= (OrvaUI::measurementRoundMs(delayMs) - 10) * 1000);
+        QVERIFY(starts[1] - starts[0] >= (ContinuousMeasurement::roundMs(delayMs, 40) - 10) * 1000);
     }
 
     // A megabyte of noise while a measurement runs: the window stays responsive, and the next

@@ -31,6 +31,20 @@ void OrvaUI::addressEdited(int probe)
     const bool valid = fieldrules::parseProbeAddress(panel.address->text()).has_value();
     for (QWidget *control : panel.controls())
         control->setEnabled(valid);
+    for (QPushButton *button : {panel.reset, panel.zero, panel.measure})
+        button->setEnabled(valid && !lineOwner.isTaken());
+}
+
+// Ascending, from probe 1 on; the fields beyond the addresses are emptied.
+void OrvaUI::fillAddresses(const std::vector<uint8_t> &addresses)
+{
+    const auto panels = probePanels(ui);
+    for (int probe = 0; probe < probeCount; ++probe) {
+        panels[probe].address->setText(size_t(probe) < addresses.size()
+                                           ? QString::number(addresses[size_t(probe)])
+                                           : QString());
+        addressEdited(probe);
+    }
 }
 
 std::optional<uint8_t> OrvaUI::probeAddress(int probe)
