@@ -1021,21 +1021,29 @@ private slots:
         QCOMPARE(running.count(), 1);
         QCOMPARE(running.first().first().toBool(), true);
         QVERIFY(action->isChecked());
+        // Nothing else sends while the rounds run, and the buttons say why; the entry that stops
+        // them stays live, and an address typed meanwhile enables no button.
+        typeAddress(window, 2, QStringLiteral("13"));
+        for (QPushButton *button : {window.ui.pb_line_meas_get, window.ui.pb_line_meas_update_air,
+                                    panel(window, 2).zero, panel(window, 8).reset}) {
+            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+            QVERIFY(button->toolTip().contains(QStringLiteral("идёт непрерывное измерение")));
+        }
+        QVERIFY(action->isEnabled());
 
         QTRY_VERIFY_WITH_TIMEOUT(files::logMessages().count("1 Get Measurement Result OK") >= 24,
                                  6000);
+        QCOMPARE(panelValues(window), shown);
 
         action->trigger();
         QCOMPARE(running.count(), 2);
         QCOMPARE(running.last().first().toBool(), false);
         QVERIFY(!action->isChecked() && !window.continuousMeasurement().isRunning());
-        // The round under way runs out; no other starts.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            received().size() % 16 == 0 &&
-                probesim::steadyMicroseconds() - received().back().timeUs > 300000,
-            3000);
+        for (QPushButton *button : {window.ui.pb_line_meas_get, panel(window, 2).zero})
+            QVERIFY(button->isEnabled() && button->toolTip().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(probesim::steadyMicroseconds() - received().back().timeUs > 300000,
+                                 3000);
         const size_t after = received().size();
-        QCOMPARE(panelValues(window), shown);
         // Every round is logged whole; one held up by the machine may have had a request refused.
         const QStringList log = files::logMessages();
         int wholeRounds = 0;
@@ -1054,6 +1062,46 @@ private slots:
                      qPrintable(QString::number(starts[i] - starts[i - 1])));
         QTest::qWait(1300);
         QCOMPARE(received().size(), after);
+    }
+
+    // The scan owns the line: it stops continuous rounds before its first request, their
+    // armed commands never go, the sending controls wait behind a window-modal dialog, and
+    // all comes back when it ends.
+    void scanOwnsTheLine()
+    {
+        OrvaUI window;
+        connectWithAddresses(window);
+        window.lineCommands().setAnswerTimeLimit(quickAnswerLimitMs);
+        ContinuousMeasurement &continuous = window.continuousMeasurement();
+        continuous.start(0);
+        QTRY_VERIFY_WITH_TIMEOUT(files::logMessages().contains("1 Start Measurement OK"), 2000);
+        QSignalSpy finished(&window.probeSearch(), &ProbeSearch::finished);
+        window.probeSearch().action()->trigger();
+
+        QVERIFY(!continuous.isRunning() && !continuous.action()->isEnabled());
+        const auto *progress =
+            window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"));
+        QVERIFY(progress && progress->isVisible());
+        QCOMPARE(progress->windowModality(), Qt::WindowModal);
+        for (QPushButton *button : {window.ui.pb_line_meas_get, window.ui.pb_line_meas_update_air,
+                                    panel(window, 1).zero, panel(window, 8).measure}) {
+            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+            QVERIFY(button->toolTip().contains(QStringLiteral("поиск приборов")));
+        }
+        QVERIFY(finished.wait(30000));
+        QVERIFY(finished.first().first().toBool());
+
+        const QStringList log = files::logMessages();
+        const QStringList during = log.mid(log.indexOf("0 Probe search started"));
+        QCOMPARE(during
+                     .filter(QRegularExpression("^1 (Start Measurement|Get Measurement "
+                                                "Result):$"))
+                     .size(),
+                 0);
+        QCOMPARE(during.count("1 Check Air Code OK"), probeCount);
+        QVERIFY(continuous.action()->isEnabled());
+        for (QPushButton *button : {window.ui.pb_line_meas_get, panel(window, 1).zero})
+            QVERIFY(button->isEnabled() && button->toolTip().isEmpty());
     }
 
     // The shortest interval offered is a round at the delay and the engine's answer limit as
