@@ -3,6 +3,7 @@
 #include "probesim/ProbeBus.h"
 #include "probesim/ProbeModel.h"
 #include "probesim/PseudoTerminal.h"
+#include "records/Record.h"
 #include "serial/PortList.h"
 #include "serial/PortWatch.h"
 #include "support/Files.h"
@@ -181,6 +182,35 @@ struct Round
     QStringList summaries;
     int attempts = 0;
 };
+
+// A year of working days before today: eight probes, one result a minute for eight hours.
+int writeYearOfRecords(QDate &first)
+{
+    const QString folder = QStringLiteral("records");
+    QDir().mkpath(folder);
+    int lines = 0;
+    int days = 0;
+    for (QDate day = QDate::currentDate().addDays(-1); days < 250; day = day.addDays(-1)) {
+        if (day.dayOfWeek() > 5)
+            continue;
+        ++days;
+        first = day;
+        QByteArray text = records::header();
+        const QDateTime start(day, QTime(8, 0));
+        for (int minute = 0; minute < 480; ++minute) {
+            for (int probe = 1; probe <= probeCount; ++probe) {
+                const float value = 100.0f + float(probe) + float(minute % 7) / 10.0f;
+                text += records::formatLine(records::makeRecord(start.addSecs(minute * 60 + probe),
+                                                                {probe}, uint8_t(11 + probe), value,
+                                                                value, 90));
+                ++lines;
+            }
+        }
+        if (!files::write(folder + QLatin1Char('/') + records::fileName(day), text))
+            return -1;
+    }
+    return lines;
+}
 
 double cpuSeconds()
 {
@@ -814,6 +844,8 @@ private slots:
         window.ui.tabWidget->setCurrentIndex(1);
         HistoryTab *history = window.history();
         QVERIFY(history);
+        QSignalSpy loaded(history, &HistoryTab::loaded);
+        QVERIFY(loaded.wait(5000));
         QCOMPARE(history->table()->model()->rowCount(), probeCount);
         QCOMPARE(history->statistics()->rowCount(), probeCount);
         for (int channel = 1; channel <= probeCount; ++channel) {
@@ -830,6 +862,36 @@ private slots:
         QTRY_COMPARE(history->drawnPoints(5), 2);
         QCOMPARE(history->drawnPoints(3), 2);
         QVERIFY(history->skippedLabel()->text().isEmpty());
+    }
+
+    // A year of records opened while a round runs is read beside the line: no staggered
+    // request is held up into the next one's gap, and the results recorded meanwhile are shown
+    // once each beside the year.
+    void yearOfRecordsDuringRound()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        QDate first;
+        const int lines = writeYearOfRecords(first);
+        QVERIFY(lines > 0);
+        OrvaUI window;
+        connectWithAddresses(window);
+        window.showHistory();
+        HistoryTab *history = window.history();
+        QSignalSpy loaded(history, &HistoryTab::loaded);
+        QVERIFY(loaded.wait(5000));
+        window.ui.tabWidget->setCurrentIndex(0);
+        const Round round = settledRound(window, window.ui.pb_line_meas_get->text(), [&] {
+            QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+            QTimer::singleShot(3 * delayMs, history, [history, first] {
+                history->showDays(history::DaySpan::Range, first, QDate::currentDate());
+            });
+        });
+        QCOMPARE(round.summaries,
+                 QStringList{window.ui.pb_line_meas_get->text() + ": приборов 8, успешно 8"});
+        const QStringList log = files::logMessages();
+        QVERIFY(log.filter(QStringLiteral("Packet not sended")).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!history->isLoading(), 20000);
+        QCOMPARE(int(history->model().records().size()), lines + probeCount * round.attempts);
     }
 
     // A folder that cannot be written is shown in the status bar and resumes by itself.
