@@ -16,6 +16,7 @@
 #include <QTableView>
 #include <QTableWidget>
 
+#include <QDateEdit>
 #include <QElapsedTimer>
 #include <QInputDialog>
 #include <QMenuBar>
@@ -183,33 +184,36 @@ struct Round
     int attempts = 0;
 };
 
-// A year of working days before today: eight probes, one result a minute for eight hours.
+// A year of working days before today: eight probes, one result a minute for eight hours. One
+// day is formatted; the others are its copies under their own date.
 int writeYearOfRecords(QDate &first)
 {
     const QString folder = QStringLiteral("records");
     QDir().mkpath(folder);
-    int lines = 0;
+    const QDate model(2026, 1, 5);
+    QByteArray body;
+    for (int minute = 0; minute < 480; ++minute) {
+        for (int probe = 1; probe <= probeCount; ++probe) {
+            const float value = 100.0f + float(probe) + float(minute % 7) / 10.0f;
+            body += records::formatLine(
+                records::makeRecord(QDateTime(model, QTime(8, 0)).addSecs(minute * 60 + probe),
+                                    {probe}, uint8_t(11 + probe), value, value, 90));
+        }
+    }
+    const QByteArray modelDate = model.toString(Qt::ISODate).toLatin1();
     int days = 0;
     for (QDate day = QDate::currentDate().addDays(-1); days < 250; day = day.addDays(-1)) {
         if (day.dayOfWeek() > 5)
             continue;
         ++days;
         first = day;
-        QByteArray text = records::header();
-        const QDateTime start(day, QTime(8, 0));
-        for (int minute = 0; minute < 480; ++minute) {
-            for (int probe = 1; probe <= probeCount; ++probe) {
-                const float value = 100.0f + float(probe) + float(minute % 7) / 10.0f;
-                text += records::formatLine(records::makeRecord(start.addSecs(minute * 60 + probe),
-                                                                {probe}, uint8_t(11 + probe), value,
-                                                                value, 90));
-                ++lines;
-            }
-        }
-        if (!files::write(folder + QLatin1Char('/') + records::fileName(day), text))
+        QByteArray text = body;
+        text.replace(modelDate, day.toString(Qt::ISODate).toLatin1());
+        if (!files::write(folder + QLatin1Char('/') + records::fileName(day),
+                          records::header() + text))
             return -1;
     }
-    return lines;
+    return days * 480 * probeCount;
 }
 
 double cpuSeconds()
@@ -892,6 +896,28 @@ private slots:
         QVERIFY(log.filter(QStringLiteral("Packet not sended")).isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(!history->isLoading(), 20000);
         QCOMPARE(int(history->model().records().size()), lines + probeCount * round.attempts);
+    }
+
+    // A date typed field by field reloads the page once, when the typing is done.
+    void historyDateTypedOnce()
+    {
+        OrvaUI window;
+        window.showHistory();
+        HistoryTab *history = window.history();
+        QSignalSpy loaded(history, &HistoryTab::loaded);
+        QVERIFY(loaded.wait(5000));
+        history->showDays(history::DaySpan::Range);
+        QVERIFY(loaded.wait(5000));
+        QSignalSpy started(history, &HistoryTab::loadStarted);
+        QDateEdit *from = history->findChildren<QDateEdit *>().value(0);
+        QVERIFY(from && from->isEnabled());
+        const QDate today = QDate::currentDate();
+        from->setDate(QDate(today.year(), today.month(), 1));
+        from->setDate(QDate(today.year(), 1, 1));
+        from->setDate(QDate(today.year() - 1, 1, 1));
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(history->model().firstDay(), QDate(today.year() - 1, 1, 1));
     }
 
     // A folder that cannot be written is shown in the status bar and resumes by itself.
