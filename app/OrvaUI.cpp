@@ -5,13 +5,8 @@
 #include "settings/Settings.h"
 #include "ui/FieldRules.h"
 #include "ui/FormFit.h"
-#include "ui/HistoryTab.h"
+#include "ui/HistoryPage.h"
 #include "ui/ProbePanels.h"
-
-#include <QDesktopServices>
-#include <QDir>
-#include <QUrl>
-#include <QVBoxLayout>
 
 #include <QLocale>
 #include <QMetaType>
@@ -70,7 +65,7 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     state = new StateField(ui.statusBar);
     ui.statusBar->addPermanentWidget(state);
     state->setItem(QStringLiteral("port"), QStringLiteral("Порт не подключен"));
-    buildMenus();
+    menus = new OperatorMenus(this, recordWriter.directory(), userSettingsPath());
     connect(&commands, &OstraCommands::exchangeFinished_Signal, &summaries,
             &OperationSummaries::outcome);
     connect(&summaries, &OperationSummaries::summary_Signal, this,
@@ -83,42 +78,16 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     buildDevicesMenu();
 }
 
-// The page is an empty frame until it is first shown: start-up reads no record.
+// The records' state is the window's: it shows in the status bar whatever page is open.
 void OrvaUI::setUpHistory()
 {
-    historyPage = new QWidget;
-    (new QVBoxLayout(historyPage))->setContentsMargins(0, 0, 0, 0);
-    ui.tabWidget->addTab(historyPage, QStringLiteral("История"));
-    connect(ui.tabWidget, &QTabWidget::currentChanged, this, [this](int index) {
-        if (ui.tabWidget->widget(index) == historyPage)
-            showHistory();
-    });
-    connect(&recordWriter, &RecordWriter::appended, this, [this](const records::Record &record) {
-        if (historyTab)
-            historyTab->add(record);
-    });
+    historyPage = new HistoryPage(ui.tabWidget, recordWriter);
     connect(&recordWriter, &RecordWriter::keepingChanged, this,
             [this](bool keeping, const QString &reason) {
                 state->setItem(QStringLiteral("records"),
                                keeping ? QString() : QStringLiteral("Записи не сохраняются"),
                                reason);
             });
-}
-
-void OrvaUI::showHistory()
-{
-    if (!historyTab) {
-        historyTab = new HistoryTab(recordWriter.directory(), historyPage);
-        historyTab->setFont(QFont());
-        historyPage->layout()->addWidget(historyTab);
-    }
-    ui.tabWidget->setCurrentWidget(historyPage);
-}
-
-void OrvaUI::openRecordsFolder()
-{
-    QDir().mkpath(recordWriter.directory());
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(recordWriter.directory()).absolutePath()));
 }
 
 OrvaUI::~OrvaUI()

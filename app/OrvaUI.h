@@ -7,7 +7,9 @@
 #include "serial/PortWatch.h"
 #include "summary/OperationSummaries.h"
 #include "ui/ContinuousMeasurement.h"
+#include "ui/HistoryPage.h"
 #include "ui/LineOwner.h"
+#include "ui/OperatorMenus.h"
 #include "ui/ProbePanels.h"
 #include "ui/ProbeSearch.h"
 #include "ui/StateField.h"
@@ -24,8 +26,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-class HistoryTab;
 
 // The tool's one window: it owns the port, the log and the device layer, turns the operator's
 // clicks into device commands and the probes' results into panel values, and holds the features
@@ -46,18 +46,13 @@ public:
 
     // The permanent state at the right of the status bar; other features add their items.
     StateField &stateField() { return *state; }
-    QMenu *fileMenu() const { return menuFile; }
-    QString aboutText() const;
-    static QString guideText();
+    OperatorMenus &operatorMenus() const { return *menus; }
     // Where the last connected port is remembered, per user.
     static QString userSettingsPath();
     const RecordWriter &records() const { return recordWriter; }
     // The page "История", once it has been shown; null before.
-    HistoryTab *history() const { return historyTab; }
-    // Shows the page "История", building it on first use.
-    void showHistory();
-    // The records folder in the desktop's file manager.
-    void openRecordsFolder();
+    HistoryTab *history() const { return historyPage->tab(); }
+    void showHistory() { historyPage->open(); }
 
 public slots:
     void closeEvent(QCloseEvent *event) override;
@@ -100,8 +95,6 @@ private:
     std::optional<uint8_t> probeAddress(int probe);
     void setUpHistory();
 
-    void buildMenus();
-    void showText(const QString &title, const QString &text);
     void setUpKeyboard();
     void prefillAddresses();
     void preselectPort();
@@ -120,11 +113,10 @@ private:
     PortWatch portWatch;
     LinkHealth linkHealth;
     StateField *state = nullptr;
-    QMenu *menuFile = nullptr;
+    OperatorMenus *menus = nullptr;
     OperationSummaries summaries;
     RecordWriter recordWriter{&fileLog};
-    QWidget *historyPage = nullptr;
-    HistoryTab *historyTab = nullptr;
+    HistoryPage *historyPage = nullptr;
     LineOwner lineOwner{ui};
     // Before the members they use are gone, and without a parent that would outlive them.
     std::unique_ptr<ProbeSearch> search;

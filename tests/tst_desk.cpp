@@ -254,7 +254,7 @@ private slots:
         for (const QAction *action : window.menuBar()->actions())
             titles << action->text();
         QCOMPARE(titles, QStringList({"Файл", "Приборы", "Справка"}));
-        QCOMPARE(menuTexts(window.fileMenu()),
+        QCOMPARE(menuTexts(window.operatorMenus().fileMenu()),
                  QStringList({"Открыть папку журнала", "Открыть папку записей", "-", "Выход"}));
 
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
@@ -262,7 +262,7 @@ private slots:
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(openedUrls, QList<QUrl>{QUrl::fromLocalFile(workDir.filePath("log"))});
 
-        const QString about = window.aboutText();
+        const QString about = window.operatorMenus().aboutText();
         for (const QString &part :
              {QStringLiteral("T7R Demo v1.1.1"), QString::fromLatin1(qVersion()),
               workDir.filePath("log/log.txt"), workDir.filePath("settings.cfg"),
@@ -275,7 +275,7 @@ private slots:
         box->close();
 
         // The guide names every button in the order of a working day.
-        const QString guide = OrvaUI::guideText();
+        const QString guide = OperatorMenus::guideText();
         int at = 0;
         for (const char *step :
              {"Подключить", "Воздух", "Ноль", "Мера", "Запуск измерения", "Сброс"}) {
