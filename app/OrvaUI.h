@@ -53,6 +53,12 @@ public:
     // The page "История", once it has been shown; null before.
     HistoryTab *history() const { return historyPage->tab(); }
     void showHistory() { historyPage->open(); }
+    ProbeSearch &probeSearch() { return *search; }
+    ContinuousMeasurement &continuousMeasurement() { return *continuous; }
+    OstraCommands &lineCommands() { return commands; }
+
+    // Arms the "Запуск измерения" round; its timers die with `context`.
+    void armMeasurementRound(QObject *context);
 
 public slots:
     void closeEvent(QCloseEvent *event) override;
@@ -67,14 +73,6 @@ public slots:
     void setZeroPoint_Slot(uint8_t addr);
     void setMeasurePoint_Slot(uint8_t addr);
     void newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t quality);
-
-public:
-    // Arms the "Запуск измерения" round; its timers die with `context`.
-    void armMeasurementRound(QObject *context);
-
-    ProbeSearch &probeSearch() { return *search; }
-    ContinuousMeasurement &continuousMeasurement() { return *continuous; }
-    OstraCommands &lineCommands() { return commands; }
 
 private:
     void connectSignals();
