@@ -901,6 +901,7 @@ private slots:
     // A date typed field by field reloads the page once, when the typing is done.
     void historyDateTypedOnce()
     {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
         OrvaUI window;
         window.showHistory();
         HistoryTab *history = window.history();

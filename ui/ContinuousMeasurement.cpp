@@ -95,7 +95,6 @@ void ContinuousMeasurement::start(int intervalMs)
         return;
     intervalMs = std::max(intervalMs, roundMs());
     rounds = std::make_unique<QObject>();
-    timer.start(intervalMs);
     setChecked(true);
     m::writeLine(log, 0,
                  QStringLiteral("Continuous measurement started, every %1 ms").arg(intervalMs));
@@ -103,6 +102,8 @@ void ContinuousMeasurement::start(int intervalMs)
     state->setItem(QStringLiteral("continuous"),
                    QStringLiteral("Непрерывное измерение, каждые %1 мс").arg(intervalMs));
     emit runningChanged(true);
+    // The interval counts from the round's own start, after what the start cost the loop.
+    timer.start(intervalMs);
     arm(rounds.get());
 }
 

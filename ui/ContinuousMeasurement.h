@@ -39,7 +39,7 @@ public:
     void start(int intervalMs);
     // The round under way stops too: its armed commands never go.
     void stop();
-    bool isRunning() const { return timer.isActive(); }
+    bool isRunning() const { return rounds != nullptr; }
 
 signals:
     void runningChanged(bool running);
@@ -59,5 +59,6 @@ private:
     RoundArming arm;
     QAction *entry;
     QTimer timer;
+    // The context of the rounds' armed commands, while they run.
     std::unique_ptr<QObject> rounds;
 };
