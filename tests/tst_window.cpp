@@ -6,6 +6,7 @@
 #include "records/Record.h"
 #include "serial/PortList.h"
 #include "serial/PortWatch.h"
+#include "support/AdapterLatency.h"
 #include "support/Files.h"
 #include "support/Trace.h"
 #include "ui/HistoryTab.h"
@@ -85,6 +86,7 @@ struct Bench
             settings.quality = uint8_t(90 + i);
             model.addProbe(uint8_t(busAddresses[size_t(i)]), settings);
         }
+        bus.setLatency(adapter::latencyMs, adapter::jitterMs);
     }
 
     probesim::ProbeModel model;
