@@ -2,6 +2,7 @@
 #include "probesim/ProbeBus.h"
 #include "probesim/ProbeModel.h"
 #include "probesim/PseudoTerminal.h"
+#include "support/AdapterLatency.h"
 #include "support/Files.h"
 #include "ui/ProbePanels.h"
 
@@ -28,6 +29,7 @@ struct Bench
     {
         for (const int address : busAddresses)
             model.addProbe(uint8_t(address));
+        bus.setLatency(adapter::latencyMs, adapter::jitterMs);
     }
 
     probesim::ProbeModel model;
@@ -77,7 +79,7 @@ private slots:
 
     void init()
     {
-        QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings(busAddresses, 20)));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings(busAddresses, 40)));
         QFile::remove(OrvaUI::userSettingsPath());
         bench = std::make_unique<Bench>();
         QVERIFY2(bench->line.open(), qPrintable(bench->line.errorString()));
@@ -193,6 +195,7 @@ private slots:
         QSignalSpy lines(&summaries, &OperationSummaries::summary_Signal);
         const auto report = [&summaries](Command command, uint8_t address, Status status) {
             ExchangeOutcome outcome;
+            outcome.sequence = address;
             outcome.command = command;
             outcome.address = address;
             outcome.status = status;

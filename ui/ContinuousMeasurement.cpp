@@ -1,7 +1,7 @@
 #include "ui/ContinuousMeasurement.h"
 
+#include "protocol/Schedule.h"
 #include "ui/ProbePanels.h"
-#include "ui/Schedule.h"
 
 #include <QInputDialog>
 #include <QSignalBlocker>
