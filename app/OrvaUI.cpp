@@ -68,20 +68,32 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     menus = new OperatorMenus(this, recordWriter.directory(), userSettingsPath());
     connect(&commands, &OstraCommands::exchangeFinished_Signal, &summaries,
             &OperationSummaries::outcome);
-    connect(&summaries, &OperationSummaries::summary_Signal, this,
-            [this](const QString &text) { ui.statusBar->showMessage(text, 5000); });
+    connect(&summaries, &OperationSummaries::summary_Signal, this, [this](const QString &text) {
+        ui.statusBar->showMessage(tolerance->annotate(text), 5000);
+    });
     setUpKeyboard();
     prefillAddresses();
     connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,
             [this] { preselectPort(); });
     setUpHistory();
     buildDevicesMenu();
+    tolerance = new ToleranceWatch(ui, *state, log, this);
+    tolerance->loadLimits();
+    tolerance->addActions(this);
+    connect(&commands, &OstraCommands::exchangeFinished_Signal, tolerance,
+            &ToleranceWatch::exchangeFinished);
 }
 
 // The records' state is the window's: it shows in the status bar whatever page is open.
 void OrvaUI::setUpHistory()
 {
     historyPage = new HistoryPage(ui.tabWidget, recordWriter);
+    connect(historyPage, &HistoryPage::built, this, [this](HistoryTab *history) {
+        history->setLimits(tolerance->limits());
+        connect(tolerance, &ToleranceWatch::limitsChanged, history, &HistoryTab::setLimits);
+        connect(tolerance, &ToleranceWatch::calibrationJournalled, history,
+                &HistoryTab::addCalibration);
+    });
     connect(&recordWriter, &RecordWriter::keepingChanged, this,
             [this](bool keeping, const QString &reason) {
                 state->setItem(QStringLiteral("records"),
@@ -144,6 +156,10 @@ void OrvaUI::connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI:
                 if (sends) {
                     summaries.expect(round);
                     announce(round, probe, command, *addr);
+                    if (serial.isOpen())
+                        tolerance->calibrationIssued(
+                            probe + 1, command, *addr,
+                            fieldrules::parseMeasureValue(ui.le_line_meas_setpoint->text()));
                 }
                 (this->*action)(*addr);
                 summaries.close(round);

@@ -13,6 +13,7 @@
 #include "ui/ProbePanels.h"
 #include "ui/ProbeSearch.h"
 #include "ui/StateField.h"
+#include "ui/ToleranceWatch.h"
 #include "ui_OrvaUI.h"
 
 #include <QCloseEvent>
@@ -50,6 +51,7 @@ public:
     // Where the last connected port is remembered, per user.
     static QString userSettingsPath();
     const RecordWriter &records() const { return recordWriter; }
+    ToleranceWatch &tolerances() { return *tolerance; }
     // The page "История", once it has been shown; null before.
     HistoryTab *history() const { return historyPage->tab(); }
     void showHistory() { historyPage->open(); }
@@ -114,6 +116,7 @@ private:
     OperatorMenus *menus = nullptr;
     OperationSummaries summaries;
     RecordWriter recordWriter{&fileLog};
+    ToleranceWatch *tolerance = nullptr;
     HistoryPage *historyPage = nullptr;
     LineOwner lineOwner{ui};
     // Before the members they use are gone, and without a parent that would outlive them.

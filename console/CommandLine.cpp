@@ -40,6 +40,23 @@ QString outcomeText(const ExchangeOutcome &outcome)
     }
 }
 
+// Why the journal is not kept goes to standard error, as the records' reason does.
+class JournalErrors : public m::ifc::ILog
+{
+public:
+    explicit JournalErrors(QTextStream &err) : err(err) {}
+    void write(uint32_t level, std::string_view text) override
+    {
+        if (level == 0) {
+            err << "t7r-cli: " << QString::fromLocal8Bit(text.data(), int(text.size())) << '\n';
+            err.flush();
+        }
+    }
+
+private:
+    QTextStream &err;
+};
+
 int32_t settingsDelay()
 {
     // readSettings would create a missing file; a command-line run leaves the folder alone.
@@ -85,7 +102,22 @@ int CommandLine::run(const QStringList &arguments)
         err.flush();
         return exitUsage;
     }
-    writer = std::make_unique<RowWriter>(out, options.format);
+    if (!options.limitsFile.isEmpty()) {
+        if (!QFileInfo(options.limitsFile).isFile()) {
+            err << "t7r-cli: --limits: no file " << options.limitsFile << '\n';
+            err.flush();
+            return exitUsage;
+        }
+        const quality::LimitsFile file = quality::readLimits(options.limitsFile);
+        if (!file.ok()) {
+            err << "t7r-cli: --limits: " << options.limitsFile << ':' << file.errorLine << ": "
+                << file.error << '\n';
+            err.flush();
+            return exitUsage;
+        }
+        limits = file.channels;
+    }
+    writer = std::make_unique<RowWriter>(out, options.format, limits.has_value());
 
     if (options.action == Action::Ports) {
         for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
@@ -166,7 +198,7 @@ void CommandLine::begin()
                 anyFailed = true;
             if (!completed && !stopping)
                 return deviceLost(QStringLiteral("the line takes no requests"));
-            finish(anyFailed ? exitProbeFailed : exitOk);
+            finish(earned());
         });
         scan->start();
     } else {
@@ -259,7 +291,7 @@ void CommandLine::outcomeArrived(uint64_t ticket, const ExchangeOutcome &outcome
     if (--stepsLeft > 0 && !stopping)
         return;
     if (stopping)
-        return finish(anyFailed ? exitProbeFailed : exitOk);
+        return finish(earned());
     roundDone();
 }
 
@@ -274,6 +306,7 @@ void CommandLine::stepFinished(int index)
     row.command = actionName(options.action);
     const ExchangeOutcome &outcome = *step.outcome;
     row.outcome = outcomeText(outcome);
+    journal(step, outcome);
     if (step.request.command == Command::GetMeasurementResult) {
         const int position = index - int(options.addresses.size());
         const std::optional<ExchangeOutcome> &start = steps[size_t(step.after)].outcome;
@@ -283,9 +316,13 @@ void CommandLine::stepFinished(int index)
             row.rawUm = outcome.um;
             row.calibratedUm = outcome.umCalib;
             row.quality = outcome.quality;
+            judge(row, position + 1, outcome.umCalib);
             if (options.records && recordSink) {
-                recordSink->append({row.time, position + 1, step.request.address, outcome.um,
-                                    outcome.umCalib, outcome.quality});
+                MeasurementRecord record{row.time,   position + 1,    step.request.address,
+                                         outcome.um, outcome.umCalib, outcome.quality};
+                if (limits && position < records::channelCount)
+                    record.limits = (*limits)[size_t(position)];
+                recordSink->append(record);
             }
         }
     }
@@ -297,7 +334,7 @@ void CommandLine::roundDone()
     ++rounds;
     emit roundFinished(rounds);
     if (options.count > 0 && rounds >= options.count)
-        return finish(anyFailed ? exitProbeFailed : exitOk);
+        return finish(earned());
     roundOver = true;
     if (!roundTimer.isActive())
         QTimer::singleShot(0, this, &CommandLine::nextRound);
@@ -308,8 +345,54 @@ void CommandLine::nextRound()
     if (!running || !roundOver)
         return;
     if (stopping)
-        return finish(anyFailed ? exitProbeFailed : exitOk);
+        return finish(earned());
     startRound();
+}
+
+void CommandLine::judge(Row &row, int channel, float calibrated)
+{
+    if (!limits || channel < 1 || channel > records::channelCount)
+        return;
+    const auto &channelLimits = (*limits)[size_t(channel - 1)];
+    if (!channelLimits)
+        return;
+    const quality::Verdict verdict = channelLimits->verdict(double(calibrated));
+    row.verdict = QString::fromLatin1(records::verdictName(verdict));
+    row.lowerUm = float(channelLimits->lower);
+    row.upperUm = float(channelLimits->upper);
+    if (verdict == quality::Verdict::Below || verdict == quality::Verdict::Above)
+        anyOutOfTolerance = true;
+}
+
+// Calibrations are journalled whether or not records are kept: what was done to a probe must
+// be known for every value taken after it.
+void CommandLine::journal(const Step &step, const ExchangeOutcome &outcome)
+{
+    std::optional<quality::CalibrationCommand> command;
+    if (step.request.command == Command::SetZeroPoint)
+        command = quality::CalibrationCommand::Zero;
+    else if (step.request.command == Command::SetMeasurePoint)
+        command = quality::CalibrationCommand::MeasurePoint;
+    else if (step.request.command == Command::ResetCalibration)
+        command = quality::CalibrationCommand::Reset;
+    if (!command)
+        return;
+    if (!calibrationJournal) {
+        journalErrors = std::make_unique<JournalErrors>(err);
+        calibrationJournal = std::make_unique<quality::CalibrationJournal>(journalErrors.get());
+    }
+    // The command line names no panel: channel 0.
+    calibrationJournal->append(
+        quality::makeEvent(QDateTime::currentDateTime(), 0, step.request.address, *command,
+                           *command == quality::CalibrationCommand::MeasurePoint
+                               ? std::optional<float>(step.request.um)
+                               : std::nullopt,
+                           quality::answerText(outcome)));
+}
+
+int CommandLine::earned() const
+{
+    return anyFailed ? exitProbeFailed : anyOutOfTolerance ? exitOutOfTolerance : exitOk;
 }
 
 void CommandLine::writeRow(const Row &row)
@@ -331,7 +414,7 @@ void CommandLine::requestStop()
     // The request on the line is let finish: its row is still written.
     requests->clear();
     if (requests->isIdle())
-        finish(anyFailed ? exitProbeFailed : exitOk);
+        finish(earned());
 }
 
 void CommandLine::deviceLost(const QString &reason)

@@ -5,6 +5,8 @@
 #include "console/Rows.h"
 #include "protocol/ExchangeOutcome.h"
 #include "protocol/RequestQueue.h"
+#include "quality/CalibrationJournal.h"
+#include "quality/Limits.h"
 
 #include <QEventLoop>
 #include <QObject>
@@ -29,6 +31,7 @@ enum ExitCode {
     exitUsage = 2,
     exitPortNotOpened = 3,
     exitDeviceLost = 4,
+    exitOutOfTolerance = 5,
 };
 
 // t7r-cli without its entry: parses the arguments, opens the port and drives the probes through
@@ -74,6 +77,10 @@ private:
     void nextRound();
     void writeRow(const Row &row);
     void finish(int code);
+    // 1 for a probe that failed, else 5 for a value out of tolerance, else 0.
+    int earned() const;
+    void judge(Row &row, int channel, float calibrated);
+    void journal(const Step &step, const ExchangeOutcome &outcome);
     void deviceLost(const QString &reason);
 
     QTextStream &out;
@@ -97,6 +104,10 @@ private:
     bool stopping = false;
     bool running = false;
     bool anyFailed = false;
+    bool anyOutOfTolerance = false;
+    std::optional<quality::ChannelLimits> limits;
+    std::unique_ptr<quality::CalibrationJournal> calibrationJournal;
+    std::unique_ptr<m::ifc::ILog> journalErrors;
 };
 
 }  // namespace console

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "quality/Limits.h"
+
 #include <QDateTime>
 
 #include <cstdint>
@@ -15,6 +17,8 @@ struct MeasurementRecord
     float rawUm = 0;
     float calibratedUm = 0;
     uint8_t quality = 0;
+    // The channel's limits with --limits; the record gets its verdict from them.
+    std::optional<quality::Limits> limits = std::nullopt;
 };
 
 class RecordSink

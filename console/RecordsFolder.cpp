@@ -6,8 +6,13 @@ RecordsFolder::RecordsFolder() = default;
 
 void RecordsFolder::append(const MeasurementRecord &record)
 {
-    writer.append(record.time, {record.channel}, record.address, record.rawUm, record.calibratedUm,
-                  record.quality);
+    records::Record line = records::makeRecord(record.time, {record.channel}, record.address,
+                                               record.rawUm, record.calibratedUm, record.quality);
+    quality::ChannelLimits limits;
+    if (record.channel >= 1 && record.channel <= records::channelCount)
+        limits[size_t(record.channel - 1)] = record.limits;
+    quality::judge(line, limits);
+    writer.append(line);
 }
 
 void RecordsFolder::ErrorLog::write(uint32_t level, std::string_view text)

@@ -258,7 +258,8 @@ private slots:
             titles << action->text();
         QCOMPARE(titles, QStringList({"Файл", "Приборы", "Справка"}));
         QCOMPARE(menuTexts(window.operatorMenus().fileMenu()),
-                 QStringList({"Открыть папку журнала", "Открыть папку записей", "-", "Выход"}));
+                 QStringList(
+                     {"Открыть папку журнала", "Открыть папку записей", "Отчёт…", "-", "Выход"}));
 
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
         window.findChild<QAction *>(QStringLiteral("actionOpenLogFolder"))->trigger();

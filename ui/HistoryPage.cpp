@@ -22,6 +22,7 @@ void HistoryPage::open()
         history = new HistoryTab(writer.directory(), this);
         history->setFont(QFont());
         layout()->addWidget(history);
+        emit built(history);
     }
     tabs->setCurrentWidget(this);
 }

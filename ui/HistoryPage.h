@@ -20,6 +20,10 @@ public:
     // Shows the page, building it on first use.
     void open();
 
+signals:
+    // Once, when the page is first shown.
+    void built(HistoryTab *tab);
+
 private:
     QTabWidget *tabs;
     const RecordWriter &writer;

@@ -1,5 +1,6 @@
 #include "ui/HistoryTab.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
@@ -25,14 +26,18 @@
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_grid.h>
+#include <qwt_plot_histogram.h>
 #include <qwt_plot_magnifier.h>
+#include <qwt_plot_marker.h>
 #include <qwt_plot_panner.h>
 #include <qwt_plot_renderer.h>
+#include <qwt_plot_zoneitem.h>
 #include <qwt_plot_zoomer.h>
 #include <qwt_scale_widget.h>
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -59,6 +64,14 @@ QString number(double value)
 {
     return QString::number(value, 'f', 2);
 }
+
+QString optionalNumber(const std::optional<double> &value)
+{
+    return value ? number(*value) : QStringLiteral("—");
+}
+
+// Beyond this many the marks would hide the curves: a year's journal is summed up by its table.
+constexpr size_t mostMarks = 500;
 
 // Zooms with the left button, one step back with the right; time on the axis as a date.
 class TimeZoomer : public QwtPlotZoomer
@@ -111,6 +124,9 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     controls->addWidget(from);
     controls->addWidget(to);
     controls->addWidget(resetButton);
+    sinceCalibration = new QCheckBox(QStringLiteral("Статистика с последней калибровки"), this);
+    sinceCalibration->setObjectName(QStringLiteral("cb_since_calibration"));
+    controls->addWidget(sinceCalibration);
     controls->addStretch();
     controls->addWidget(progress);
     controls->addWidget(skipped);
@@ -137,6 +153,18 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     grid->setPen(QColor(220, 220, 220));
     grid->attach(chart);
     for (int channel = 1; channel <= records::channelCount; ++channel) {
+        // Under the curves, in the channel's colour: the band the values should stay in.
+        auto *band = new QwtPlotZoneItem;
+        QColor fill = channelColours[channel - 1];
+        fill.setAlpha(40);
+        band->setBrush(fill);
+        band->setOrientation(Qt::Horizontal);
+        band->setZ(5);
+        band->setVisible(false);
+        band->attach(chart);
+        bands[size_t(channel - 1)] = band;
+    }
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
         auto *curve = new QwtPlotCurve;
         // A wider pen goes through the stroker: three times the cost of a year's redraw.
         curve->setPen(channelColours[channel - 1], 1.0);
@@ -162,19 +190,51 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
         0, recordTable->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00.000")) +
                2 * recordTable->fontMetrics().averageCharWidth());
 
-    statisticsTable = new QTableWidget(0, 7, this);
-    statisticsTable->setHorizontalHeaderLabels({QStringLiteral("Канал"), QStringLiteral("Число"),
-                                                QStringLiteral("Среднее"), QStringLiteral("СКО"),
-                                                QStringLiteral("Мин."), QStringLiteral("Макс."),
-                                                QStringLiteral("Последнее")});
+    statisticsTable = new QTableWidget(0, 10, this);
+    statisticsTable->setHorizontalHeaderLabels(
+        {QStringLiteral("Канал"), QStringLiteral("Число"), QStringLiteral("Среднее"),
+         QStringLiteral("СКО"), QStringLiteral("Мин."), QStringLiteral("Макс."),
+         QStringLiteral("Последнее"), QStringLiteral("Вне допуска"), QStringLiteral("Cp"),
+         QStringLiteral("Cpk")});
     statisticsTable->verticalHeader()->hide();
     statisticsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     auto *lower = new QSplitter(Qt::Horizontal, this);
     lower->addWidget(recordTable);
     lower->addWidget(statisticsTable);
+    // Beside the trend: how one channel's values spread against its limits.
+    histogramChannel = new QComboBox(this);
+    histogramChannel->setObjectName(QStringLiteral("cb_histogram_channel"));
+    for (int channel = 1; channel <= records::channelCount; ++channel)
+        histogramChannel->addItem(QStringLiteral("Канал %1").arg(channel), channel);
+    histogramPlot = new QwtPlot(this);
+    histogramPlot->setCanvasBackground(Qt::white);
+    histogramPlot->setMinimumSize(160, 120);
+    histogramPlot->setAxisTitle(QwtPlot::xBottom, QStringLiteral("мкм"));
+    histogram = new QwtPlotHistogram;
+    histogram->setStyle(QwtPlotHistogram::Columns);
+    histogram->attach(histogramPlot);
+    for (QwtPlotMarker *&limit : histogramLimits) {
+        limit = new QwtPlotMarker;
+        limit->setLineStyle(QwtPlotMarker::VLine);
+        limit->setLinePen(QColor(200, 0, 0), 1.5);
+        limit->attach(histogramPlot);
+    }
+    connect(histogramChannel, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &HistoryTab::drawHistogram);
+    auto *histogramBox = new QWidget(this);
+    auto *histogramLayout = new QVBoxLayout(histogramBox);
+    histogramLayout->setContentsMargins(0, 0, 0, 0);
+    histogramLayout->addWidget(histogramChannel);
+    histogramLayout->addWidget(histogramPlot);
+    auto *upper = new QSplitter(Qt::Horizontal, this);
+    upper->addWidget(chart);
+    upper->addWidget(histogramBox);
+    upper->setStretchFactor(0, 3);
+    upper->setStretchFactor(1, 1);
+
     auto *split = new QSplitter(Qt::Vertical, this);
-    split->addWidget(chart);
+    split->addWidget(upper);
     split->addWidget(lower);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
@@ -205,6 +265,7 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     });
     connect(&loader, &history::Loader::finished, this, &HistoryTab::showLoaded);
     connect(resetButton, &QPushButton::clicked, this, &HistoryTab::resetView);
+    connect(sinceCalibration, &QCheckBox::toggled, this, &HistoryTab::setSinceCalibration);
 
     reload();
 }
@@ -255,6 +316,15 @@ void HistoryTab::showLoaded(quint64 load, const std::shared_ptr<history::Model> 
             data.add(record);
     }
     liveDuringLoad.clear();
+    for (QwtPlotMarker *mark : marks)
+        delete mark;
+    marks.clear();
+    // The journal of calibrations is a few lines a day: read with the result.
+    calibrations = quality::readJournalFile(folder + QStringLiteral("/calibration.csv"),
+                                            data.firstDay().startOfDay().toMSecsSinceEpoch(),
+                                            data.lastDay().endOfDay().toMSecsSinceEpoch());
+    for (const auto &event : calibrations)
+        markCalibration(event);
     tableModel.reset();
     skipped->setText(data.skipped() ? QStringLiteral("Пропущено строк: %1").arg(data.skipped())
                                     : QString());
@@ -297,11 +367,132 @@ void HistoryTab::redrawCurves(bool replot)
         curve->setVisible(any);
         curve->setItemAttribute(QwtPlotItem::Legend, any);
     }
+    drawLimits();
+    judge();
     updateStatistics();
     if (replot) {
         reduceToView();
         chart->replot();
     }
+}
+
+void HistoryTab::setLimits(const quality::ChannelLimits &channelLimits)
+{
+    limits = channelLimits;
+    drawLimits();
+    judge();
+    updateStatistics();
+    chart->replot();
+}
+
+void HistoryTab::drawLimits()
+{
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        const auto &limit = limits[size_t(channel - 1)];
+        QwtPlotZoneItem *band = bands[size_t(channel - 1)];
+        band->setVisible(limit && !data.series(channel).x.empty());
+        if (limit)
+            band->setInterval(limit->lower, limit->upper);
+    }
+}
+
+void HistoryTab::addCalibration(const quality::CalibrationEvent &event)
+{
+    if (QDateTime::fromMSecsSinceEpoch(event.msecs).date() > data.lastDay())
+        return;
+    calibrations.push_back(event);
+    markCalibration(event);
+    judge();
+    updateStatistics();
+    chart->replot();
+}
+
+void HistoryTab::markCalibration(const quality::CalibrationEvent &event)
+{
+    if (marks.size() >= mostMarks)
+        return;
+    auto *mark = new QwtPlotMarker;
+    mark->setLineStyle(QwtPlotMarker::VLine);
+    mark->setLinePen(QColor(230, 120, 0), 1, event.ok() ? Qt::DashLine : Qt::DotLine);
+    mark->setXValue(double(event.msecs));
+    mark->setLabel(QwtText(quality::commandTitle(event.command) +
+                           (event.channel ? QStringLiteral(" %1").arg(event.channel) : QString())));
+    mark->setLabelAlignment(Qt::AlignTop | Qt::AlignRight);
+    mark->setZ(15);
+    mark->attach(chart);
+    marks.push_back(mark);
+}
+
+void HistoryTab::setSinceCalibration(bool since)
+{
+    if (sinceCalibration->isChecked() != since)
+        sinceCalibration->setChecked(since);  // comes back here through toggled
+    judge();
+    updateStatistics();
+}
+
+// Equal bins over the values and the limits of the chosen channel, the statistics' range alone.
+void HistoryTab::drawHistogram()
+{
+    constexpr int binCount = 24;
+    const int channel = histogramChannel->currentData().toInt();
+    const history::Series &series = data.series(channel);
+    const quality::Statistics &s = judged[size_t(channel - 1)];
+    const auto &limit = limits[size_t(channel - 1)];
+    QVector<QwtIntervalSample> bins;
+    if (s.count > 0) {
+        double low = s.min, high = s.max;
+        if (limit) {
+            low = std::min(low, limit->lower);
+            high = std::max(high, limit->upper);
+        }
+        if (!(high > low))
+            high = low + 1;
+        const double width = (high - low) / binCount;
+        QVector<double> counts(binCount, 0);
+        for (size_t i = firstJudged[size_t(channel - 1)]; i < series.y.size(); ++i) {
+            if (std::isfinite(series.y[i]))
+                counts[std::clamp(int((series.y[i] - low) / width), 0, binCount - 1)] += 1;
+        }
+        for (int bin = 0; bin < binCount; ++bin)
+            bins.append(QwtIntervalSample(counts[bin], low + bin * width, low + (bin + 1) * width));
+    }
+    QColor fill = channelColours[channel - 1];
+    histogram->setPen(fill.darker());
+    fill.setAlpha(160);
+    histogram->setBrush(fill);
+    histogram->setSamples(bins);
+    for (size_t i = 0; i < histogramLimits.size(); ++i) {
+        histogramLimits[i]->setVisible(bool(limit) && s.count > 0);
+        if (limit)
+            histogramLimits[i]->setXValue(i == 0 ? limit->lower : limit->upper);
+    }
+    histogramPlot->replot();
+}
+
+// Values of a channel judged by its limits, from its last calibration the probe took when the
+// operator asks for that.
+void HistoryTab::judge()
+{
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        const history::Series &series = data.series(channel);
+        size_t begin = 0;
+        if (sinceCalibration->isChecked()) {
+            for (const auto &event : calibrations) {
+                if (event.channel == channel && event.ok())
+                    begin =
+                        std::max(begin, size_t(std::upper_bound(series.x.begin(), series.x.end(),
+                                                                double(event.msecs)) -
+                                               series.x.begin()));
+            }
+        }
+        quality::Accumulator sums(limits[size_t(channel - 1)]);
+        for (size_t i = begin; i < series.y.size(); ++i)
+            sums.add(series.y[i]);
+        judged[size_t(channel - 1)] = sums.result();
+        firstJudged[size_t(channel - 1)] = begin;
+    }
+    drawHistogram();
 }
 
 // From the first value to the last (the whole of the days shown while there is none), and every
@@ -331,6 +522,11 @@ void HistoryTab::resetView()
         if (s.count) {
             low = std::min(low, s.min);
             high = std::max(high, s.max);
+            // The band is part of what the values are read against.
+            if (const auto &limit = limits[size_t(channel - 1)]) {
+                low = std::min(low, limit->lower);
+                high = std::max(high, limit->upper);
+            }
         }
     }
     if (low > high)
@@ -370,14 +566,21 @@ void HistoryTab::updateStatistics()
     }
     statisticsTable->setRowCount(shown.size());
     for (int row = 0; row < shown.size(); ++row) {
-        const history::Statistics s = data.statistics(shown[row]);
-        const QStringList cells{QString::number(shown[row]),
-                                QString::number(s.count),
-                                number(s.mean),
-                                number(s.stddev),
-                                number(s.min),
-                                number(s.max),
-                                age(now - s.lastMsecs)};
+        const history::Statistics last = data.statistics(shown[row]);
+        const quality::Statistics &s = judged[size_t(shown[row] - 1)];
+        const bool any = s.count > 0;
+        const QString none = QStringLiteral("—");
+        const QStringList cells{
+            QString::number(shown[row]),
+            QString::number(s.count),
+            any ? number(s.mean) : none,
+            any ? number(s.stddev) : none,
+            any ? number(s.min) : none,
+            any ? number(s.max) : none,
+            age(now - last.lastMsecs),
+            s.outShare ? QString::number(*s.outShare * 100, 'f', 1) + QStringLiteral(" %") : none,
+            optionalNumber(s.cp),
+            optionalNumber(s.cpk)};
         for (int column = 0; column < cells.size(); ++column) {
             QTableWidgetItem *item = statisticsTable->item(row, column);
             if (!item)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "quality/CalibrationJournal.h"
+#include "quality/Limits.h"
+#include "quality/Statistics.h"
 #include "records/History.h"
 #include "records/HistoryLoader.h"
 
@@ -8,7 +11,9 @@
 #include <QWidget>
 
 #include <array>
+#include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -17,6 +22,9 @@ class QTableView;
 class QTableWidget;
 class QwtPlot;
 class QwtPlotCurve;
+class QwtPlotHistogram;
+class QwtPlotMarker;
+class QwtPlotZoneItem;
 class QwtPlotZoomer;
 
 // The page "История": the records of the chosen days as a trend per channel, a table and
@@ -49,6 +57,21 @@ public:
     // Points the chart draws for a channel at the present view.
     int drawnPoints(int channel) const;
 
+    // The tolerance band of each channel on the trend, and the statistics judged by it.
+    void setLimits(const quality::ChannelLimits &limits);
+    // A calibration just journalled: marked on the trend, and a new start for its channel's
+    // statistics when those are limited to the time since the last calibration.
+    void addCalibration(const quality::CalibrationEvent &event);
+    // Statistics of each channel only from its last calibration that the probe took.
+    void setSinceCalibration(bool since);
+    const quality::Statistics &qualityStatistics(int channel) const
+    {
+        return judged[size_t(channel - 1)];
+    }
+    int calibrationMarks() const { return int(marks.size()); }
+    // The chosen channel's values in bins, with its limits.
+    QwtPlotHistogram *valueHistogram() const { return histogram; }
+
 signals:
     void loadStarted();
     void loaded();
@@ -63,6 +86,10 @@ private:
     void reduceToView();
     void updateStatistics();
     void chooseExport(const QByteArray &format);
+    void judge();
+    void drawHistogram();
+    void drawLimits();
+    void markCalibration(const quality::CalibrationEvent &event);
 
     QString folder;
     history::Model data;
@@ -83,6 +110,17 @@ private:
     QwtPlotZoomer *zoomer;
     QTableView *recordTable;
     QTableWidget *statisticsTable;
+    QCheckBox *sinceCalibration;
+    quality::ChannelLimits limits;
+    std::array<QwtPlotZoneItem *, records::channelCount> bands{};
+    std::vector<quality::CalibrationEvent> calibrations;
+    std::vector<QwtPlotMarker *> marks;
+    std::array<quality::Statistics, records::channelCount> judged{};
+    std::array<size_t, records::channelCount> firstJudged{};
+    QComboBox *histogramChannel;
+    QwtPlot *histogramPlot;
+    QwtPlotHistogram *histogram;
+    std::array<QwtPlotMarker *, 2> histogramLimits{};
     // Live results are drawn together, at most a few times a second.
     QTimer redrawSoon;
     // A date typed field by field is one change.
