@@ -1195,7 +1195,7 @@ private slots:
                                                 "Result):$"))
                      .size(),
                  0);
-        QCOMPARE(during.count("1 Check Air Code OK"), probeCount);
+        QCOMPARE(int(window.probeSearch().scan().foundAddresses().size()), probeCount);
         QVERIFY(continuous.action()->isEnabled());
         for (QPushButton *button : {window.ui.pb_line_meas_get, panel(window, 1).zero})
             QVERIFY(button->isEnabled() && button->toolTip().isEmpty());
