@@ -53,7 +53,7 @@ void OrvaUI::serialConnect_Slot()
         ui.pb_line_meas_update_air->setEnabled(true);
         ui.pb_line_meas_get->setEnabled(true);
         showConnected();
-        emit portOpened();
+        emit portEventsHub.opened();
     } else {
         ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);
         m::writeLine(log, 0, QStringLiteral("Device not connected"));
@@ -68,9 +68,9 @@ void OrvaUI::serialConnect_Slot()
 void OrvaUI::closePort()
 {
     // Rounds on a closed or lost line would only fill the log with nothing.
-    if (continuousMeasurementRunning()) {
-        stopContinuousMeasurement();
-        emit continuousMeasurementInterrupted(continuousIntervalMs());
+    if (continuous && continuous->isRunning()) {
+        continuous->stop();
+        emit portEventsHub.continuousInterrupted(continuous->intervalMs());
     }
     // Closing a dead line reports its failure once more; that report must not re-enter
     // portError while the port is half closed.
@@ -80,10 +80,10 @@ void OrvaUI::closePort()
         serial.close();
     }
     if (wasOpen)
-        emit portClosed();
+        emit portEventsHub.closed();
 }
 
-void OrvaUI::disconnect_Slot()
+void OrvaUI::disconnectPort()
 {
     if (!serial.isOpen()) {
         ui.statusBar->showMessage(QStringLiteral("Устройство не подключено"), 5000);

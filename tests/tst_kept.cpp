@@ -119,7 +119,7 @@ private slots:
         typeAddresses(window, fields);
         QCOMPARE(contents(QStringLiteral("settings.cfg")), startRecord);
         QAction *save = window.findChild<QAction *>(QStringLiteral("actionSaveAddresses"));
-        QVERIFY(save && window.fileMenu()->actions().contains(save));
+        QVERIFY(save && window.operatorMenus().fileMenu()->actions().contains(save));
         QCOMPARE(save->text(), QStringLiteral("Сохранить адреса в settings.cfg"));
         save->trigger();
         auto *box = window.findChild<QMessageBox *>(QStringLiteral("settingsNotSaved"));
@@ -178,8 +178,8 @@ private slots:
         {
             OrvaUI window;
             QVERIFY(connectTo(window, line.terminal.slavePath()));
-            window.startContinuousMeasurement(7300);
-            window.stopContinuousMeasurement();
+            window.continuousMeasurement().start(7300);
+            window.continuousMeasurement().stop();
         }
         OrvaUI window;
         QVERIFY(connectTo(window, line.terminal.slavePath()));
@@ -207,11 +207,11 @@ private slots:
         QVERIFY(line->plugIn());
         OrvaUI window;
         QVERIFY(connectTo(window, line->terminal.slavePath()));
-        window.startContinuousMeasurement(6100);
-        QVERIFY(window.continuousMeasurementRunning());
+        window.continuousMeasurement().start(6100);
+        QVERIFY(window.continuousMeasurement().isRunning());
         line->pull();
         QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 5000);
-        QVERIFY(!window.continuousMeasurementRunning());
+        QVERIFY(!window.continuousMeasurement().isRunning());
         QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("continuousResume")));
 
         line = std::make_unique<Line>(&model);
@@ -221,9 +221,9 @@ private slots:
         QVERIFY(box && box->isVisible());
         QVERIFY2(box->text().contains(QStringLiteral("каждые 6100 мс")), qPrintable(box->text()));
         box->button(resume ? QMessageBox::Yes : QMessageBox::No)->click();
-        QCOMPARE(window.continuousMeasurementRunning(), resume);
+        QCOMPARE(window.continuousMeasurement().isRunning(), resume);
         if (resume)
-            QCOMPARE(window.continuousIntervalMs(), 6100);
+            QCOMPARE(window.continuousMeasurement().intervalMs(), 6100);
     }
 };
 

@@ -105,10 +105,10 @@ private slots:
         seconds->selectAll();
         QTest::keyClicks(seconds, typed);
         QTest::keyClick(seconds, Qt::Key_Return);
-        QVERIFY(window.continuousMeasurementRunning());
+        QVERIFY(window.continuousMeasurement().isRunning());
         QVERIFY2(window.stateField().item(QStringLiteral("continuous")).endsWith(started),
                  qPrintable(window.stateField().item(QStringLiteral("continuous"))));
-        window.stopContinuousMeasurement();
+        window.continuousMeasurement().stop();
     }
 
     // The thickness field keeps its point, and says so.

@@ -189,7 +189,7 @@ private slots:
     void guideCoversMenus()
     {
         OrvaUI window;
-        const QString guide = OrvaUI::guideText();
+        const QString guide = OperatorMenus::guideText();
         QStringList missing;
         for (const char *name : {"menuFile", "menu_devices"}) {
             for (const QAction *action : window.findChild<QMenu *>(name)->actions()) {

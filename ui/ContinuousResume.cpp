@@ -1,6 +1,7 @@
 #include "ui/ContinuousResume.h"
 
 #include "app/OrvaUI.h"
+#include "ui/ContinuousMeasurement.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,16 +22,17 @@ QSettings userSettings()
 
 ContinuousResume::ContinuousResume(OrvaUI *window) : QObject(window), window(window)
 {
-    window->presetContinuousInterval(std::max(0, userSettings().value(intervalKey, 0).toInt()));
-    connect(window, &OrvaUI::continuousMeasurementChanged, this, [this](bool running) {
+    ContinuousMeasurement &continuous = window->continuousMeasurement();
+    continuous.presetInterval(std::max(0, userSettings().value(intervalKey, 0).toInt()));
+    connect(&continuous, &ContinuousMeasurement::runningChanged, this, [this](bool running) {
         if (!running)
             return;
         interruptedMs = 0;
-        userSettings().setValue(intervalKey, this->window->continuousIntervalMs());
+        userSettings().setValue(intervalKey, this->window->continuousMeasurement().intervalMs());
     });
-    connect(window, &OrvaUI::continuousMeasurementInterrupted, this,
+    connect(&window->portEvents(), &PortEvents::continuousInterrupted, this,
             [this](int intervalMs) { interruptedMs = intervalMs; });
-    connect(window, &OrvaUI::portOpened, this, &ContinuousResume::offerResume);
+    connect(&window->portEvents(), &PortEvents::opened, this, &ContinuousResume::offerResume);
 }
 
 // Asked, not done: the probes on the port that came back may not be the ones measured before.
@@ -47,9 +49,7 @@ void ContinuousResume::offerResume()
         QMessageBox::Yes | QMessageBox::No, window);
     box->setObjectName(QStringLiteral("continuousResume"));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box->button(QMessageBox::Yes), &QPushButton::clicked, this, [this, intervalMs] {
-        if (window->port().isOpen() && !window->continuousMeasurementRunning())
-            window->startContinuousMeasurement(intervalMs);
-    });
+    connect(box->button(QMessageBox::Yes), &QPushButton::clicked, this,
+            [this, intervalMs] { window->continuousMeasurement().start(intervalMs); });
     box->open();
 }

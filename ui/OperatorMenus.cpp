@@ -1,4 +1,5 @@
-#include "app/OrvaUI.h"
+#include "ui/OperatorMenus.h"
+
 #include "app/Version.h"
 #include "ui/TextDialog.h"
 
@@ -8,28 +9,35 @@
 #include <QMessageBox>
 #include <QUrl>
 
-void OrvaUI::buildMenus()
+OperatorMenus::OperatorMenus(QMainWindow *window, const QString &recordsDirectory,
+                             const QString &userSettingsPath)
+    : QObject(window),
+      window(window),
+      recordsDirectory(recordsDirectory),
+      userSettingsPath(userSettingsPath)
 {
-    menuFile = ui.menuBar->addMenu(QStringLiteral("Файл"));
-    menuFile->setObjectName(QStringLiteral("menuFile"));
-    QAction *logFolder = menuFile->addAction(QStringLiteral("Открыть папку журнала"), this, [this] {
+    QMenuBar *bar = window->menuBar();
+    file = bar->addMenu(QStringLiteral("Файл"));
+    file->setObjectName(QStringLiteral("menuFile"));
+    QAction *logFolder = file->addAction(QStringLiteral("Открыть папку журнала"), this, [this] {
         openFolder(QDir::current().absoluteFilePath(QStringLiteral("log")));
     });
     logFolder->setObjectName(QStringLiteral("actionOpenLogFolder"));
-    menuFile->addAction(QStringLiteral("Открыть папку записей"), this, &OrvaUI::openRecordsFolder)
+    file->addAction(QStringLiteral("Открыть папку записей"), this,
+                    &OperatorMenus::openRecordsFolder)
         ->setObjectName(QStringLiteral("actionOpenRecordsFolder"));
-    QAction *exitSeparator = menuFile->addSeparator();
+    QAction *exitSeparator = file->addSeparator();
     exitSeparator->setObjectName(QStringLiteral("exitSeparator"));
-    QAction *exit = menuFile->addAction(QStringLiteral("Выход"), this, &QWidget::close);
+    QAction *exit = file->addAction(QStringLiteral("Выход"), window, &QWidget::close);
     exit->setObjectName(QStringLiteral("actionExit"));
     exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-    QMenu *help = ui.menuBar->addMenu(QStringLiteral("Справка"));
+    QMenu *help = bar->addMenu(QStringLiteral("Справка"));
     help->setObjectName(QStringLiteral("menuHelp"));
     help->addAction(QStringLiteral("Руководство оператора"), this,
                     [this] {
                         auto *guide = new TextDialog(QStringLiteral("Руководство оператора"),
-                                                     guideText(), this);
+                                                     guideText(), this->window);
                         guide->setAttribute(Qt::WA_DeleteOnClose);
                         guide->open();
                     })
@@ -39,15 +47,21 @@ void OrvaUI::buildMenus()
         ->setObjectName(QStringLiteral("actionAbout"));
 }
 
+void OperatorMenus::openRecordsFolder() const
+{
+    QDir().mkpath(recordsDirectory);
+    openFolder(QDir(recordsDirectory).absolutePath());
+}
+
 // A desktop without a file manager opens nothing and says nothing: the path is said instead, to
 // be copied.
-void OrvaUI::openFolder(const QString &path)
+void OperatorMenus::openFolder(const QString &path) const
 {
     if (QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
         return;
     auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Папка"),
                                 QStringLiteral("Файловый менеджер не открыл папку:\n") + path,
-                                QMessageBox::Ok, this);
+                                QMessageBox::Ok, window);
     box->setObjectName(QStringLiteral("folderNotOpened"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -55,15 +69,16 @@ void OrvaUI::openFolder(const QString &path)
 }
 
 // Not modal to the loop: the window keeps serving the line while the text is read.
-void OrvaUI::showText(const QString &title, const QString &text)
+
+void OperatorMenus::showText(const QString &title, const QString &text)
 {
-    auto *box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    auto *box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);
     box->open();
 }
 
-QString OrvaUI::aboutText() const
+QString OperatorMenus::aboutText() const
 {
     return QStringLiteral("T7R Demo v" T7R_VERSION
                           "\nСервисная программа для толщиномеров: до восьми приборов на одной "
@@ -74,10 +89,10 @@ QString OrvaUI::aboutText() const
            QDir::current().absoluteFilePath(QStringLiteral("log/log.txt")) +
            QStringLiteral("\nНастройки приборов: ") +
            QDir::current().absoluteFilePath(QStringLiteral("settings.cfg")) +
-           QStringLiteral("\nНастройки пользователя: ") + userSettingsPath();
+           QStringLiteral("\nНастройки пользователя: ") + userSettingsPath;
 }
 
-QString OrvaUI::guideText()
+QString OperatorMenus::guideText()
 {
     return QStringLiteral(
         "Порядок работы\n\n"

@@ -3,6 +3,7 @@
 #include "app/OrvaUI.h"
 #include "settings/SettingsWriter.h"
 #include "ui/FieldRules.h"
+#include "ui/OperatorMenus.h"
 #include "ui/ProbePanels.h"
 
 #include <QMenu>
@@ -28,7 +29,7 @@ void refuse(QWidget *window, const QString &text)
 SettingsFile::SettingsFile(OrvaUI *window, const Settings &readAtStart)
     : QObject(window), window(window)
 {
-    QMenu *menu = window->fileMenu();
+    QMenu *menu = window->operatorMenus().fileMenu();
     QAction *before = nullptr;
     for (QAction *action : menu->actions()) {
         if (action->objectName() == QStringLiteral("exitSeparator"))

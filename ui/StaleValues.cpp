@@ -20,7 +20,7 @@ StaleValues::StaleValues(OrvaUI *window) : QObject(window), window(window)
         }
         connect(value, &QLineEdit::textChanged, this, [value] { markCurrent(value); });
     }
-    connect(window, &OrvaUI::portClosed, this, [this] {
+    connect(&window->portEvents(), &PortEvents::closed, this, [this] {
         for (const ProbePanel &panel : probePanels(this->window->ui))
             markStale(panel.value, QStringLiteral("Значение до закрытия порта"));
     });
