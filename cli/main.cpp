@@ -7,6 +7,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -17,16 +18,19 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
     console::CommandLine commandLine(out, err);
     // The records folder belongs to one copy of the tool at a time, the window's or this one's.
+    // Asked for by the parser, however the option was spelt.
     WorkFolderLock folderLock;
-    RecordsFolder records;
-    if (QCoreApplication::arguments().contains(QStringLiteral("--records"))) {
+    std::unique_ptr<RecordsFolder> records;
+    commandLine.setRecordsOpener([&]() -> RecordSink * {
         if (!folderLock.tryLock()) {
             err << "t7r-cli: --records: another copy of the tool works in this folder (process "
                 << folderLock.holder() << ")\n";
-            return console::exitUsage;
+            err.flush();
+            return nullptr;
         }
-        commandLine.setRecordSink(&records);
-    }
-    StopSignals stop([&commandLine] { commandLine.requestStop(); });
+        records = std::make_unique<RecordsFolder>();
+        return records.get();
+    });
+    StopSignals stop([&commandLine](int signal) { commandLine.requestStop(signal); });
     return commandLine.run(QCoreApplication::arguments());
 }

@@ -39,12 +39,15 @@ QString outcomeText(const ExchangeOutcome &outcome)
     }
 }
 
+// The readers would create a missing file; a command-line run leaves the folder alone.
+bool settingsPresent()
+{
+    return QFileInfo(QStringLiteral("settings.cfg")).isFile();
+}
+
 int32_t settingsDelay()
 {
-    // readSettings would create a missing file; a command-line run leaves the folder alone.
-    if (!QFileInfo(QStringLiteral("settings.cfg")).isFile())
-        return Settings().delay;
-    return readSettings().delay;
+    return settingsPresent() ? readSettings().delay : Settings().delay;
 }
 
 }  // namespace
@@ -80,10 +83,18 @@ int CommandLine::run(const QStringList &arguments)
             break;
     }
     options = parsed.options;
-    if (options.records && !recordSink) {
-        err << "t7r-cli: --records: this build has no records folder\n";
-        err.flush();
-        return exitUsage;
+    if (options.records) {
+        if (!openRecords) {
+            err << "t7r-cli: --records: this build has no records folder\n";
+            err.flush();
+            return exitUsage;
+        }
+        recordSink = openRecords();
+        if (!recordSink)
+            return exitUsage;
+        m::DummyLog quiet;
+        if (settingsPresent())
+            probeToAddr = readProbeToAddr(&quiet);
     }
     writer = std::make_unique<RowWriter>(out, options.format);
 
@@ -153,9 +164,11 @@ void CommandLine::begin()
                 return;
             if (scan->found().empty())
                 anyFailed = true;
-            if (!completed && !stopping)
+            if (stopping && !completed)
+                return finish(128 + stopSignal);
+            if (!completed)
                 return deviceLost(QStringLiteral("the line takes no requests"));
-            finish(anyFailed ? exitProbeFailed : exitOk);
+            finish(earnedCode());
         });
         scan->start();
     } else {
@@ -218,7 +231,7 @@ void CommandLine::issueNext()
     if (!running || inFlight)
         return;
     if (stopping)
-        return finish(anyFailed ? exitProbeFailed : exitOk);
+        return finishStopped();
     if (nextStep >= int(steps.size()))
         return roundDone();
     Step &step = steps[size_t(nextStep)];
@@ -301,18 +314,17 @@ void CommandLine::stepFinished(int index)
     const ExchangeOutcome &outcome = *step.outcome;
     row.outcome = outcomeText(outcome);
     if (step.command == Command::GetMeasurementResult) {
-        const int position = index - int(options.addresses.size());
         const ExchangeOutcome &start = *steps[size_t(step.after)].outcome;
+        // Without a start that the probe took, the result may be the previous measurement's.
         if (!start.ok())
             row.outcome = outcomeText(start);
-        if (outcome.ok()) {
+        else if (outcome.ok()) {
             row.rawUm = outcome.um;
             row.calibratedUm = outcome.umCalib;
             row.quality = outcome.quality;
-            if (options.records && recordSink) {
-                recordSink->append({row.time, position + 1, step.address, outcome.um,
-                                    outcome.umCalib, outcome.quality});
-            }
+            if (recordSink && !recordSink->append({row.time, channelsOf(step.address), step.address,
+                                                   outcome.um, outcome.umCalib, outcome.quality}))
+                recordsFailed = true;
         }
     }
     writeRow(row);
@@ -322,8 +334,10 @@ void CommandLine::roundDone()
 {
     ++rounds;
     emit roundFinished(rounds);
+    steps.clear();
+    nextStep = 0;
     if (options.count > 0 && rounds >= options.count)
-        return finish(anyFailed ? exitProbeFailed : exitOk);
+        return finish(earnedCode());
     const qint64 next =
         options.everySeconds > 0 ? roundStartMs + qint64(options.everySeconds * 1000.0) : 0;
     const qint64 wait = std::max<qint64>(0, next - clock.elapsed());
@@ -331,7 +345,7 @@ void CommandLine::roundDone()
         if (!running)
             return;
         if (stopping)
-            return finish(anyFailed ? exitProbeFailed : exitOk);
+            return finishStopped();
         startRound();
     });
 }
@@ -343,19 +357,56 @@ void CommandLine::writeRow(const Row &row)
     writer->write(row);
 }
 
-void CommandLine::requestStop()
+void CommandLine::requestStop(int signal)
 {
-    if (!running)
+    if (!running || stopping)
         return;
     stopping = true;
+    stopSignal = signal;
     if (scan) {
         scan->cancel();
         return;
     }
     if (!inFlight) {
         nextTimer.stop();
-        finish(anyFailed ? exitProbeFailed : exitOk);
+        finishStopped();
     }
+}
+
+// The commands of a cut round that never went out still get their rows, so that a script sees
+// every address it asked for.
+void CommandLine::finishStopped()
+{
+    if (nextStep >= int(steps.size()))
+        return finish(earnedCode());
+    for (size_t i = size_t(nextStep); i < steps.size(); ++i) {
+        if (steps[i].command == Command::StartMeasurement)
+            continue;
+        Row row;
+        row.time = QDateTime::currentDateTime();
+        row.address = steps[i].address;
+        row.command = actionName(options.action);
+        row.outcome = QStringLiteral("stopped");
+        writeRow(row);
+    }
+    finish(128 + stopSignal);
+}
+
+// A record's channel is the probe's, not the address's place on this command line, so that the
+// history never joins two probes into one curve.
+QVector<int> CommandLine::channelsOf(uint8_t address) const
+{
+    QVector<int> channels;
+    for (const auto &[position, held] : probeToAddr) {
+        if (held == address)
+            channels << position + 1;
+    }
+    return channels;
+}
+
+int CommandLine::earnedCode() const
+{
+    return anyFailed || recordsFailed ? exitProbeFailed : exitOk;
 }
 
 void CommandLine::deviceLost(const QString &reason)

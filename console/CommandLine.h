@@ -12,6 +12,8 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -40,15 +42,21 @@ public:
     CommandLine(QTextStream &out, QTextStream &err, QObject *parent = nullptr);
     ~CommandLine() override;
 
-    // Where --records sends the measurements; without one, --records is refused.
-    void setRecordSink(RecordSink *sink) { recordSink = sink; }
+    // Opens where --records sends the measurements, called only when the arguments ask for
+    // records; null refuses them (the opener has said why). Without one, --records is refused.
+    void setRecordsOpener(std::function<RecordSink *()> opener) { openRecords = std::move(opener); }
+    void setRecordSink(RecordSink *sink)
+    {
+        setRecordsOpener([sink] { return sink; });
+    }
 
     // `arguments` as main receives them, the program's name first. Runs its own event loop and
     // returns the exit code.
     int run(const QStringList &arguments);
 
-    // Ends the run once the exchange on the line has its outcome (SIGINT, SIGTERM).
-    void requestStop();
+    // Ends the run once the exchange on the line has its outcome. A round cut short ends with
+    // 128 + `signal`, as shells expect; a stop between rounds with the code the rounds earned.
+    void requestStop(int signal);
 
 signals:
     void roundFinished(int round);
@@ -76,10 +84,14 @@ private:
     void roundDone();
     void writeRow(const Row &row);
     void finish(int code);
+    void finishStopped();
+    int earnedCode() const;
+    QVector<int> channelsOf(uint8_t address) const;
     void deviceLost(const QString &reason);
 
     QTextStream &out;
     QTextStream &err;
+    std::function<RecordSink *()> openRecords;
     RecordSink *recordSink = nullptr;
     Options options;
     std::unique_ptr<RowWriter> writer;
@@ -98,6 +110,10 @@ private:
     bool stopping = false;
     bool running = false;
     bool anyFailed = false;
+    bool recordsFailed = false;
+    int stopSignal = 0;
+    // settings.cfg's probe lines: position (0 to 7) to address.
+    std::map<uint8_t, uint8_t> probeToAddr;
 };
 
 }  // namespace console

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QVector>
 
 #include <cstdint>
 
@@ -9,8 +10,9 @@
 struct MeasurementRecord
 {
     QDateTime time;
-    // The address's place among the command's addresses, from 1: the window's panel number.
-    int channel = 0;
+    // The channels (1 to 8) whose probe line of settings.cfg holds the address, as the window
+    // numbers its panels; none for an address that no line holds.
+    QVector<int> channels;
     uint8_t address = 0;
     float rawUm = 0;
     float calibratedUm = 0;
@@ -21,5 +23,6 @@ class RecordSink
 {
 public:
     virtual ~RecordSink() = default;
-    virtual void append(const MeasurementRecord &record) = 0;
+    // False when the record could not be kept.
+    virtual bool append(const MeasurementRecord &record) = 0;
 };

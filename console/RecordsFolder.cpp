@@ -4,10 +4,10 @@
 
 RecordsFolder::RecordsFolder() = default;
 
-void RecordsFolder::append(const MeasurementRecord &record)
+bool RecordsFolder::append(const MeasurementRecord &record)
 {
-    writer.append(record.time, {record.channel}, record.address, record.rawUm, record.calibratedUm,
-                  record.quality);
+    return writer.append(record.time, record.channels, record.address, record.rawUm,
+                         record.calibratedUm, record.quality);
 }
 
 void RecordsFolder::ErrorLog::write(uint32_t level, std::string_view text)

@@ -1,6 +1,8 @@
+#include "cli/StopSignals.h"
 #include "console/CommandLine.h"
 #include "probesim/ProbeSimulator.h"
 #include "support/Files.h"
+#include "support/SelfRun.h"
 #include "workfolder/WorkFolderLock.h"
 
 #include <QJsonDocument>
@@ -33,7 +35,11 @@ const Reading probeB{255, 7.25f, 5};
 class CapturingSink : public RecordSink
 {
 public:
-    void append(const MeasurementRecord &record) override { records.push_back(record); }
+    bool append(const MeasurementRecord &record) override
+    {
+        records.push_back(record);
+        return true;
+    }
     std::vector<MeasurementRecord> records;
 };
 
@@ -328,10 +334,8 @@ private slots:
         QCOMPARE(run({"--port", port(), "--delay", "5", "--records", "measure", "255", "12"}),
                  int(console::exitOk));
         QCOMPARE(int(sink.records.size()), 2);
-        QCOMPARE(sink.records[0].channel, 1);
         QCOMPARE(int(sink.records[0].address), probeB.address);
         QCOMPARE(sink.records[0].rawUm, probeB.um);
-        QCOMPARE(sink.records[1].channel, 2);
         QCOMPARE(sink.records[1].calibratedUm, probeA.um);
         QCOMPARE(int(sink.records[1].quality), probeA.quality);
         // Without --records nothing goes there.
@@ -359,7 +363,7 @@ private slots:
         const QList<QByteArray> lines = day.readAll().trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[1].trimmed().split(',').mid(1),
-                 (QList<QByteArray>{"1", "12", "123.456", "123.456", "77"}));
+                 (QList<QByteArray>{"", "12", "123.456", "123.456", "77"}));
         day.close();
 
         WorkFolderLock window;
@@ -372,35 +376,162 @@ private slots:
         QCOMPARE(int(requests().size()), sent);
     }
 
-    // The program itself: SIGINT and SIGTERM end a repeated run after the exchange on the
-    // line, with every row whole and every request answered.
+    // The program itself: SIGINT and SIGTERM between the rounds of a repeated run end it with
+    // the code its rounds earned; within a round they end it with 128 + the signal, the rows of
+    // the commands that never went out saying "stopped". Every row whole, every request answered.
     void stopSignal_data()
     {
         QTest::addColumn<int>("signal");
-        QTest::addRow("SIGINT") << SIGINT;
-        QTest::addRow("SIGTERM") << SIGTERM;
+        QTest::addColumn<bool>("betweenRounds");
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("outcomes");
+        const QStringList good{"12", "255"};
+        for (const int signal : {SIGINT, SIGTERM}) {
+            const char *name = signal == SIGINT ? "SIGINT" : "SIGTERM";
+            QTest::addRow("%s between rounds", name)
+                << signal << true << good << 0 << QStringList{"ok", "ok"};
+            QTest::addRow("%s between rounds with a silent probe", name)
+                << signal << true << QStringList{"12", "3"} << int(console::exitProbeFailed)
+                << QStringList{"ok", "no response"};
+            QTest::addRow("%s within a round", name)
+                << signal << false << good << 128 + signal << QStringList{"stopped", "stopped"};
+        }
     }
 
     void stopSignal()
     {
         QFETCH(int, signal);
+        QFETCH(bool, betweenRounds);
+        QFETCH(QStringList, addresses);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, outcomes);
         QProcess cli;
-        cli.start(QStringLiteral(CLI_PATH), {"--port", port(), "--delay", "5", "--format", "json",
-                                             "--every", "0.02", "measure", "12", "255"});
-        QVERIFY(cli.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(requests().size() >= 9, 5000);
-        ::kill(pid_t(cli.processId()), signal);
         QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        // Between rounds: a round of some 70 ms, then a second of waiting. Within: the results
+        // are due 1.2 s after the starts.
+        const QStringList pace = betweenRounds ? QStringList{"--delay", "5", "--every", "1"}
+                                               : QStringList{"--delay", "100"};
+        cli.start(QStringLiteral(CLI_PATH), QStringList{"--port", port(), "--format", "json"} +
+                                                pace + QStringList{"measure"} + addresses);
+        QVERIFY(cli.waitForStarted());
+        if (betweenRounds)
+            QTRY_VERIFY_WITH_TIMEOUT(
+                cli.bytesAvailable() > 0 && cli.canReadLine() && cli.peek(4096).count('\n') == 2,
+                5000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(requests().size() >= 2, 5000);
+        ::kill(pid_t(cli.processId()), signal);
         QVERIFY(finished.wait(2000));
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(cli.exitCode(), exitCode);
         const QList<QByteArray> rows = cli.readAllStandardOutput().split('\n');
-        QVERIFY(rows.size() >= 5);
+        QCOMPARE(rows.size(), outcomes.size() + 1);
         QVERIFY(rows.last().isEmpty());
-        for (int i = 0; i + 1 < rows.size(); ++i)
-            QVERIFY(QJsonDocument::fromJson(rows[i]).isObject());
+        for (int i = 0; i < outcomes.size(); ++i) {
+            const QJsonObject row = QJsonDocument::fromJson(rows[i]).object();
+            QCOMPARE(row.value("address").toInt(), addresses[i].toInt());
+            QCOMPARE(row.value("outcome").toString(), outcomes[i]);
+        }
         QTest::qWait(50);
-        QCOMPARE(simulator->bus().answersWritten(), int(requests().size()));
+        QCOMPARE(
+            simulator->bus().answersWritten(),
+            int(std::count_if(requests().begin(), requests().end(),
+                              [](const probesim::ProbeRequest &r) { return r.address() != 3; })));
+    }
+
+    // A result whose start the probe never took may be the previous measurement's: the row
+    // carries no value and nothing is recorded.
+    void resultWithoutStart()
+    {
+        withSink = true;
+        simulator->faults().script(probesim::Fault::NoAnswer);
+        QCOMPARE(run({"--port", port(), "--delay", "5", "--format", "csv", "--records", "measure",
+                      "12", "255"}),
+                 int(console::exitProbeFailed));
+        QCOMPARE(withoutTime(lines().mid(1).join(QLatin1Char('\n'))),
+                 QStringLiteral("T,12,,,,measure,no response\n"
+                                "T,255,7.25,7.25,5,measure,ok"));
+        QCOMPARE(int(sink.records.size()), 1);
+        QCOMPARE(int(sink.records[0].address), probeB.address);
+    }
+
+    // A record's channel is the probe's line in settings.cfg, whatever the order on the command
+    // line; an address that no line holds has none.
+    void recordChannels()
+    {
+        withSink = true;
+        QVERIFY(
+            files::write(QStringLiteral("settings.cfg"),
+                         files::settings(std::vector<int>{255, 12, 40, 12, 41, 42, 43, 44}, 5)));
+        QCOMPARE(run({"--port", port(), "--records", "measure", "12", "255"}),
+                 int(console::exitOk));
+        QTest::qWait(10);
+        QCOMPARE(run({"--port", port(), "--records", "measure", "255", "12"}),
+                 int(console::exitOk));
+        QFile::remove(QStringLiteral("settings.cfg"));
+        QTest::qWait(10);
+        QCOMPARE(run({"--port", port(), "--delay", "5", "--records", "measure", "12"}),
+                 int(console::exitOk));
+        QCOMPARE(int(sink.records.size()), 5);
+        for (size_t i = 0; i < 4; ++i) {
+            const MeasurementRecord &record = sink.records[i];
+            const QVector<int> expected =
+                record.address == probeA.address ? QVector<int>{2, 4} : QVector<int>{1};
+            QCOMPARE(record.channels, expected);
+        }
+        QVERIFY(sink.records[4].channels.isEmpty());
+    }
+
+    // The lock is taken whatever spelling of --records the parser accepts; a records folder that
+    // cannot be written is a failed run.
+    void recordsOptionSpelling_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addRow("--records") << "--records";
+        QTest::addRow("-records") << "-records";
+    }
+
+    void recordsOptionSpelling()
+    {
+        QFETCH(QString, option);
+        QDir(QStringLiteral("records")).removeRecursively();
+        QProcess cli;
+        QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        const QStringList arguments{"--port", port(), "--delay", "5", option, "measure", "12"};
+        {
+            WorkFolderLock window;
+            QVERIFY(window.tryLock());
+            cli.start(QStringLiteral(CLI_PATH), arguments);
+            QVERIFY(finished.wait(5000));
+            QCOMPARE(cli.exitCode(), int(console::exitUsage));
+            QVERIFY(cli.readAllStandardError().contains("another copy"));
+            QVERIFY(requests().empty());
+        }
+        cli.start(QStringLiteral(CLI_PATH), arguments);
+        QVERIFY(finished.wait(5000));
+        QVERIFY2(cli.exitCode() == console::exitOk, cli.readAllStandardError());
+        QVERIFY(QFile::exists(QStringLiteral("records/") +
+                              QDate::currentDate().toString(Qt::ISODate) + QStringLiteral(".csv")));
+
+        QDir(QStringLiteral("records")).removeRecursively();
+        QVERIFY(files::write(QStringLiteral("records"), "in the way"));
+        QTest::qWait(10);
+        cli.start(QStringLiteral(CLI_PATH), arguments);
+        QVERIFY(finished.wait(5000));
+        const QByteArray errors = cli.readAllStandardError();
+        QFile::remove(QStringLiteral("records"));
+        QCOMPARE(cli.exitCode(), int(console::exitProbeFailed));
+        QVERIFY2(errors.contains("Records not kept"), errors);
+        QVERIFY(cli.readAllStandardOutput().contains("ok"));
+    }
+
+    // A second SIGINT ends the program at once, whatever the first is still waiting for.
+    void secondSignalEndsAtOnce()
+    {
+        int code = 0;
+        runSelf({QStringLiteral("--stop-signals-child")}, 10000, code);
+        QCOMPARE(code, 130);
     }
 
     void helpAndVersion()
@@ -415,5 +546,25 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCli)
+// The child of secondSignalEndsAtOnce: a stop that never finishes, then a second SIGINT.
+int main(int argc, char *argv[])
+{
+    if (argc == 2 && qstrcmp(argv[1], "--stop-signals-child") == 0) {
+        QCoreApplication application(argc, argv);
+        int stops = 0;
+        StopSignals stopSignals([&stops](int) { ++stops; });
+        ::raise(SIGINT);
+        QElapsedTimer waited;
+        waited.start();
+        while (stops == 0 && waited.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        ::raise(SIGINT);
+        QCoreApplication::processEvents();
+        return stops;
+    }
+    QCoreApplication application(argc, argv);
+    TestCli test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_cli.moc"
