@@ -73,8 +73,8 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     buildMenus();
     connect(&commands, &OstraCommands::exchangeFinished_Signal, &summaries,
             &OperationSummaries::outcome);
-    connect(&summaries, &OperationSummaries::summary_Signal, this,
-            [this](const QString &text) { ui.statusBar->showMessage(text, 5000); });
+    summaryLine = new SummaryLine(ui.statusBar, this);
+    connect(&summaries, &OperationSummaries::summary_Signal, summaryLine, &SummaryLine::show);
     setUpKeyboard();
     prefillAddresses();
     connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,

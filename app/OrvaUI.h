@@ -9,6 +9,7 @@
 #include "summary/OperationSummaries.h"
 #include "ui/ProbePanels.h"
 #include "ui/StateField.h"
+#include "ui/SummaryLine.h"
 #include "ui_OrvaUI.h"
 
 #include <QCloseEvent>
@@ -127,6 +128,7 @@ private:
     StateField *state = nullptr;
     QMenu *menuFile = nullptr;
     OperationSummaries summaries;
+    SummaryLine *summaryLine = nullptr;
     RecordWriter recordWriter{&fileLog};
     QWidget *historyPage = nullptr;
     HistoryTab *historyTab = nullptr;

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <deque>
@@ -32,6 +33,8 @@ public:
     // Called just before the command goes to the engine. `attempted` is false when the port is
     // closed: the engine then reports nothing.
     void issuing(int round, int channel, frames::Command command, uint8_t address, bool attempted);
+    // A channel the operation passed over for an invalid address field: the summary names it.
+    void skipped(int round, int channel);
 
     void outcome(const ExchangeOutcome &outcome);
 
@@ -51,6 +54,7 @@ private:
         bool attempted = false;
         int pending = 0;
         std::map<int, Verdict> channels;  // the worst verdict of each channel's commands
+        QStringList skipped;
     };
     struct Expected
     {

@@ -2,7 +2,9 @@
 #include "probesim/ProbeBus.h"
 #include "probesim/ProbeModel.h"
 #include "probesim/PseudoTerminal.h"
+#include "records/Record.h"
 #include "support/Files.h"
+#include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
 
 #include <QDesktopServices>
@@ -14,7 +16,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 // What the operator sees at the desk beyond the probe panels: the state field, the operation
 // summaries, the menus, the keyboard, the icon, the start-up values and the command line.
@@ -155,6 +160,8 @@ private slots:
         // Channel 3 names a device that is not there; the first answer reports Busy.
         window.ui.le_addr_3->setText(QStringLiteral("99"));
         bench->faults.script(probesim::Fault::Busy);
+        // The connect's message has had its time.
+        window.statusBar()->clearMessage();
         QTest::mouseClick(window.ui.pb_line_meas_update_air, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(
             window.statusBar()->currentMessage(),
@@ -167,8 +174,9 @@ private slots:
         window.ui.le_addr_8->clear();
         QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
         QCOMPARE(window.statusBar()->currentMessage(), "Не корректный адрес, канал 8");
-        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
-                                  "Запуск измерения: приборов 6, успешно 6", 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            window.statusBar()->currentMessage(),
+            "Запуск измерения: приборов 6, успешно 6; не корректный адрес: каналы 5, 8", 9000);
 
         QTest::mouseClick(window.ui.pb_line_meas_zero_2, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
@@ -181,6 +189,78 @@ private slots:
         QTest::mouseClick(closed.ui.pb_line_meas_zero_2, Qt::LeftButton);
         QTest::qWait(100);
         QCOMPARE(closed.statusBar()->currentMessage(), "Не корректный адрес, канал 2");
+    }
+
+    void historyExport_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<QByteArray>("starts");
+        QTest::addRow("csv") << QByteArray("csv") << records::header();
+        QTest::addRow("png") << QByteArray("png") << QByteArray("\x89PNG");
+        QTest::addRow("svg") << QByteArray("svg") << QByteArray("<?xml");
+    }
+
+    // An export that cannot be written says so, and leaves the file that was there as it was;
+    // one that can replaces it. Files may grow to 16 bytes here, as on a full disk: a limit
+    // that holds for root too.
+    void historyExport()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(QByteArray, starts);
+        HistoryTab history(QStringLiteral("records"));
+        history.resize(640, 480);
+        const QString path = QStringLiteral("history.") + QString::fromLatin1(format);
+        QVERIFY(files::write(path, "there before"));
+        struct rlimit limit = {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const struct rlimit small = {16, limit.rlim_max};
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const QString failure = history.exportTo(path, format);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, previous);
+        QVERIFY(!failure.isEmpty());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("there before"));
+        file.close();
+        QVERIFY(!history.exportTo(QStringLiteral("no-such-folder/") + path, format).isEmpty());
+
+        const QString saved = history.exportTo(path, format);
+        QVERIFY2(saved.isEmpty(), qPrintable(saved));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().startsWith(starts));
+    }
+
+    void invalidFieldMessageKept_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("summary");
+        QTest::addRow("air") << "pb_line_meas_update_air"
+                             << "Обновить \"Воздух\": приборов 7, успешно 7; не корректный адрес: "
+                                "канал 3";
+        QTest::addRow("measurement")
+            << "pb_line_meas_get"
+            << "Запуск измерения: приборов 7, успешно 7; не корректный адрес: канал 3";
+    }
+
+    // The message of an invalid field runs its full time out before the summary follows, and
+    // the summary names the field's channel.
+    void invalidFieldMessageKept()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, summary);
+        OrvaUI window;
+        connectPort(window, bench->line.slavePath());
+        window.statusBar()->clearMessage();
+        window.ui.le_addr_3->clear();
+        QSignalSpy messages(window.statusBar(), &QStatusBar::messageChanged);
+        QTest::mouseClick(window.findChild<QPushButton *>(button), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), summary, 12000);
+        QStringList seen;
+        for (const QList<QVariant> &message : messages)
+            seen << message.at(0).toString();
+        QCOMPARE(seen, (QStringList{"Не корректный адрес, канал 3", QString(), summary}));
     }
 
     // The verdicts the line cannot be made to give on cue: a request refused by the gap, a late

@@ -797,8 +797,9 @@ private slots:
         QCOMPARE(history->table()->model()->rowCount(), probeCount);
         QCOMPARE(history->statistics()->rowCount(), probeCount);
         for (int channel = 1; channel <= probeCount; ++channel) {
-            QCOMPARE(history->drawnPoints(channel), 1);
-            QCOMPARE(history->model().series(channel).y.front(), 99.0 + channel);
+            const history::SeriesKey key{channel, busAddresses[size_t(channel - 1)]};
+            QCOMPARE(history->drawnPoints(key), 1);
+            QCOMPARE(history->model().series(key).y.front(), 99.0 + channel);
         }
         QCOMPARE(history->table()->model()->index(2, 4).data().toString(), QStringLiteral("102"));
         panel(window, 3).address->setText(busFields[2]);
@@ -807,8 +808,11 @@ private slots:
         QCOMPARE(history->table()->model()->rowCount(), probeCount + 1);
         QCOMPARE(history->table()->model()->index(probeCount, 1).data().toString(),
                  QStringLiteral("3;5"));
-        QTRY_COMPARE(history->drawnPoints(5), 2);
-        QCOMPARE(history->drawnPoints(3), 2);
+        // Channel 5 now holds another probe: a curve of its own.
+        QTRY_COMPARE(history->drawnPoints({5, 14}), 1);
+        QCOMPARE(history->drawnPoints({5, 16}), 1);
+        QCOMPARE(history->drawnPoints({3, 14}), 2);
+        QCOMPARE(history->statistics()->rowCount(), probeCount + 1);
         QVERIFY(history->skippedLabel()->text().isEmpty());
     }
 

@@ -1,5 +1,6 @@
 #include "ui/HistoryTab.h"
 
+#include <QBuffer>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
@@ -8,9 +9,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
+#include <QSvgGenerator>
 #include <QTableView>
 #include <QTableWidget>
 #include <QToolButton>
@@ -129,13 +133,6 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     auto *grid = new QwtPlotGrid;
     grid->setPen(QColor(220, 220, 220));
     grid->attach(chart);
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        auto *curve = new QwtPlotCurve;
-        curve->setPen(channelColours[channel - 1], 1.5);
-        curve->setRenderHint(QwtPlotItem::RenderAntialiased, false);
-        curve->attach(chart);
-        curves[size_t(channel - 1)] = curve;
-    }
     zoomer = new TimeZoomer(chart->canvas());
     auto *panner = new QwtPlotPanner(chart->canvas());
     panner->setMouseButton(Qt::MiddleButton);
@@ -154,11 +151,13 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
         0, recordTable->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00.000")) +
                2 * recordTable->fontMetrics().averageCharWidth());
 
-    statisticsTable = new QTableWidget(0, 7, this);
-    statisticsTable->setHorizontalHeaderLabels({QStringLiteral("Канал"), QStringLiteral("Число"),
-                                                QStringLiteral("Среднее"), QStringLiteral("СКО"),
-                                                QStringLiteral("Мин."), QStringLiteral("Макс."),
-                                                QStringLiteral("Последнее")});
+    // A row per channel and address; "Не числа" counts the nan and inf values, which are in no
+    // other figure.
+    statisticsTable = new QTableWidget(0, 9, this);
+    statisticsTable->setHorizontalHeaderLabels(
+        {QStringLiteral("Канал"), QStringLiteral("Адрес"), QStringLiteral("Число"),
+         QStringLiteral("Среднее"), QStringLiteral("СКО"), QStringLiteral("Мин."),
+         QStringLiteral("Макс."), QStringLiteral("Последнее"), QStringLiteral("Не числа")});
     statisticsTable->verticalHeader()->hide();
     statisticsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
@@ -243,10 +242,23 @@ void HistoryTab::redraw()
 
 void HistoryTab::redrawCurves()
 {
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        QwtPlotCurve *curve = curves[size_t(channel - 1)];
-        const bool any = !data.series(channel).x.empty();
-        curve->setTitle(data.legend(channel));
+    const std::vector<history::SeriesKey> keys = data.keys();
+    for (const history::SeriesKey &key : keys) {
+        QwtPlotCurve *&curve = curves[key];
+        if (curve)
+            continue;
+        // The channel's colour; a second probe seen on the same channel is dashed.
+        const auto sameChannel = std::count_if(keys.begin(), keys.end(), [&key](const auto &k) {
+            return k.channel == key.channel && k.address < key.address;
+        });
+        curve = new QwtPlotCurve(history::Model::legend(key));
+        curve->setPen(key.channel == 0 ? QColor(Qt::black) : channelColours[key.channel - 1], 1.5,
+                      sameChannel == 0 ? Qt::SolidLine : Qt::DashLine);
+        curve->setRenderHint(QwtPlotItem::RenderAntialiased, false);
+        curve->attach(chart);
+    }
+    for (const auto &[key, curve] : curves) {
+        const bool any = !data.series(key).x.empty();
         curve->setVisible(any);
         curve->setItemAttribute(QwtPlotItem::Legend, any);
     }
@@ -261,8 +273,8 @@ void HistoryTab::resetView()
 {
     double left = std::numeric_limits<double>::max();
     double right = std::numeric_limits<double>::lowest();
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        const history::Series &series = data.series(channel);
+    for (const history::SeriesKey &key : data.keys()) {
+        const history::Series &series = data.series(key);
         if (!series.x.empty()) {
             left = std::min(left, series.x.front());
             right = std::max(right, series.x.back());
@@ -277,8 +289,8 @@ void HistoryTab::resetView()
         right += room;
     }
     double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        const history::Statistics s = data.statistics(channel);
+    for (const history::SeriesKey &key : data.keys()) {
+        const history::Statistics s = data.statistics(key);
         if (s.count) {
             low = std::min(low, s.min);
             high = std::max(high, s.max);
@@ -298,15 +310,16 @@ void HistoryTab::reduceToView()
     const QwtScaleDiv &x = chart->axisScaleDiv(QwtPlot::xBottom);
     const int width = std::max(100, chart->canvas()->width());
     QVector<QPointF> points;
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        history::reduce(data.series(channel), x.lowerBound(), x.upperBound(), width, points);
-        curves[size_t(channel - 1)]->setSamples(points);
+    for (const auto &[key, curve] : curves) {
+        history::reduce(data.series(key), x.lowerBound(), x.upperBound(), width, points);
+        curve->setSamples(points);
     }
 }
 
-int HistoryTab::drawnPoints(int channel) const
+int HistoryTab::drawnPoints(const history::SeriesKey &key) const
 {
-    return int(curves[size_t(channel - 1)]->dataSize());
+    const auto it = curves.find(key);
+    return it == curves.end() ? 0 : int(it->second->dataSize());
 }
 
 void HistoryTab::updateStatistics()
@@ -314,21 +327,22 @@ void HistoryTab::updateStatistics()
     if (!isVisible() && statisticsTable->rowCount() > 0 && sender() == &ageTicker)
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    QVector<int> shown;
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        if (data.statistics(channel).count)
-            shown << channel;
-    }
-    statisticsTable->setRowCount(shown.size());
-    for (int row = 0; row < shown.size(); ++row) {
-        const history::Statistics s = data.statistics(shown[row]);
-        const QStringList cells{QString::number(shown[row]),
+    const std::vector<history::SeriesKey> shown = data.keys();
+    statisticsTable->setRowCount(int(shown.size()));
+    for (int row = 0; row < int(shown.size()); ++row) {
+        const history::SeriesKey &key = shown[size_t(row)];
+        const history::Statistics s = data.statistics(key);
+        const QString none = QStringLiteral("—");
+        const bool any = s.count > 0;
+        const QStringList cells{key.channel ? QString::number(key.channel) : none,
+                                QString::number(key.address),
                                 QString::number(s.count),
-                                number(s.mean),
-                                number(s.stddev),
-                                number(s.min),
-                                number(s.max),
-                                age(now - s.lastMsecs)};
+                                any ? number(s.mean) : none,
+                                any ? number(s.stddev) : none,
+                                any ? number(s.min) : none,
+                                any ? number(s.max) : none,
+                                any ? age(now - s.lastMsecs) : none,
+                                QString::number(s.notFinite)};
         for (int column = 0; column < cells.size(); ++column) {
             QTableWidgetItem *item = statisticsTable->item(row, column);
             if (!item)
@@ -338,20 +352,59 @@ void HistoryTab::updateStatistics()
     }
 }
 
-bool HistoryTab::exportCsv(const QString &path) const
+QString HistoryTab::exportTo(const QString &path, const QByteArray &format)
 {
+    // Written aside and put in place whole: a failed export never passes for the file that was
+    // there before.
     QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && data.exportCsv(file) && file.commit();
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    bool written = false;
+    if (format == "csv") {
+        written = data.exportCsv(file);
+    } else {
+        const QByteArray chart = renderChart(format);
+        written = !chart.isEmpty() && file.write(chart) == chart.size();
+    }
+    // Flushed here: commit() takes a failure of its own last flush for success.
+    if (written && file.flush() && file.commit())
+        return {};
+    const QString reason =
+        file.error() != QFileDevice::NoError ? file.errorString() : QStringLiteral("ошибка записи");
+    file.cancelWriting();
+    return reason;
 }
 
-bool HistoryTab::exportChart(const QString &path, const QByteArray &format)
+// The chart at its size on screen, at 96 dpi; drawn in memory, since the drawing classes do
+// not tell of a write that fell short.
+QByteArray HistoryTab::renderChart(const QByteArray &format)
 {
     QwtPlotRenderer renderer;
     renderer.setDiscardFlag(QwtPlotRenderer::DiscardBackground, false);
-    // The size on screen, at 96 dpi.
-    const QSizeF millimetres = QSizeF(chart->size()) * 25.4 / 96;
-    renderer.renderDocument(chart, path, QString::fromLatin1(format), millimetres, 96);
-    return QFileInfo(path).isFile() && QFileInfo(path).size() > 0;
+    const QRectF area(QPointF(0, 0), QSizeF(chart->size()));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (format == "svg") {
+        QSvgGenerator generator;
+        generator.setOutputDevice(&buffer);
+        generator.setResolution(96);
+        generator.setSize(chart->size());
+        generator.setViewBox(area);
+        QPainter painter(&generator);
+        renderer.render(chart, &painter, area);
+        if (!painter.end())
+            return {};
+        return buffer.data();
+    }
+    QImage image(chart->size(), QImage::Format_ARGB32);
+    const int dotsPerMetre = qRound(96 / 0.0254);
+    image.setDotsPerMeterX(dotsPerMetre);
+    image.setDotsPerMeterY(dotsPerMetre);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    renderer.render(chart, &painter, area);
+    painter.end();
+    return image.save(&buffer, format.constData()) ? buffer.data() : QByteArray();
 }
 
 void HistoryTab::chooseExport(const QByteArray &format)
@@ -364,8 +417,8 @@ void HistoryTab::chooseExport(const QByteArray &format)
         filter);
     if (path.isEmpty())
         return;
-    if (format == "csv")
-        exportCsv(path);
-    else
-        exportChart(path, format);
+    const QString failure = exportTo(path, format);
+    if (!failure.isEmpty())
+        QMessageBox::warning(this, QStringLiteral("Экспорт"),
+                             QStringLiteral("Файл %1 не сохранён: %2").arg(path, failure));
 }

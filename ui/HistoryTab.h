@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <array>
+#include <map>
 
 class QComboBox;
 class QDateEdit;
@@ -31,17 +31,17 @@ public:
     void showDays(history::DaySpan span, const QDate &from = {}, const QDate &to = {});
     void resetView();
 
-    bool exportCsv(const QString &path) const;
-    // "png" or "svg"
-    bool exportChart(const QString &path, const QByteArray &format);
+    // "csv", "png" or "svg". Why the file was not saved, empty when it was: a file that was there
+    // before is left as it was.
+    QString exportTo(const QString &path, const QByteArray &format);
 
     const history::Model &model() const { return data; }
     QwtPlot *plot() const { return chart; }
     QTableView *table() const { return recordTable; }
     QTableWidget *statistics() const { return statisticsTable; }
     QLabel *skippedLabel() const { return skipped; }
-    // Points the chart draws for a channel at the present view.
-    int drawnPoints(int channel) const;
+    // Points the chart draws for a channel's address at the present view.
+    int drawnPoints(const history::SeriesKey &key) const;
 
 private:
     void spanChosen();
@@ -51,6 +51,7 @@ private:
     void reduceToView();
     void updateStatistics();
     void chooseExport(const QByteArray &format);
+    QByteArray renderChart(const QByteArray &format);
 
     QString folder;
     history::Model data;
@@ -61,7 +62,8 @@ private:
     QDateEdit *to;
     QLabel *skipped;
     QwtPlot *chart;
-    std::array<QwtPlotCurve *, records::channelCount> curves{};
+    // One per channel and address shown; made as keys first appear, kept while the page lives.
+    std::map<history::SeriesKey, QwtPlotCurve *> curves;
     QwtPlotZoomer *zoomer;
     QTableView *recordTable;
     QTableWidget *statisticsTable;
