@@ -47,6 +47,7 @@ private:
     bool openDay(const QDate &day);
     bool writeLine(const QByteArray &line);
     void setKeeping(bool keeping, const QString &reason);
+    void flushFailed(const QByteArray &first, const QByteArray &last);
 
     m::ifc::ILog *log;
     QString folder;

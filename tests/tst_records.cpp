@@ -15,12 +15,33 @@
 
 #include <signal.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 
 using records::Record;
+
+namespace {
+
+// The disk's answer to the writer's flushes: set, every flush fails as on a failing disk.
+std::atomic<bool> failFlushes{false};
+
+}  // namespace
+
+// Stands in for the C library's, which the writer calls, so that a test can make it fail.
+extern "C" int fdatasync(int handle)
+{
+    if (failFlushes) {
+        errno = EIO;
+        return -1;
+    }
+    return int(::syscall(SYS_fdatasync, handle));
+}
 
 namespace {
 
@@ -303,6 +324,35 @@ private slots:
         QCOMPARE(read.records[1].day(), QDate(2026, 3, 9));
         QCOMPARE(records::dayOfFileName(QStringLiteral("2026-02-30.csv")), std::nullopt);
         QCOMPARE(records::dayOfFileName(QStringLiteral("2026-03-09.csv")), QDate(2026, 3, 9));
+    }
+
+    // A reopened day file that ends in a line end is appended to as it is; a flush that fails is
+    // told for its line, and never costs the next line, which was written whole.
+    void writerReopensAndFlushes()
+    {
+        CapturingLog log;
+        const QDateTime noon(QDate(2026, 3, 9), QTime(12, 0), Qt::OffsetFromUTC, 3600);
+        {
+            RecordWriter writer(&log);
+            QVERIFY(writer.append(noon, {1}, 12, 1.0f, 2.0f, 3));
+        }
+        RecordWriter writer(&log);
+        QSignalSpy keeping(&writer, &RecordWriter::keepingChanged);
+        failFlushes = true;
+        QVERIFY(writer.append(noon.addSecs(1), {1}, 12, 1.0f, 3.0f, 3));
+        const bool told = keeping.wait(5000);
+        failFlushes = false;
+        QVERIFY(told);
+        QCOMPARE(keeping.first().at(0).toBool(), false);
+        QVERIFY2(keeping.first().at(1).toString().contains("2026-03-09T12:00:01.000+01:00"),
+                 qPrintable(keeping.first().at(1).toString()));
+        QVERIFY(writer.append(noon.addSecs(2), {1}, 12, 1.0f, 4.0f, 3));
+        QVERIFY(writer.keeping());
+        QCOMPARE(contents(QStringLiteral("records/2026-03-09.csv")),
+                 records::header() +
+                     "2026-03-09T12:00:00.000+01:00,1,12,1,2,3\r\n"
+                     "2026-03-09T12:00:01.000+01:00,1,12,1,3,3\r\n"
+                     "2026-03-09T12:00:02.000+01:00,1,12,1,4,3\r\n");
     }
 
     // One header per file, one file per local day, and a line torn by a crash stays a bad line
