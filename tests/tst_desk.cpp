@@ -16,7 +16,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -115,11 +119,14 @@ private slots:
             QCOMPARE(field.text(),
                      bench->line.slavePath() + ": не подключен, занят другой программой");
             QCOMPARE(files::logMessages().last().left(14), QStringLiteral("0 Reason: busy"));
+            QVERIFY(field.toolTip().contains(QStringLiteral("другой программой")));
         }
 
         connectPort(window, bench->line.slavePath());
         const QString connected = bench->line.slavePath() + ": подключен";
         QCOMPARE(field.text(), connected);
+        // The reason's advice went with the reason.
+        QVERIFY2(field.toolTip().isEmpty(), qPrintable(field.toolTip()));
 
         field.setItem("records", "записи не ведутся", "tip");
         field.setItem("continuous", "непрерывное измерение");
@@ -135,20 +142,54 @@ private slots:
                  qPrintable(field.item("port")));
     }
 
+    // What a window in a child process, without root's rights over files and ports, says of a
+    // connect to `port`: the library's error, the port's state item and the field's tooltip.
+    QStringList connectInChild(const QString &port, const QByteArray &language)
+    {
+        QTemporaryDir childDir;
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"LANG", "LC_ALL", "LC_MESSAGES"})
+            environment.insert(QLatin1String(name), QString::fromLatin1(language));
+        child.setProcessEnvironment(environment);
+        child.setWorkingDirectory(childDir.path());
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--connect-child"), port});
+        if (!child.waitForFinished(20000) || child.exitCode() != 0)
+            return {};
+        return QString::fromUtf8(child.readAllStandardOutput()).split('\n');
+    }
+
+    // On a Russian desktop the system's words for a busy port are Russian ("Устройство или
+    // ресурс занято"); it is still shown as busy. This process holds the port in exclusive
+    // mode.
+    void busyPortLocalised()
+    {
+        const QByteArray slave = QFile::encodeName(bench->line.slavePath());
+        const int held = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(held >= 0);
+        QCOMPARE(::ioctl(held, TIOCEXCL), 0);
+        const QStringList said = connectInChild(bench->line.slavePath(), "ru_RU.UTF-8");
+        ::close(held);
+        QCOMPARE(said.size(), 4);
+        // The set-up holds: the library's words are the system's Russian ones.
+        QVERIFY2(said[0].contains(QStringLiteral("занято")), qPrintable(said[0]));
+        QCOMPARE(said[1], bench->line.slavePath() + ": не подключен, занят другой программой");
+        QVERIFY(said[2].contains(QStringLiteral("другой программой")));
+    }
+
     void permissionReason()
     {
-        if (geteuid() == 0)
-            QSKIP("root opens any file; the permission case needs an ordinary user");
         QFile locked(QStringLiteral("locked-port"));
         QVERIFY(locked.open(QIODevice::WriteOnly));
         locked.close();
         QVERIFY(locked.setPermissions({}));
-        OrvaUI window;
-        connectPort(window, QDir::current().absoluteFilePath(QStringLiteral("locked-port")));
-        QVERIFY2(
-            window.stateField().text().endsWith(": не подключен, нет доступа (группа dialout)"),
-            qPrintable(window.stateField().text()));
-        QVERIFY(window.stateField().toolTip().contains(QStringLiteral("dialout")));
+        const QString path = QDir::current().absoluteFilePath(QStringLiteral("locked-port"));
+        const QStringList said = connectInChild(path, "C.UTF-8");
+        QCOMPARE(said.size(), 4);
+        QCOMPARE(said[1], path + ": не подключен, нет доступа (группа dialout)");
+        QVERIFY(said[2].contains(QStringLiteral("dialout")));
     }
 
     // One line after each operation: probes commanded, answered well, and the channels that
@@ -502,5 +543,40 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDesk)
+// The child of connectInChild: gives up the rights that let root open any file and any port
+// (CI runs as root), connects a window to the port named and prints what it says.
+int connectChild(int argc, char *argv[])
+{
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct capabilities[2] = {};
+    if (::syscall(SYS_capget, &header, capabilities) != 0)
+        return 2;
+    for (const int capability : {CAP_SYS_ADMIN, CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        capabilities[capability / 32].effective &= ~(1u << (capability % 32));
+    if (::syscall(SYS_capset, &header, capabilities) != 0)
+        return 2;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    OrvaUI window;
+    const QString port = QString::fromLocal8Bit(argv[2]);
+    window.ui.cb_ports->addItem(port);
+    window.ui.cb_ports->setCurrentText(port);
+    QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+    QTextStream out(stdout);
+    out.setCodec("UTF-8");
+    out << window.port().errorString() << '\n'
+        << window.stateField().item("port") << '\n'
+        << window.stateField().toolTip() << '\n';
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--connect-child") == 0)
+        return connectChild(argc, argv);
+    QApplication application(argc, argv);
+    TestDesk test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_desk.moc"
