@@ -355,6 +355,30 @@ private slots:
                  "Запуск измерения: приборов 1, успешно 0; ошибка: канал 7");
     }
 
+    // Every connect leaves the port at the probe bus's settings, 460800 8N1 without flow control,
+    // and starts the line's health afresh: read errors of the previous connection, short of a
+    // lost line, do not count towards this one's.
+    void connectStartsAfresh()
+    {
+        OrvaUI window;
+        connectPort(window, bench->line.slavePath());
+        const QSerialPort &port = window.port();
+        QVERIFY(port.isOpen());
+        QCOMPARE(port.baudRate(), 460800);
+        QCOMPARE(port.dataBits(), QSerialPort::Data8);
+        QCOMPARE(port.parity(), QSerialPort::NoParity);
+        QCOMPARE(port.stopBits(), QSerialPort::OneStop);
+        QCOMPARE(port.flowControl(), QSerialPort::NoFlowControl);
+        auto &reporting = const_cast<QSerialPort &>(port);
+        for (int i = 1; i < LinkHealth::burstErrors; ++i)
+            emit reporting.errorOccurred(QSerialPort::ReadError);
+        QVERIFY(port.isOpen());
+        QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+        QVERIFY(port.isOpen());
+        emit reporting.errorOccurred(QSerialPort::ReadError);
+        QVERIFY(port.isOpen());
+    }
+
     void measureValueMessage()
     {
         OrvaUI window;
@@ -362,6 +386,10 @@ private slots:
         window.ui.le_line_meas_setpoint->setText(QStringLiteral("12,5"));
         QTest::mouseClick(window.ui.pb_line_meas_setpoint_1, Qt::LeftButton);
         QCOMPARE(window.statusBar()->currentMessage(), "Не корректное значение меры");
+        // It stays until replaced: the status bar has no time-out running for it.
+        const auto timers = window.statusBar()->findChildren<QTimer *>();
+        QVERIFY(std::none_of(timers.begin(), timers.end(),
+                             [](const QTimer *timer) { return timer->isActive(); }));
         window.ui.le_line_meas_setpoint->setText(QStringLiteral("12.5"));
         QTest::mouseClick(window.ui.pb_line_meas_setpoint_1, Qt::LeftButton);
         QVERIFY(window.statusBar()->currentMessage().isEmpty());
