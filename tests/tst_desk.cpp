@@ -217,7 +217,7 @@ private slots:
         QCOMPARE(window.statusBar()->currentMessage(), "Не корректный адрес, канал 8");
         QTRY_COMPARE_WITH_TIMEOUT(
             window.statusBar()->currentMessage(),
-            "Запуск измерения: приборов 6, успешно 6; не корректный адрес: каналы 5, 8", 9000);
+            "Запуск измерения: приборов 6, успешно 6; не корректный адрес: каналы 5, 8", 20000);
 
         QTest::mouseClick(window.ui.pb_line_meas_zero_2, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
@@ -297,7 +297,7 @@ private slots:
         window.ui.le_addr_3->clear();
         QSignalSpy messages(window.statusBar(), &QStatusBar::messageChanged);
         QTest::mouseClick(window.findChild<QPushButton *>(button), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), summary, 12000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), summary, 20000);
         QStringList seen;
         for (const QList<QVariant> &message : messages)
             seen << message.at(0).toString();
