@@ -78,7 +78,7 @@ public:
     void stopContinuousMeasurement();
     bool continuousMeasurementRunning() const { return continuousTimer.isActive(); }
     // From the first start to the last result's time limit, at `delay`.
-    static int measurementRoundMs(int32_t delay);
+    int measurementRoundMs(int32_t delay) const;
 
     const BusScan &probeSearch() const { return busScan; }
     OstraCommands &lineCommands() { return commands; }

@@ -53,6 +53,30 @@ inline bool positiveOption(const QCommandLineParser &parser, const QString &name
     return true;
 }
 
+// --latency MS: how late every answer leaves the probes, as a USB adapter's latency timer holds
+// it (0 unless given).
+inline void addLatencyOption(QCommandLineParser &parser)
+{
+    parser.addOption({QStringLiteral("latency"),
+                      QStringLiteral("Answers this late, as from a USB adapter (default 0)."),
+                      QStringLiteral("MS")});
+}
+
+inline bool latencyOption(const QCommandLineParser &parser, SimulatedLine &line)
+{
+    if (!parser.isSet(QStringLiteral("latency")))
+        return true;
+    bool ok = false;
+    const int ms = parser.value(QStringLiteral("latency")).toInt(&ok);
+    if (!ok || ms < 0) {
+        std::fprintf(stderr, "--latency wants a whole number of milliseconds\n");
+        return false;
+    }
+    line.setLatency(ms);
+    std::printf("answers %d ms late\n", ms);
+    return true;
+}
+
 // Starts the probes' thread and says how far their stamps can be trusted.
 inline bool openLine(SimulatedLine &line)
 {

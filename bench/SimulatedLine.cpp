@@ -52,6 +52,7 @@ void SimulatedLine::run()
         simulator.model().addProbe(address);
     // The bus keeps every request for its own users; the figures need only what is copied here.
     simulator.bus().setRecordRequests(false);
+    simulator.bus().setLatency(latencyMs, latencyJitterMs);
     probesim::ProbeBus *bus = &simulator.bus();
     QObject::connect(
         bus, &probesim::ProbeBus::requestReceived, bus,

@@ -44,6 +44,14 @@ public:
     explicit SimulatedLine(std::vector<uint8_t> addresses);
     ~SimulatedLine() override;
 
+    // Every answer `fixedMs` plus up to `jitterMs` late, as a USB adapter holds it; before open().
+    void setLatency(int fixedMs, int jitterMs = 0)
+    {
+        latencyMs = fixedMs;
+        latencyJitterMs = jitterMs;
+    }
+    int latency() const { return latencyMs; }
+
     // Starts the thread and waits until the port exists.
     bool open();
     QString portPath() const { return path; }
@@ -64,6 +72,8 @@ private:
     QString error;
     bool opened = false;
     bool realTime = false;
+    int latencyMs = 0;
+    int latencyJitterMs = 0;
     QSemaphore started;
 
     mutable std::mutex mutex;

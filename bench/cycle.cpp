@@ -101,6 +101,7 @@ int main(int argc, char *argv[])
                       QStringLiteral("ms"), QStringLiteral("12")});
     parser.addOption(
         {QStringLiteral("verbose"), QStringLiteral("Print the whole log of a failing cycle.")});
+    addLatencyOption(parser);
     parser.process(application);
     int cycles = 100;
     int maxDelay = 12;
@@ -110,7 +111,7 @@ int main(int argc, char *argv[])
         return 2;
 
     SimulatedLine line(probeAddresses());
-    if (!openLine(line))
+    if (!latencyOption(parser, line) || !openLine(line))
         return 2;
 
     std::printf("%d consecutive getLineMeasResult_Slot cycles, eight probes\n", cycles);

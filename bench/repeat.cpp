@@ -25,6 +25,7 @@ int main(int argc, char *argv[])
                       QStringLiteral("N")});
     parser.addOption({QStringLiteral("delay"), QStringLiteral("--delay of the rounds (default 4)."),
                       QStringLiteral("MS")});
+    addLatencyOption(parser);
     parser.process(application);
     int rounds = 200;
     int delay = 4;
@@ -37,7 +38,7 @@ int main(int argc, char *argv[])
     if (!workDir.isValid() || !QDir::setCurrent(workDir.path()))
         return 2;
     SimulatedLine line(probeAddresses());
-    if (!openLine(line))
+    if (!latencyOption(parser, line) || !openLine(line))
         return 2;
 
     QStringList arguments{"t7r-cli",

@@ -32,13 +32,14 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addOption({QStringLiteral("runs"), QStringLiteral("Scans to time (default 3)."),
                       QStringLiteral("N")});
+    addLatencyOption(parser);
     parser.process(application);
     int runs = 3;
     if (!positiveOption(parser, QStringLiteral("runs"), runs))
         return 2;
 
     SimulatedLine line(probeAddresses());
-    if (!openLine(line))
+    if (!latencyOption(parser, line) || !openLine(line))
         return 2;
     QSerialPort port;
     port.setPortName(line.portPath());

@@ -4,14 +4,18 @@
 #include "logging/FileLog.h"
 #include "logging/SysTime.h"
 #include "protocol/OstraCommands.h"
+#include "protocol/Schedule.h"
 #include "scan/BusScan.h"
+#include "serial/LowLatency.h"
 #include "settings/Settings.h"
 
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QTimer>
 
 #include <algorithm>
+#include <climits>
 
 using frames::Command;
 using Status = ExchangeOutcome::Status;
@@ -21,11 +25,8 @@ namespace console {
 namespace {
 
 constexpr qint32 probeBusBaudRate = 460800;
-// The engine reports every exchange within its answer time limit; this only ends a run whose
-// line stopped taking requests.
-constexpr int watchdogMs = OstraCommands::answerTimeLimitMs + 1000;
-// What the window leaves between a probe's start and its result request, in delays.
-constexpr int resultWaitDelays = 12;
+// Asks of one command whose exchanges saw bytes but no good answer, as the scan allows.
+constexpr int maxAttempts = BusScan::maxAttempts;
 
 QString outcomeText(const ExchangeOutcome &outcome)
 {
@@ -55,13 +56,12 @@ int32_t settingsDelay()
 CommandLine::CommandLine(QTextStream &out, QTextStream &err, QObject *parent)
     : QObject(parent), out(out), err(err)
 {
-    nextTimer.setSingleShot(true);
-    nextTimer.setTimerType(Qt::PreciseTimer);
-    connect(&nextTimer, &QTimer::timeout, this, &CommandLine::issueNext);
-    watchdog.setSingleShot(true);
-    watchdog.setInterval(watchdogMs);
-    connect(&watchdog, &QTimer::timeout, this,
-            [this] { deviceLost(QStringLiteral("the line takes no requests")); });
+    roundTimer.setSingleShot(true);
+    roundTimer.setTimerType(Qt::PreciseTimer);
+    connect(&roundTimer, &QTimer::timeout, this, [this] {
+        if (roundOver)
+            nextRound();
+    });
 }
 
 CommandLine::~CommandLine() = default;
@@ -118,6 +118,8 @@ int CommandLine::run(const QStringList &arguments)
         err.flush();
         return exitPortNotOpened;
     }
+    if (const char *line = lowlatency::logLine(lowlatency::request(port)); *line)
+        log->write(1, line);
     OstraCommands device(&port, log.get());
     return execute(port, device);
 }
@@ -126,20 +128,29 @@ int CommandLine::execute(QSerialPort &port, OstraCommands &device)
 {
     commands = &device;
     running = true;
-    clock.start();
+    requests = std::make_unique<RequestQueue>(&device);
+    connect(requests.get(), &RequestQueue::finished, this, &CommandLine::outcomeArrived);
+    // --every counts from the moment a round's first request went out, as an operator's
+    // interval would.
+    connect(requests.get(), &RequestQueue::issued, this, [this](uint64_t ticket, uint64_t) {
+        if (ticket == roundFirstTicket && options.everySeconds > 0)
+            roundTimer.start(int(std::min(options.everySeconds * 1000.0, double(INT_MAX))));
+    });
+    connect(requests.get(), &RequestQueue::stalled, this,
+            [this] { deviceLost(QStringLiteral("the line takes no requests")); });
     connect(&port, &QSerialPort::errorOccurred, this,
             [this, &port, health = LinkHealth()](QSerialPort::SerialPortError error) mutable {
                 // The window's rule: a line that is gone, not a noisy one.
                 if (health.lost(error, SysTime().nowMs().value))
                     deviceLost(port.errorString());
             });
-    connect(&device, &OstraCommands::exchangeFinished_Signal, this, &CommandLine::outcomeArrived);
 
     // Started from the loop, so that an end that comes at once still ends it.
     QTimer::singleShot(0, this, [this] { begin(); });
     const int code = loop.exec();
     disconnect(&port, nullptr, this, nullptr);
     scan.reset();
+    requests.reset();
     commands = nullptr;
     return code;
 }
@@ -179,13 +190,14 @@ void CommandLine::begin()
 void CommandLine::startRound()
 {
     steps.clear();
-    nextStep = 0;
-    roundStartMs = clock.elapsed();
+    tickets.clear();
+    roundOver = false;
     const auto add = [this](Command command, uint8_t address, float um = 0) {
         Step step;
-        step.command = command;
-        step.address = address;
-        step.um = um;
+        step.request.command = command;
+        step.request.address = address;
+        step.request.um = um;
+        step.request.pitchMs = options.delayMs;
         steps.push_back(step);
     };
     switch (options.action) {
@@ -194,13 +206,12 @@ void CommandLine::startRound()
                 add(Command::UpdateAirCode, address);
             break;
         case Action::Measure: {
-            const int first = 0;
             for (const uint8_t address : options.addresses)
                 add(Command::StartMeasurement, address);
             for (size_t i = 0; i < options.addresses.size(); ++i) {
                 add(Command::GetMeasurementResult, options.addresses[i]);
-                steps.back().after = first + int(i);
-                steps.back().waitMs = resultWaitDelays * options.delayMs;
+                steps.back().after = int(i);
+                steps.back().request.afterMs = schedule::resultWait(options.delayMs);
             }
             break;
         }
@@ -220,110 +231,72 @@ void CommandLine::startRound()
         case Action::Scan:
             break;
     }
-    issueNext();
+    stepsLeft = int(steps.size());
+    for (int index = 0; index < int(steps.size()); ++index)
+        ask(index, false);
+    roundFirstTicket = tickets.empty() ? 0 : tickets.begin()->first;
+    if (steps.empty())
+        roundDone();
 }
 
-// Requests go one at a time: never before the previous one has its outcome, never within the
-// engine's gap or the operator's delay of the previous one, and a result request not before
-// its probe has had its measuring time.
-void CommandLine::issueNext()
+// The queue paces the requests: never before the previous one has its outcome, never within
+// the engine's gap or the operator's delay, and a result not before its probe has had its
+// measuring time.
+void CommandLine::ask(int index, bool first)
 {
-    if (!running || inFlight)
-        return;
-    if (stopping)
-        return finishStopped();
-    if (nextStep >= int(steps.size()))
-        return roundDone();
-    Step &step = steps[size_t(nextStep)];
-    // Microseconds: times in whole milliseconds could shorten a wait by almost one.
-    qint64 dueUs = 0;
-    if (lastSentUs >= 0) {
-        const qint64 pitchMs =
-            std::max<qint64>(options.delayMs, qint64(OstraCommands::gapAfter(step.command)));
-        dueUs = lastSentUs + pitchMs * 1000;
+    Step &step = steps[size_t(index)];
+    ++step.attempts;
+    if (step.after >= 0) {
+        for (const auto &[ticket, stepIndex] : tickets) {
+            if (stepIndex == step.after)
+                step.request.after = ticket;
+        }
     }
-    if (step.after >= 0)
-        dueUs = std::max(dueUs, steps[size_t(step.after)].sentAtUs + qint64(step.waitMs) * 1000);
-    const qint64 nowUs = clock.nsecsElapsed() / 1000;
-    if (dueUs > nowUs) {
-        nextTimer.start(int((dueUs - nowUs + 999) / 1000));
-        return;
-    }
-
-    inFlight = nextStep;
-    ++nextStep;
-    watchdog.start();
-    switch (step.command) {
-        case Command::UpdateAirCode:
-            commands->updateAirCode(step.address);
-            break;
-        case Command::StartMeasurement:
-            commands->startMeasurement(step.address);
-            break;
-        case Command::GetMeasurementResult:
-            commands->getMeasurementResult(step.address);
-            break;
-        case Command::SetZeroPoint:
-            commands->setZeroPoint(step.address);
-            break;
-        case Command::SetMeasurePoint:
-            commands->setMeasurePoint(step.address, step.um);
-            break;
-        case Command::ResetCalibration:
-            commands->resetCalibration(step.address);
-            break;
-        case Command::TestMem:
-            commands->testMem();
-            break;
-        case Command::CheckAirCode:
-            commands->checkAirCode(step.address);
-            break;
-    }
-    // Stamped after the engine's own stamp, so that waiting out the gap on this clock waits it
-    // out on the engine's too. A refusal has already been reported by now.
-    step.sentAtUs = clock.nsecsElapsed() / 1000;
-    lastSentUs = step.sentAtUs;
+    tickets[requests->enqueue(step.request, first)] = index;
 }
 
-void CommandLine::outcomeArrived(const ExchangeOutcome &outcome)
+void CommandLine::outcomeArrived(uint64_t ticket, const ExchangeOutcome &outcome)
 {
-    if (!running || !inFlight || scan)
+    const auto found = tickets.find(ticket);
+    if (!running || found == tickets.end())
         return;
-    Step &step = steps[size_t(*inFlight)];
-    // A second answer to an exchange already judged, or a late one, belongs to no step.
-    if (outcome.command != step.command || outcome.address != step.address)
+    const int index = found->second;
+    Step &step = steps[size_t(index)];
+    // Bytes came but no good answer: a probe is likely there, so it is asked again at once.
+    if (outcome.status == Status::BadAnswer && step.attempts < maxAttempts && !stopping) {
+        ask(index, true);
         return;
+    }
     step.outcome = outcome;
-    const int index = *inFlight;
-    inFlight.reset();
-    watchdog.stop();
     stepFinished(index);
-    if (running)
-        nextTimer.start(0);
+    if (--stepsLeft > 0)
+        return stopping ? finishStopped() : void();
+    roundDone();
 }
 
 void CommandLine::stepFinished(int index)
 {
     const Step &step = steps[size_t(index)];
-    if (step.command == Command::StartMeasurement)
+    if (step.request.command == Command::StartMeasurement)
         return;
     Row row;
     row.time = QDateTime::currentDateTime();
-    row.address = step.address;
+    row.address = step.request.address;
     row.command = actionName(options.action);
     const ExchangeOutcome &outcome = *step.outcome;
     row.outcome = outcomeText(outcome);
-    if (step.command == Command::GetMeasurementResult) {
-        const ExchangeOutcome &start = *steps[size_t(step.after)].outcome;
+    if (step.request.command == Command::GetMeasurementResult) {
+        const std::optional<ExchangeOutcome> &start = steps[size_t(step.after)].outcome;
         // Without a start that the probe took, the result may be the previous measurement's.
-        if (!start.ok())
-            row.outcome = outcomeText(start);
-        else if (outcome.ok()) {
+        if (start && !start->ok())
+            row.outcome = outcomeText(*start);
+        else if (start && outcome.ok()) {
             row.rawUm = outcome.um;
             row.calibratedUm = outcome.umCalib;
             row.quality = outcome.quality;
-            if (recordSink && !recordSink->append({row.time, channelsOf(step.address), step.address,
-                                                   outcome.um, outcome.umCalib, outcome.quality}))
+            if (recordSink && !recordSink->append({row.time, channelsOf(step.request.address),
+                                                   step.request.address, outcome.um,
+                                                   outcome.umCalib, outcome.quality}))
                 recordsFailed = true;
         }
     }
@@ -334,20 +307,20 @@ void CommandLine::roundDone()
 {
     ++rounds;
     emit roundFinished(rounds);
-    steps.clear();
-    nextStep = 0;
-    if (options.count > 0 && rounds >= options.count)
+    roundOver = true;
+    if ((options.count > 0 && rounds >= options.count) || stopping)
         return finish(earnedCode());
-    const qint64 next =
-        options.everySeconds > 0 ? roundStartMs + qint64(options.everySeconds * 1000.0) : 0;
-    const qint64 wait = std::max<qint64>(0, next - clock.elapsed());
-    QTimer::singleShot(int(wait), Qt::PreciseTimer, this, [this] {
-        if (!running)
-            return;
-        if (stopping)
-            return finishStopped();
-        startRound();
-    });
+    if (!roundTimer.isActive())
+        QTimer::singleShot(0, this, &CommandLine::nextRound);
+}
+
+void CommandLine::nextRound()
+{
+    if (!running || !roundOver)
+        return;
+    if (stopping)
+        return finishStopped();
+    startRound();
 }
 
 void CommandLine::writeRow(const Row &row)
@@ -367,24 +340,24 @@ void CommandLine::requestStop(int signal)
         scan->cancel();
         return;
     }
-    if (!inFlight) {
-        nextTimer.stop();
+    // The request on the line is let finish: its row is still written.
+    requests->clear();
+    if (requests->isIdle())
         finishStopped();
-    }
 }
 
 // The commands of a cut round that never went out still get their rows, so that a script sees
 // every address it asked for.
 void CommandLine::finishStopped()
 {
-    if (nextStep >= int(steps.size()))
+    if (roundOver || steps.empty())
         return finish(earnedCode());
-    for (size_t i = size_t(nextStep); i < steps.size(); ++i) {
-        if (steps[i].command == Command::StartMeasurement)
+    for (const Step &step : steps) {
+        if (step.outcome || step.request.command == Command::StartMeasurement)
             continue;
         Row row;
         row.time = QDateTime::currentDateTime();
-        row.address = steps[i].address;
+        row.address = step.request.address;
         row.command = actionName(options.action);
         row.outcome = QStringLiteral("stopped");
         writeRow(row);
@@ -423,9 +396,9 @@ void CommandLine::finish(int code)
     if (!running)
         return;
     running = false;
-    nextTimer.stop();
-    watchdog.stop();
-    inFlight.reset();
+    roundTimer.stop();
+    if (requests)
+        requests->clear();
     if (scan)
         scan->cancel();
     loop.exit(code);

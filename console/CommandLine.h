@@ -4,8 +4,8 @@
 #include "console/RecordSink.h"
 #include "console/Rows.h"
 #include "protocol/ExchangeOutcome.h"
+#include "protocol/RequestQueue.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QObject>
 #include <QStringList>
@@ -62,26 +62,23 @@ signals:
     void roundFinished(int round);
 
 private:
-    // One exchange of a round; a result request waits `waitMs` after the exchange `after`
-    // went out, as the window waits between a probe's start and its result.
+    // One exchange of a round; a result belongs to the start step `after`.
     struct Step
     {
-        frames::Command command = frames::Command::CheckAirCode;
-        uint8_t address = 0;
-        float um = 0;
+        RequestQueue::Request request;
         int after = -1;
-        int waitMs = 0;
-        qint64 sentAtUs = -1;
+        int attempts = 0;
         std::optional<ExchangeOutcome> outcome;
     };
 
     int execute(QSerialPort &port, OstraCommands &commands);
     void begin();
     void startRound();
-    void issueNext();
-    void outcomeArrived(const ExchangeOutcome &outcome);
+    void ask(int index, bool first);
+    void outcomeArrived(uint64_t ticket, const ExchangeOutcome &outcome);
     void stepFinished(int index);
     void roundDone();
+    void nextRound();
     void writeRow(const Row &row);
     void finish(int code);
     void finishStopped();
@@ -97,15 +94,16 @@ private:
     std::unique_ptr<RowWriter> writer;
     OstraCommands *commands = nullptr;
     std::unique_ptr<BusScan> scan;
+    std::unique_ptr<RequestQueue> requests;
     QEventLoop loop;
-    QElapsedTimer clock;
-    QTimer nextTimer;
-    QTimer watchdog;
     std::vector<Step> steps;
-    int nextStep = 0;
-    std::optional<int> inFlight;
-    qint64 lastSentUs = -1;
-    qint64 roundStartMs = 0;
+    // The step each queued request is for, by its ticket.
+    std::map<uint64_t, int> tickets;
+    int stepsLeft = 0;
+    // Runs from a round's start for --every: the next round waits for it.
+    QTimer roundTimer;
+    uint64_t roundFirstTicket = 0;
+    bool roundOver = false;
     int rounds = 0;
     bool stopping = false;
     bool running = false;

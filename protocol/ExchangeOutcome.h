@@ -18,10 +18,18 @@ struct ExchangeOutcome
         BadAnswer,    // an answer of the wrong size or with a bad hash
         NoResponse,   // no complete answer within the time limit or before the next request
         NotSent,      // refused by the gap rule
+        // A well-formed answer from another address, or one after its own exchange was given
+        // up: some earlier request's answer, never this request's.
+        Late,
     };
 
+    // The number the engine gave the request when it was issued, refused ones included; one
+    // request may see more than one outcome (a late answer), never two requests one number.
+    uint64_t sequence = 0;
     frames::Command command = frames::Command::CheckAirCode;
     uint8_t address = 0;
+    // The address byte of the answer: who really spoke. Set whenever an answer was cut.
+    uint8_t sender = 0;
     Status status = Status::Ok;
     // The log's own text for anything but Ok: "Busy", "Bad hash", "No response", ...
     QString detail;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 using frames::Command;
 
@@ -108,16 +109,27 @@ void OstraCommands::issue(Command command, const char *commandLine, std::vector<
     // A request that will go out closes the previous exchange; its verdict comes first.
     if (gapIsOver())
         reportUnanswered();
+    const uint64_t sequence = ++lastSequence;
     write(commandLine);
     const uint8_t address = frame[1];
+    // Whoever reads the log may issue a command of its own from inside this one.
+    const uint64_t outer = std::exchange(sendingSequence, sequence);
     sendRequest(std::move(frame), frames::expectedResponseSize(command),
-                [this, command, address](QByteArray response) {
+                [this, command, address, sequence](QByteArray response) {
                     ExchangeOutcome outcome = judge(command, response);
+                    outcome.sequence = sequence;
                     outcome.command = command;
                     outcome.address = address;
                     outcome.answer = response;
+                    if (response.size() > 1)
+                        outcome.sender = uint8_t(response[1]);
+                    if (current && current->sequence == sequence && current->deliveringLate) {
+                        outcome.status = ExchangeOutcome::Status::Late;
+                        outcome.detail = QStringLiteral("Late answer");
+                    }
                     emit exchangeFinished_Signal(outcome);
                 });
+    sendingSequence = outer;
 }
 
 void OstraCommands::handleResponse(Command command, const QByteArray &response)
@@ -219,10 +231,11 @@ void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRx
                                 ResponseHandler handler)
 {
     LineGap &gap = lineGap();
+    const uint64_t sequence = sendingSequence;
     if (!gapIsOver()) {
         const char *refusal = "Packet not sended. Waiting after the previous command.";
         write(refusal);
-        finish(packet, unanswered(ExchangeOutcome::Status::NotSent, refusal));
+        finish(packet, sequence, unanswered(ExchangeOutcome::Status::NotSent, refusal));
         return;
     }
     reportUnanswered();
@@ -232,7 +245,7 @@ void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRx
     port->flush();
     if (!port->isOpen()) {
         write("No response");
-        finish(packet, unanswered(ExchangeOutcome::Status::NoResponse, "No response"));
+        finish(packet, sequence, unanswered(ExchangeOutcome::Status::NoResponse, "No response"));
         return;
     }
 
@@ -243,8 +256,8 @@ void OstraCommands::sendRequest(std::vector<uint8_t> packet, uint32_t expectedRx
 
     // The port may report the bytes written after a quick answer is already in; the answer waits
     // for that report so that an exchange reads in the log as Tx, then Rx, then the verdict.
-    auto exchange =
-        std::make_shared<Exchange>(Exchange{std::move(packet), expectedRxSize, std::move(handler)});
+    auto exchange = std::make_shared<Exchange>(
+        Exchange{std::move(packet), expectedRxSize, std::move(handler), sequence});
     current = exchange;
     QObject::connect(
         port, &QSerialPort::readyRead, this, [this, exchange]() { deliverAnswer(*exchange); },
@@ -307,11 +320,23 @@ void OstraCommands::reportUnanswered()
         return;
     current->reportedUnanswered = true;
     write("No response");
-    finish(current->packet, unanswered(ExchangeOutcome::Status::NoResponse, "No response"));
+    finish(current->packet, current->sequence,
+           unanswered(ExchangeOutcome::Status::NoResponse, "No response"));
 }
 
-void OstraCommands::finish(const std::vector<uint8_t> &packet, ExchangeOutcome outcome)
+int OstraCommands::gapRemainingMs()
 {
+    const LineGap &gap = lineGap();
+    if (!gap.lastSendMs)
+        return 0;
+    const uint32_t elapsed = time.elapsedMs(*gap.lastSendMs).value;
+    return elapsed >= gap.minGapMs ? 0 : int(gap.minGapMs - elapsed);
+}
+
+void OstraCommands::finish(const std::vector<uint8_t> &packet, uint64_t sequence,
+                           ExchangeOutcome outcome)
+{
+    outcome.sequence = sequence;
     if (packet.size() > 2) {
         outcome.address = packet[1];
         outcome.command = Command(packet[2]);
@@ -328,10 +353,14 @@ void OstraCommands::deliverAnswer(Exchange &exchange)
     const qint64 available = port->bytesAvailable();
     if (available < qint64(exchange.expectedRxSize))
         return;
-    if (current.get() == &exchange && !exchange.reportedUnanswered)
-        answerTimer.stop();
-    exchange.answered = true;
     const QByteArray answer = port->read(exchange.expectedRxSize);
+    // A late answer leaves its own request waiting for the one that belongs to it.
+    exchange.deliveringLate = isLate(exchange, answer);
+    if (!exchange.deliveringLate) {
+        if (current.get() == &exchange && !exchange.reportedUnanswered)
+            answerTimer.stop();
+        exchange.answered = true;
+    }
     const QByteArray dump = frames::hexDump(reinterpret_cast<const uint8_t *>(answer.constData()),
                                             size_t(answer.size()));
     m::writeLine(log, 1,
@@ -340,6 +369,19 @@ void OstraCommands::deliverAnswer(Exchange &exchange)
                          .arg(available) +
                      QLatin1String(dump));
     exchange.handler(answer);
+}
+
+// Answers are cut by length alone, so one that comes after its exchange was given up lands in
+// the next; its address byte names its real sender. The memory test goes to one fixed address
+// whoever answers, so only the time tells for it.
+bool OstraCommands::isLate(const Exchange &exchange, const QByteArray &answer) const
+{
+    if (exchange.reportedUnanswered)
+        return true;
+    if (exchange.packet.size() < 3 || Command(exchange.packet[2]) == Command::TestMem)
+        return false;
+    return uint32_t(answer.size()) == exchange.expectedRxSize && frames::checkHash(answer) &&
+           uint8_t(answer[1]) != exchange.packet[1];
 }
 
 void OstraCommands::write(const char *line)

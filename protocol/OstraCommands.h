@@ -56,6 +56,19 @@ public:
         return answerLimitMs;
     }
 
+    // Requests are numbered as they are issued, refused ones included. A caller that issues a
+    // command reads the number it will get before, or the one it got after, the call.
+    uint64_t nextSequence() const
+    {
+        return lastSequence + 1;
+    }
+    uint64_t lastIssued() const
+    {
+        return lastSequence;
+    }
+    // Milliseconds before the engine's gap lets the next request go; 0 when it would go now.
+    int gapRemainingMs();
+
     static constexpr auto calcHash = frames::calcHash;
     static constexpr auto checkHash = frames::checkHash;
     static constexpr auto statusText = frames::statusText;
@@ -90,7 +103,10 @@ private:
         std::vector<uint8_t> packet;
         uint32_t expectedRxSize;
         ResponseHandler handler;
+        uint64_t sequence = 0;
         bool transmitted = false;
+        // The answer being handed on now belongs to an earlier request.
+        bool deliveringLate = false;
         bool answered = false;
         bool reportedUnanswered = false;
     };
@@ -106,7 +122,8 @@ private:
     bool gapIsOver();
     void answerTimeLimitPassed();
     void reportUnanswered();
-    void finish(const std::vector<uint8_t> &packet, ExchangeOutcome outcome);
+    void finish(const std::vector<uint8_t> &packet, uint64_t sequence, ExchangeOutcome outcome);
+    bool isLate(const Exchange &exchange, const QByteArray &answer) const;
     void write(const char *line);
 
     QSerialPort *port;
@@ -116,6 +133,9 @@ private:
     QTimer answerTimer;
     int answerLimitMs = answerTimeLimitMs;
     bool answerGraceGiven = false;
+    uint64_t lastSequence = 0;
+    // The number sendRequest gives the request it is handed.
+    uint64_t sendingSequence = 0;
 };
 
 Q_DECLARE_METATYPE(OstraCommands::Config)

@@ -5,19 +5,6 @@
 using frames::Command;
 using Status = ExchangeOutcome::Status;
 
-namespace {
-
-// A refusal by the gap rule means some other request had the line just then; it says nothing
-// about the probe, so it does not use up an attempt, but a line that refuses every time must
-// not hold the scan for ever.
-constexpr int maxRefusals = 10;
-
-// The engine reports every request within its answer time limit; this only catches a line that
-// stopped taking requests at all (the port was closed under the scan).
-constexpr int watchdogMs = OstraCommands::answerTimeLimitMs + 1000;
-
-}  // namespace
-
 // Check Air Code only compares the probe's stored air reference and reports; it changes
 // nothing in the probe. Update Air Code rewrites the reference, Start Measurement replaces the
 // held measurement, the zero, measure-point and reset commands change the calibration, and
@@ -34,15 +21,13 @@ int BusScan::pacingMs() const
     return std::max(int(OstraCommands::gapAfter(probeCommand())), commands->answerTimeLimit());
 }
 
-BusScan::BusScan(OstraCommands *commands, QObject *parent) : QObject(parent), commands(commands)
+BusScan::BusScan(OstraCommands *commands, QObject *parent)
+    : QObject(parent), commands(commands), requests(commands)
 {
-    nextTimer.setSingleShot(true);
-    nextTimer.setTimerType(Qt::PreciseTimer);
-    connect(&nextTimer, &QTimer::timeout, this, &BusScan::askNext);
-    watchdog.setSingleShot(true);
-    watchdog.setInterval(watchdogMs);
-    connect(&watchdog, &QTimer::timeout, this, [this] { end(false); });
-    connect(commands, &OstraCommands::exchangeFinished_Signal, this, &BusScan::outcomeArrived);
+    connect(&requests, &RequestQueue::finished, this,
+            [this](uint64_t, const ExchangeOutcome &outcome) { outcomeArrived(outcome); });
+    connect(&requests, &RequestQueue::lateAnswer, this, &BusScan::lateAnswer);
+    connect(&requests, &RequestQueue::stalled, this, [this] { end(false); });
 }
 
 std::vector<uint8_t> BusScan::foundAddresses() const
@@ -68,13 +53,12 @@ void BusScan::start(const std::vector<uint8_t> &addresses)
     total = int(queue.size());
     silent.clear();
     attempts.fill(0);
-    refusals.fill(0);
     answered.clear();
     asking.reset();
     done = 0;
     retryCount = 0;
     emit progress(0, total);
-    nextTimer.start(0);
+    askNext();
 }
 
 // The request on the line is let finish: its answer still belongs to the scan.
@@ -115,65 +99,48 @@ void BusScan::askNext()
     const uint8_t address = queue.front();
     queue.pop_front();
     asking = address;
-    sentAt.start();
-    watchdog.start();
-    // A refused request is reported from inside this call.
-    commands->checkAirCode(address);
-    // Timed from after the engine's own stamp, so that waiting out the gap on this clock
-    // waits it out on the engine's too.
-    if (asking)
-        sentAt.start();
+    RequestQueue::Request request;
+    request.command = probeCommand();
+    request.address = address;
+    requests.enqueue(request);
 }
 
+// Only the outcome of the address asked comes here: the queue matches it by the request's
+// number, and answers of other addresses come as late ones.
 void BusScan::outcomeArrived(const ExchangeOutcome &outcome)
 {
-    if (!running || outcome.command != probeCommand())
+    if (!running || !asking)
         return;
-    const uint8_t address = outcome.address;
-    const bool current = asking && *asking == address;
-    const bool wellFormed =
-        (outcome.status == Status::Ok || outcome.status == Status::DeviceError) &&
-        outcome.answer.size() > 1;
-
+    const uint8_t address = *asking;
+    const bool wellFormed = outcome.status == Status::Ok || outcome.status == Status::DeviceError;
     if (wellFormed) {
-        // Answers are cut by length alone: one that comes after its own exchange was given up
-        // lands in a later one and names its real sender in the address byte.
-        const uint8_t responder = uint8_t(outcome.answer[1]);
-        if (responder == address) {
-            if (!answered.count(address)) {
-                answered.emplace(address, outcome);
-                emit probeFound(outcome);
-            }
-        } else {
-            if (!answered.count(responder) &&
-                std::find(queue.begin(), queue.end(), responder) == queue.end())
-                askAgain(responder, QStringLiteral("Late answer"));
-            if (current && !answered.count(address))
-                askAgain(address, QStringLiteral("Answer from another address"));
+        if (!answered.count(address)) {
+            answered.emplace(address, outcome);
+            emit probeFound(outcome);
         }
-    } else if (current && outcome.status == Status::BadAnswer) {
+    } else if (outcome.status == Status::BadAnswer) {
         askAgain(address, outcome.detail);
-    } else if (current && outcome.status == Status::NotSent) {
-        if (++refusals[address] <= maxRefusals) {
-            queue.push_front(address);
-            ++retryCount;
-            emit retrying(address, outcome.detail);
-        } else {
-            silent.push_back(address);
-        }
-    } else if (current && outcome.status == Status::NoResponse) {
-        if (!answered.count(address) &&
-            std::find(silent.begin(), silent.end(), address) == silent.end())
-            silent.push_back(address);
+    } else if (!answered.count(address) &&
+               std::find(silent.begin(), silent.end(), address) == silent.end()) {
+        // No response, or refused to the end: a silent address, asked again by a silent pass.
+        silent.push_back(address);
     }
+    asking.reset();
+    ++done;
+    emit progress(done, std::max(done + int(queue.size()), total));
+    askNext();
+}
 
-    if (current) {
-        asking.reset();
-        watchdog.stop();
-        ++done;
-        emit progress(done, std::max(done + int(queue.size()), total));
-        scheduleNext();
-    }
+// Answers are cut by length alone: one that comes after its own exchange was given up lands in
+// a later one and names its real sender in the address byte. That sender is there.
+void BusScan::lateAnswer(const ExchangeOutcome &outcome)
+{
+    if (!running)
+        return;
+    const uint8_t sender = outcome.sender;
+    if (!answered.count(sender) && std::find(queue.begin(), queue.end(), sender) == queue.end() &&
+        (!asking || *asking != sender))
+        askAgain(sender, QStringLiteral("Late answer"));
 }
 
 void BusScan::askAgain(uint8_t address, const QString &reason)
@@ -186,21 +153,12 @@ void BusScan::askAgain(uint8_t address, const QString &reason)
     emit retrying(address, reason);
 }
 
-// The outcome of a silent address comes at the answer time limit; an answered one comes
-// early, and then only the engine's gap holds the next request back.
-void BusScan::scheduleNext()
-{
-    const qint64 gapEnd = qint64(OstraCommands::gapAfter(probeCommand()));
-    nextTimer.start(int(std::max<qint64>(0, gapEnd - sentAt.elapsed())));
-}
-
 void BusScan::end(bool completed)
 {
     if (!running)
         return;
     running = false;
-    nextTimer.stop();
-    watchdog.stop();
+    requests.clear();
     asking.reset();
     emit finished(completed);
 }

@@ -2,11 +2,10 @@
 
 #include "protocol/ExchangeOutcome.h"
 #include "protocol/OstraCommands.h"
+#include "protocol/RequestQueue.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <array>
 #include <cstdint>
@@ -23,7 +22,8 @@ class BusScan : public QObject
 
 public:
     static constexpr int addressCount = 256;
-    // Asks after a request that were answered, but badly, or refused by the gap rule.
+    // Asks of one address whose exchanges saw bytes but no good answer (garbage, a bad hash, a
+    // cut or late answer): each such exchange means a probe is likely there.
     static constexpr int maxAttempts = 4;
 
     // The command the scan asks with.
@@ -59,12 +59,13 @@ signals:
 
 private:
     void outcomeArrived(const ExchangeOutcome &outcome);
+    void lateAnswer(const ExchangeOutcome &outcome);
     void askNext();
     void askAgain(uint8_t address, const QString &reason);
-    void scheduleNext();
     void end(bool completed);
 
     OstraCommands *commands;
+    RequestQueue requests;
     bool running = false;
     bool cancelled = false;
     int silentPasses = 0;
@@ -72,12 +73,8 @@ private:
     std::deque<uint8_t> queue;
     std::vector<uint8_t> silent;
     std::array<int, addressCount> attempts{};
-    std::array<int, addressCount> refusals{};
     std::map<uint8_t, ExchangeOutcome> answered;
     std::optional<uint8_t> asking;
-    QElapsedTimer sentAt;
-    QTimer nextTimer;
-    QTimer watchdog;
     int done = 0;
     int total = 0;
     int retryCount = 0;

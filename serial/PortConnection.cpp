@@ -1,5 +1,6 @@
 #include "app/OrvaUI.h"
 #include "logging/SysTime.h"
+#include "serial/LowLatency.h"
 #include "serial/PortList.h"
 
 #include <QSerialPortInfo>
@@ -44,6 +45,8 @@ void OrvaUI::serialConnect_Slot()
     serial.setBaudRate(probeBusBaudRate);
     if (serial.open(QIODevice::ReadWrite)) {
         linkHealth.reset();
+        if (const char *line = lowlatency::logLine(lowlatency::request(serial)); *line)
+            log->write(1, line);
         ui.statusBar->showMessage(QStringLiteral("Устройство подключено"), 5000);
         m::writeLine(log, 0, QStringLiteral("Device Connected"));
         checkConnectionTimer.stop();

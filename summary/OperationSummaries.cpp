@@ -28,7 +28,7 @@ void OperationSummaries::close(int round)
     }
 }
 
-void OperationSummaries::issuing(int round, int channel, frames::Command command, uint8_t address,
+void OperationSummaries::issuing(int round, int channel, frames::Command command, uint64_t sequence,
                                  bool attempted)
 {
     auto it = rounds.find(round);
@@ -39,7 +39,7 @@ void OperationSummaries::issuing(int round, int channel, frames::Command command
     if (attempted) {
         r.attempted = true;
         ++r.pending;
-        expected.push_back({round, channel, command, address});
+        expected[sequence] = {round, channel, command};
         r.channels.emplace(channel, Verdict::Ok);
     } else {
         record(r, channel, command, Verdict::NotSent);
@@ -55,16 +55,15 @@ void OperationSummaries::skipped(int round, int channel)
         it->second.skipped << QString::number(channel);
 }
 
-// Outcomes come in the order the requests went out. One that matches no announced command (a
-// late answer after its "No response", a command issued by other code) is not counted.
+// One that matches no announced command (a second answer, a command issued by other code) is
+// not counted; a late answer is another request's, so this one still waits for its own.
 void OperationSummaries::outcome(const ExchangeOutcome &outcome)
 {
-    if (expected.empty())
+    const auto found = expected.find(outcome.sequence);
+    if (found == expected.end() || outcome.status == ExchangeOutcome::Status::Late)
         return;
-    const Expected front = expected.front();
-    if (front.command != outcome.command || front.address != outcome.address)
-        return;
-    expected.pop_front();
+    const Expected front = found->second;
+    expected.erase(found);
     auto it = rounds.find(front.round);
     if (it == rounds.end())
         return;
@@ -82,6 +81,8 @@ void OperationSummaries::outcome(const ExchangeOutcome &outcome)
         case ExchangeOutcome::Status::NotSent:
             verdict = Verdict::NotSent;
             break;
+        case ExchangeOutcome::Status::Late:
+            return;
     }
     --it->second.pending;
     record(it->second, front.channel, front.command, verdict);
@@ -118,8 +119,8 @@ void OperationSummaries::giveUp(int id)
     if (it == rounds.end() || it->second.armed > 0 || it->second.pending == 0)
         return;
     for (auto e = expected.begin(); e != expected.end();) {
-        if (e->round == id) {
-            record(it->second, e->channel, e->command, Verdict::NoAnswer);
+        if (e->second.round == id) {
+            record(it->second, e->second.channel, e->second.command, Verdict::NoAnswer);
             e = expected.erase(e);
         } else {
             ++e;

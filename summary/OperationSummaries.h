@@ -7,12 +7,12 @@
 #include <QStringList>
 
 #include <cstdint>
-#include <deque>
 #include <map>
 
 // One line for the operator after each operation: how many probes were commanded, how many
-// answered well, which channels failed. The engine reports every exchange it attempted, in the
-// order of the line; the operations say beforehand which probe each command is for.
+// answered well, which channels failed. The engine numbers every request it is given and
+// reports each by its number; the operations say beforehand which number goes to which probe,
+// so a refused or late exchange can never shift one probe's verdict onto another.
 class OperationSummaries : public QObject
 {
     Q_OBJECT
@@ -30,9 +30,10 @@ public:
     void expect(int round);
     void close(int round);
 
-    // Called just before the command goes to the engine. `attempted` is false when the port is
-    // closed: the engine then reports nothing.
-    void issuing(int round, int channel, frames::Command command, uint8_t address, bool attempted);
+    // Called just before the command goes to the engine, with the number the engine will give
+    // it. `attempted` is false when the port is closed: the engine then reports nothing.
+    void issuing(int round, int channel, frames::Command command, uint64_t sequence,
+                 bool attempted);
     // A channel the operation passed over for an invalid address field: the summary names it.
     void skipped(int round, int channel);
 
@@ -61,7 +62,6 @@ private:
         int round;
         int channel;
         frames::Command command;
-        uint8_t address;
     };
 
     void record(Round &round, int channel, frames::Command command, Verdict verdict);
@@ -71,5 +71,5 @@ private:
 
     int nextId = 1;
     std::map<int, Round> rounds;
-    std::deque<Expected> expected;
+    std::map<uint64_t, Expected> expected;
 };

@@ -2,6 +2,8 @@
 #include "console/CommandLine.h"
 #include "probesim/ProbeSimulator.h"
 #include "records/History.h"
+#include "scan/BusScan.h"
+#include "support/AdapterLatency.h"
 #include "support/Files.h"
 #include "support/SelfRun.h"
 #include "workfolder/WorkFolderLock.h"
@@ -109,6 +111,7 @@ private slots:
             settings.quality = uint8_t(probe.quality);
             QVERIFY(simulator->model().addProbe(uint8_t(probe.address), settings));
         }
+        adapter::makeRealistic(*simulator);
         QVERIFY2(simulator->openPseudoTerminal(), qPrintable(simulator->errorString()));
         sink.records.clear();
         withSink = false;
@@ -219,12 +222,19 @@ private slots:
         probesim::ProbeSettings odd;
         odd.thickness = std::numeric_limits<float>::quiet_NaN();
         QVERIFY(simulator->model().addProbe(7, odd));
-        // Garbage ahead of the third answer (the first result): the result is judged bad.
+        // Garbage ahead of the first result's answer, every time it is asked: a bad answer is
+        // asked again, four times in all, and then reported.
         simulator->faults().script(probesim::Fault::None, 3);
-        simulator->faults().script(probesim::Fault::Garbage);
+        simulator->faults().script(probesim::Fault::Garbage, BusScan::maxAttempts);
         QCOMPARE(run({"--port", port(), "--delay", "5", "--format", format, "measure", "12", "255",
                       "7", "3"}),
                  int(console::exitProbeFailed));
+        QCOMPARE(simulator->faults().scriptedLeft(), 0);
+        int resultsOf12 = 0;
+        for (const probesim::ProbeRequest &request : requests())
+            resultsOf12 += request.address() == 12 &&
+                           request.code() == uint8_t(frames::Command::GetMeasurementResult);
+        QCOMPARE(resultsOf12, BusScan::maxAttempts);
         QStringList rows = lines();
         if (format == QLatin1String("csv")) {
             QCOMPARE(rows.takeFirst(),

@@ -314,6 +314,7 @@ private slots:
         QSignalSpy lines(&summaries, &OperationSummaries::summary_Signal);
         const auto report = [&summaries](Command command, uint8_t address, Status status) {
             ExchangeOutcome outcome;
+            outcome.sequence = address;
             outcome.command = command;
             outcome.address = address;
             outcome.status = status;

@@ -1,4 +1,5 @@
 #include "probesim/Answers.h"
+#include "serial/LowLatency.h"
 #include "support/CommandRig.h"
 #include "support/Vectors.h"
 
@@ -344,7 +345,11 @@ private slots:
         const auto refusal = outcomes.at(0).at(0).value<ExchangeOutcome>();
         QCOMPARE(refusal.status, ExchangeOutcome::Status::NotSent);
         QCOMPARE(refusal.command, Command::StartMeasurement);
-        QCOMPARE(outcomes.at(1).at(0).value<ExchangeOutcome>().status, ExchangeOutcome::Status::Ok);
+        // The refused request has a number of its own, after the one that went out.
+        const auto answered = outcomes.at(1).at(0).value<ExchangeOutcome>();
+        QCOMPARE(answered.status, ExchangeOutcome::Status::Ok);
+        QCOMPARE(refusal.sequence, answered.sequence + 1);
+        QCOMPARE(rig->commands.lastIssued(), refusal.sequence);
     }
 
     // The window's thread may be held up between two commands; the first frame must already be
@@ -381,7 +386,7 @@ private slots:
     }
 
     // After the time limit the exchange is reported unanswered once; an answer that comes later
-    // still goes where it always went.
+    // still goes where it always went, but is reported as late, never as the request's answer.
     void unansweredExchangeIsReported()
     {
         QFETCH(Command, command);
@@ -411,7 +416,10 @@ private slots:
                  QStringList({trace::rxLine(int(answer(command).size()),
                                             int(answer(command).size()), answer(command)),
                               "1 " + nameOf(command) + " OK"}));
-        QCOMPARE(outcomes.at(1).at(0).value<ExchangeOutcome>().status, ExchangeOutcome::Status::Ok);
+        const auto lateOne = outcomes.at(1).at(0).value<ExchangeOutcome>();
+        QCOMPARE(lateOne.status, ExchangeOutcome::Status::Late);
+        QCOMPARE(lateOne.sequence, outcome.sequence);
+        QCOMPARE(lateOne.sender, probeAddress);
         checkMeasured(measured, command == Command::GetMeasurementResult ? 1 : 0);
         // Reported once only, however long the line stays quiet.
         QVERIFY(!outcomes.wait(3 * OstraCommands::answerTimeLimitMs));
@@ -523,6 +531,47 @@ private slots:
             QCOMPARE(rig->port.bytesAvailable(), 0);
         }
         checkMeasured(measured, 3);
+    }
+
+    // Every command against a probe behind an FTDI adapter at its default latency timer: the
+    // answer is the request's own, within the answer time limit, and logged as any other.
+    void answersAtAnAdaptersLatency_data()
+    {
+        QTest::addColumn<Command>("command");
+        for (const CommandCase &entry : commandCases)
+            QTest::newRow(entry.name) << entry.command;
+    }
+
+    void answersAtAnAdaptersLatency()
+    {
+        QFETCH(Command, command);
+        rig->simulator.faults().clear();
+        QVERIFY(rig->simulator.model().addProbe(probeAddress));
+        rig->simulator.bus().setLatency(adapter::ftdiDefaultMs, 0);
+        rig->commands.setAnswerTimeLimit(OstraCommands::answerTimeLimitMs);
+        QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
+        const uint64_t sequence = rig->commands.nextSequence();
+        QVERIFY(send(command));
+        QVERIFY(outcomes.wait(2000));
+        const auto outcome = outcomes.at(0).at(0).value<ExchangeOutcome>();
+        QCOMPARE(outcome.sequence, sequence);
+        // A result before any start is answered with the probe's "No Measurement".
+        QVERIFY2(outcome.status == ExchangeOutcome::Status::Ok ||
+                     outcome.status == ExchangeOutcome::Status::DeviceError,
+                 qPrintable(outcome.detail));
+        QCOMPARE(outcome.sender, probeAddress);
+        QCOMPARE(rig->log.lines.size(), 4);
+        QCOMPARE(rig->log.lines.at(0), "1 " + nameOf(command) + ':');
+        QVERIFY(!rig->log.lines.contains(QStringLiteral("1 No response")));
+    }
+
+    // A pseudo-terminal has no latency timer to shorten: the port refuses and stays usable.
+    void lowLatencyRefusedByAPseudoTerminal()
+    {
+        QCOMPARE(lowlatency::request(rig->port), lowlatency::Result::Refused);
+        QVERIFY(rig->port.isOpen());
+        QVERIFY(send(Command::CheckAirCode));
+        QTRY_COMPARE_WITH_TIMEOUT(int(rig->simulator.bus().requests().size()), 1, 2000);
     }
 
     void closedPortSendsAndLogsNothing()

@@ -1,10 +1,15 @@
 #include "probesim/Answers.h"
+#include "probesim/ProbeSimulator.h"
 #include "probesim/RequestFramer.h"
 #include "probesim/SimulatedProbe.h"
 #include "protocol/Frames.h"
 #include "support/Vectors.h"
 
 #include <QtTest>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace probesim;
 
@@ -106,6 +111,39 @@ private slots:
         QCOMPARE(calibrated(), 125.0f);
         status(0x23, std::nullopt);
         QCOMPARE(calibrated(), 250.0f);
+    }
+
+    // An adapter holds every answer at least its latency and passes answers on in the order
+    // the requests came, however the jitter falls: a short draw never overtakes a long one.
+    void latency()
+    {
+        ProbeSimulator simulator;
+        for (const uint8_t address : {1, 2, 3, 4, 5, 6})
+            QVERIFY(simulator.model().addProbe(address));
+        simulator.bus().setLatency(8, 20);
+        QVERIFY2(simulator.openPseudoTerminal(), qPrintable(simulator.errorString()));
+        const int slave = ::open(simulator.portPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(slave >= 0);
+        termios raw{};
+        QCOMPARE(::tcgetattr(slave, &raw), 0);
+        ::cfmakeraw(&raw);
+        QCOMPARE(::tcsetattr(slave, TCSANOW, &raw), 0);
+        QByteArray requests;
+        for (const uint8_t address : {1, 2, 3, 4, 5, 6})
+            requests +=
+                QByteArray(reinterpret_cast<const char *>(
+                               frames::buildRequest(frames::Command::CheckAirCode, address).data()),
+                           5);
+        QCOMPARE(::write(slave, requests.constData(), size_t(requests.size())),
+                 ssize_t(requests.size()));
+        QSignalSpy exchanges(&simulator.bus(), &ProbeBus::exchangeFinished);
+        QVERIFY(QTest::qWaitFor([&] { return exchanges.size() == 6; }, 5000));
+        for (int i = 0; i < exchanges.size(); ++i) {
+            const auto exchange = exchanges.at(i).at(0).value<Exchange>();
+            QCOMPARE(int(exchange.request.address()), i + 1);
+            QVERIFY(exchange.finishedUs - exchange.request.timeUs >= 8000);
+        }
+        ::close(slave);
     }
 };
 

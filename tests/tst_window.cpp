@@ -9,7 +9,7 @@
 #include "support/Trace.h"
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
-#include "ui/Schedule.h"
+#include "protocol/Schedule.h"
 
 #include <QLabel>
 #include <QTableView>
@@ -709,15 +709,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
 
         const QStringList log = files::logMessages();
-        QCOMPARE(log.mid(0, 2),
-                 (QStringList{"0 Delay: " + QString::number(delayMs), "0 Device Connected"}));
+        QCOMPARE(log.mid(0, 3),
+                 (QStringList{"0 Delay: " + QString::number(delayMs),
+                              "1 Port low latency: refused, the port is used as it is",
+                              "0 Device Connected"}));
         QStringList renewed;
         for (int address : busAddresses)
             renewed << trace::acknowledged("Update Air Code", Command::UpdateAirCode, address);
         QCOMPARE(log.mid(air.logFrom, renewed.size()), renewed);
         QCOMPARE(log.mid(measurement.logFrom), measurementLog());
         if (air.attempts == 1 && measurement.attempts == 1)
-            QCOMPARE(log.size(), 2 + renewed.size() + measurementLog().size());
+            QCOMPARE(log.size(), 3 + renewed.size() + measurementLog().size());
     }
 
     // A measurement round leaves one record per probe, field by field the probe's values, with
@@ -996,7 +998,7 @@ private slots:
         auto *dialog = window.findChild<QInputDialog *>(QStringLiteral("continuousInterval"));
         QVERIFY(dialog && dialog->isVisible());
         // 22.5 delays and the answer time limit: 940 ms, offered in tenths of a second.
-        QCOMPARE(OrvaUI::measurementRoundMs(delayMs), 940);
+        QCOMPARE(window.measurementRoundMs(delayMs), 940);
         QCOMPARE(dialog->doubleMinimum(), 1.0);
         dialog->setDoubleValue(1.2);
         QTimer::singleShot(1150, Qt::PreciseTimer,
@@ -1067,7 +1069,7 @@ private slots:
                 starts.push_back(request.timeUs);
         }
         QVERIFY(starts.size() >= 2);
-        QVERIFY(starts[1] - starts[0] >= (OrvaUI::measurementRoundMs(delayMs) - 10) * 1000);
+        QVERIFY(starts[1] - starts[0] >= (window.measurementRoundMs(delayMs) - 10) * 1000);
     }
 
     // A megabyte of noise while a measurement runs: the window stays responsive, and the next

@@ -1,6 +1,6 @@
 #include "app/OrvaUI.h"
+#include "protocol/Schedule.h"
 #include "ui/ProbePanels.h"
-#include "ui/Schedule.h"
 
 #include <QInputDialog>
 #include <QMenuBar>
@@ -146,10 +146,9 @@ void OrvaUI::offerFoundAddresses(const std::vector<uint8_t> &found)
     box->open();
 }
 
-int OrvaUI::measurementRoundMs(int32_t delay)
+int OrvaUI::measurementRoundMs(int32_t delay) const
 {
-    return schedule::measurementResultInterval(delay, probeCount - 1) +
-           OstraCommands::answerTimeLimitMs;
+    return schedule::measurementResultInterval(delay, probeCount - 1) + commands.answerTimeLimit();
 }
 
 void OrvaUI::continuousMeasurement_Slot(bool on)

@@ -1,17 +1,17 @@
 #include "app/OrvaUI.h"
+#include "protocol/Schedule.h"
 #include "ui/FieldRules.h"
 #include "ui/ProbePanels.h"
-#include "ui/Schedule.h"
 
 // The all-probe operations never wait for a probe: each arms one timer per command, staggered
 // by the settings' delay so that the requests reach the line one after another. The timers are
 // precise because the engine refuses, rather than queues, a request that comes too early.
 
 // Every command an operation arms is announced to the summaries just before it goes, so that
-// the engine's report of it counts for its probe.
-void OrvaUI::announce(int round, int probe, frames::Command command, uint8_t addr)
+// the engine's report of it, by the number the engine gives it, counts for its probe.
+void OrvaUI::announce(int round, int probe, frames::Command command, uint8_t)
 {
-    summaries.issuing(round, probe + 1, command, addr, serial.isOpen());
+    summaries.issuing(round, probe + 1, command, commands.nextSequence(), serial.isOpen());
 }
 
 void OrvaUI::test_Slot()

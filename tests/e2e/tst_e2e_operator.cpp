@@ -196,7 +196,10 @@ private slots:
         QVector<trace::Reading> readings;
         for (const int address : probeAddresses)
             readings.append({address, 512.5f, 77, QStringLiteral("512.5")});
-        const QStringList start{"0 Delay: 250", "0 Device Connected"};
+        // A pseudo-terminal refuses the low-latency request and is used as it is.
+        const QStringList start{"0 Delay: 250",
+                                "1 Port low latency: refused, the port is used as it is",
+                                "0 Device Connected"};
         QCOMPARE(log(), start + airRenewal() + trace::measurement(readings) +
                             acknowledged("Set Zero Point", Command::SetZeroPoint, 33) +
                             acknowledged("Set Measure Point", Command::SetMeasurePoint, 12, 12.5f));

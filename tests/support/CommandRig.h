@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AdapterLatency.h"
 #include "CapturingLog.h"
 #include "Trace.h"
 #include "probesim/ProbeSimulator.h"
@@ -19,6 +20,7 @@ public:
 
     bool open()
     {
+        adapter::makeRealistic(simulator);
         if (!simulator.openPseudoTerminal())
             return false;
         port.setPortName(simulator.portPath());

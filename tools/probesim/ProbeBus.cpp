@@ -4,6 +4,9 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
+#include <random>
+
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
@@ -55,6 +58,27 @@ void ProbeBus::detach()
     outgoing.clear();
     framer.reset();
     fd = -1;
+}
+
+void ProbeBus::setLatency(int fixedMs, int jitterMs)
+{
+    latencyFixedMs = std::max(0, fixedMs);
+    latencyJitterMs = std::max(0, jitterMs);
+}
+
+// An adapter hands bytes on in the order they came: a short draw never overtakes an answer
+// still held from before.
+int ProbeBus::drawLatency()
+{
+    int latency = latencyFixedMs;
+    if (latencyJitterMs > 0)
+        latency += std::uniform_int_distribution<int>(0, latencyJitterMs)(latencyRandom);
+    if (latency == 0)
+        return 0;
+    const qint64 nowMs = steadyMicroseconds() / 1000;
+    const qint64 due = std::max(nowMs + latency, lastAnswerDueMs);
+    lastAnswerDueMs = due;
+    return int(due - nowMs);
 }
 
 void ProbeBus::writeRaw(const QByteArray &bytes)
@@ -113,6 +137,7 @@ void ProbeBus::serve(const ProbeRequest &request)
         return finish(*exchange);
     }
     exchange->wellFormedFrames = wellFormedFrames(fault.kind);
+    pieces->front().delayMs = std::max(0, pieces->front().delayMs) + drawLatency();
     schedule(exchange, pieces, 0);
 }
 

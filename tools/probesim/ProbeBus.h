@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <random>
 #include <vector>
 
 class QSocketNotifier;
@@ -60,6 +61,12 @@ public:
     void detach();
     bool isAttached() const { return fd >= 0; }
 
+    // What a USB adapter adds to every answer: a fixed delay plus up to `jitterMs` more, drawn
+    // per answer. A fault's own pauses come on top.
+    void setLatency(int fixedMs, int jitterMs);
+    int latencyMs() const { return latencyFixedMs; }
+    int jitterMs() const { return latencyJitterMs; }
+
     // Arbitrary bytes straight onto the line, after whatever is already queued.
     void writeRaw(const QByteArray &bytes);
 
@@ -86,6 +93,7 @@ private:
     void transmit(std::shared_ptr<Exchange> exchange,
                   std::shared_ptr<std::vector<Transmission>> pieces, size_t index);
     void finish(Exchange &exchange);
+    int drawLatency();
     void flush();
     void writeFailed(int error);
 
@@ -103,6 +111,10 @@ private:
     unsigned generation = 0;
     int answers = 0;
     int wellFormed = 0;
+    int latencyFixedMs = 0;
+    int latencyJitterMs = 0;
+    qint64 lastAnswerDueMs = 0;
+    std::mt19937 latencyRandom{1};
 };
 
 }  // namespace probesim

@@ -218,6 +218,15 @@ int main(int argc, char *argv[])
         QStringLiteral("late-delay"),
         QStringLiteral("Delay of a late answer, ms (default %1).").arg(defaultLateDelayMs),
         QStringLiteral("ms"));
+    const QCommandLineOption latencyOption(
+        QStringLiteral("latency"),
+        QStringLiteral("Fixed delay of every answer, as a USB adapter holds it, ms (default 0)."),
+        QStringLiteral("ms"));
+    const QCommandLineOption jitterOption(
+        QStringLiteral("jitter"),
+        QStringLiteral("Largest extra delay drawn for each answer on top of --latency, ms "
+                       "(default 0)."),
+        QStringLiteral("ms"));
     const auto faultOption = [](const char *name, const char *what) {
         return QCommandLineOption(QStringLiteral("fault-%1").arg(QLatin1String(name)),
                                   QStringLiteral("Rate of answers %1.").arg(QLatin1String(what)),
@@ -237,13 +246,14 @@ int main(int argc, char *argv[])
     };
     parser.addOptions({deviceOption, linkOption, probeOption, settingsOption, thicknessOption,
                        walkOption, walkLimitOption, qualityOption, seedOption, testStatusOption,
-                       splitDelayOption, lateDelayOption});
+                       splitDelayOption, lateDelayOption, latencyOption, jitterOption});
     for (const FaultOption &entry : faultOptions)
         parser.addOption(entry.option);
     parser.process(application);
 
     double thickness = 500, walk = 0, walkLimit = 0, quality = 100, seed = 1, testStatus = 0;
     double splitDelay = defaultSplitDelayMs, lateDelay = defaultLateDelayMs;
+    double latency = 0, jitter = 0;
     if (!readNumber(parser, thicknessOption, -1e9, 1e9, thickness) ||
         !readNumber(parser, walkOption, 0, 1e6, walk) ||
         !readNumber(parser, walkLimitOption, 0, 1e9, walkLimit) ||
@@ -251,7 +261,9 @@ int main(int argc, char *argv[])
         !readNumber(parser, seedOption, 0, 4294967295.0, seed, true) ||
         !readNumber(parser, testStatusOption, 0, 255, testStatus, true) ||
         !readNumber(parser, splitDelayOption, 0, 60000, splitDelay, true) ||
-        !readNumber(parser, lateDelayOption, 0, 60000, lateDelay, true))
+        !readNumber(parser, lateDelayOption, 0, 60000, lateDelay, true) ||
+        !readNumber(parser, latencyOption, 0, 60000, latency, true) ||
+        !readNumber(parser, jitterOption, 0, 60000, jitter, true))
         return 2;
 
     std::vector<uint8_t> addresses;
@@ -295,6 +307,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     simulator.faults().setDelays(int(splitDelay), int(lateDelay));
+    simulator.bus().setLatency(int(latency), int(jitter));
 
     const bool opened = parser.isSet(deviceOption)
                             ? simulator.openDevice(parser.value(deviceOption))

@@ -13,6 +13,9 @@ int commandInterval(int32_t delay, int position);
 // 1.5 · delay · position: the measurement starts.
 int measurementStartInterval(int32_t delay, int position);
 
+// 12 · delay: how long a probe's result is waited for after its start.
+int resultWait(int32_t delay);
+
 // 1.5 · delay · position + 12 · delay: each result request 12 delays after its start, after
 // the last start.
 int measurementResultInterval(int32_t delay, int position);

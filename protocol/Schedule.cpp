@@ -1,4 +1,4 @@
-#include "ui/Schedule.h"
+#include "protocol/Schedule.h"
 
 #include <algorithm>
 #include <climits>
@@ -34,6 +34,11 @@ int commandInterval(int32_t delay, int position)
 int measurementStartInterval(int32_t delay, int position)
 {
     return clamped(3 * unsignedDelay(delay) * unsignedPosition(position) / 2);
+}
+
+int resultWait(int32_t delay)
+{
+    return clamped(12 * unsignedDelay(delay));
 }
 
 int measurementResultInterval(int32_t delay, int position)
