@@ -2,6 +2,21 @@
 
 #include <QStatusBar>
 
+namespace {
+
+// The messages the tool has always shown, which keep their full time: an address field's, the
+// measure value's and the connection's. Those of later features (continuous rounds, the scan)
+// give way to a summary as before.
+bool keepsItsTime(const QString &text)
+{
+    return text.startsWith(QStringLiteral("Не корректный адрес, канал ")) ||
+           text == QStringLiteral("Не корректное значение меры") ||
+           text == QStringLiteral("Устройство подключено") ||
+           text == QStringLiteral("Устройство не подключено");
+}
+
+}  // namespace
+
 SummaryLine::SummaryLine(QStatusBar *bar, QObject *parent) : QObject(parent), bar(bar)
 {
     later.setSingleShot(true);
@@ -23,7 +38,7 @@ void SummaryLine::messageChanged(const QString &text)
     if (text.isEmpty()) {
         if (!pending.isEmpty())
             later.start(0);
-    } else if (text != shown) {
+    } else if (text != shown && keepsItsTime(text)) {
         otherShown.start();
     }
 }
@@ -35,7 +50,8 @@ void SummaryLine::showPending()
 {
     if (pending.isEmpty())
         return;
-    const bool otherShowing = !bar->currentMessage().isEmpty() && bar->currentMessage() != shown;
+    const QString current = bar->currentMessage();
+    const bool otherShowing = current != shown && keepsItsTime(current);
     const qint64 left =
         otherShowing && otherShown.isValid() ? displayMs + marginMs - otherShown.elapsed() : 0;
     if (left > 0) {

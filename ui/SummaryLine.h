@@ -30,7 +30,7 @@ private:
     QStatusBar *bar;
     QString shown;
     QString pending;
-    // Since the last message that was not a summary appeared.
+    // Since the last message that keeps its time appeared.
     QElapsedTimer otherShown;
     QTimer later;
 };
