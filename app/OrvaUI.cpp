@@ -74,13 +74,19 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     connect(&commands, &OstraCommands::exchangeFinished_Signal, &summaries,
             &OperationSummaries::outcome);
     summaryLine = new SummaryLine(ui.statusBar, this);
-    connect(&summaries, &OperationSummaries::summary_Signal, summaryLine, &SummaryLine::show);
+    connect(&summaries, &OperationSummaries::summary_Signal, summaryLine,
+            [this](const QString &text) { summaryLine->show(tolerance->annotate(text)); });
     setUpKeyboard();
     prefillAddresses();
     connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,
             [this] { preselectPort(); });
     setUpHistory();
     buildDevicesMenu();
+    tolerance = new ToleranceWatch(ui, *state, log, this);
+    tolerance->loadLimits();
+    tolerance->addActions(this);
+    connect(&commands, &OstraCommands::exchangeFinished_Signal, tolerance,
+            &ToleranceWatch::exchangeFinished);
 }
 
 // The page is an empty frame until it is first shown: start-up reads no record.
@@ -111,6 +117,10 @@ void OrvaUI::showHistory()
         historyTab = new HistoryTab(recordWriter.directory(), historyPage);
         historyTab->setFont(QFont());
         historyPage->layout()->addWidget(historyTab);
+        historyTab->setLimits(tolerance->limits());
+        connect(tolerance, &ToleranceWatch::limitsChanged, historyTab, &HistoryTab::setLimits);
+        connect(tolerance, &ToleranceWatch::calibrationJournalled, historyTab,
+                &HistoryTab::addCalibration);
     }
     ui.tabWidget->setCurrentWidget(historyPage);
 }
@@ -175,6 +185,10 @@ void OrvaUI::connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI:
                 if (sends) {
                     summaries.expect(round);
                     announce(round, probe, command, *addr);
+                    if (serial.isOpen())
+                        tolerance->calibrationIssued(
+                            probe + 1, command, *addr,
+                            fieldrules::parseMeasureValue(ui.le_line_meas_setpoint->text()));
                 }
                 (this->*action)(*addr);
                 summaries.close(round);

@@ -10,6 +10,7 @@
 #include "ui/ProbePanels.h"
 #include "ui/StateField.h"
 #include "ui/SummaryLine.h"
+#include "ui/ToleranceWatch.h"
 #include "ui_OrvaUI.h"
 
 #include <QCloseEvent>
@@ -47,6 +48,7 @@ public:
     // Where the last connected port is remembered, per user.
     static QString userSettingsPath();
     const RecordWriter &records() const { return recordWriter; }
+    ToleranceWatch &tolerances() { return *tolerance; }
     // The page "История", once it has been shown; null before.
     HistoryTab *history() const { return historyTab; }
     // Shows the page "История", building it on first use.
@@ -130,6 +132,7 @@ private:
     OperationSummaries summaries;
     SummaryLine *summaryLine = nullptr;
     RecordWriter recordWriter{&fileLog};
+    ToleranceWatch *tolerance = nullptr;
     QWidget *historyPage = nullptr;
     HistoryTab *historyTab = nullptr;
     BusScan busScan{&commands};

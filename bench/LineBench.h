@@ -92,9 +92,10 @@ inline bool openLine(SimulatedLine &line)
 constexpr int settleMs = 300;
 
 // The simulated line started and a tool connected to it, or a message on stderr.
-inline std::unique_ptr<ToolUnderTest> connectedTool(SimulatedLine &line, int delay)
+inline std::unique_ptr<ToolUnderTest> connectedTool(SimulatedLine &line, int delay,
+                                                    const QByteArray &limits = QByteArray())
 {
-    auto tool = std::make_unique<ToolUnderTest>(delay, probeAddresses());
+    auto tool = std::make_unique<ToolUnderTest>(delay, probeAddresses(), limits);
     if (!tool->isReady()) {
         std::fprintf(stderr, "could not set up the tool's working directory\n");
         return nullptr;

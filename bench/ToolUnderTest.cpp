@@ -48,7 +48,8 @@ qint64 steadyUs()
         .count();
 }
 
-ToolUnderTest::ToolUnderTest(int delay, const std::vector<uint8_t> &addresses)
+ToolUnderTest::ToolUnderTest(int delay, const std::vector<uint8_t> &addresses,
+                             const QByteArray &limits)
     : previousDirectory(QDir::currentPath())
 {
     if (!directory.isValid())
@@ -64,6 +65,11 @@ ToolUnderTest::ToolUnderTest(int delay, const std::vector<uint8_t> &addresses)
     }
     settings.write(QStringLiteral("Delay=%1\n").arg(delay).toLatin1());
     settings.close();
+    if (!limits.isEmpty()) {
+        QFile limitsFile(directory.filePath(QStringLiteral("limits.ini")));
+        if (!limitsFile.open(QIODevice::WriteOnly) || limitsFile.write(limits) != limits.size())
+            return;
+    }
 
     // The tool finds its settings and writes its log relative to its working directory.
     QDir::setCurrent(directory.path());

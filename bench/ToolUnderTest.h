@@ -33,7 +33,9 @@ QList<QByteArray> troubleLines(const QList<QByteArray> &logLines);
 class ToolUnderTest : public QObject
 {
 public:
-    ToolUnderTest(int delay, const std::vector<uint8_t> &addresses);
+    // `limits`: limits.ini for the working directory; none when empty.
+    ToolUnderTest(int delay, const std::vector<uint8_t> &addresses,
+                  const QByteArray &limits = QByteArray());
     ~ToolUnderTest() override;
 
     bool isReady() const { return window != nullptr; }

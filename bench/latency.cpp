@@ -55,6 +55,9 @@ int main(int argc, char *argv[])
                       QStringLiteral("ms"), QStringLiteral("10")});
     parser.addOption(
         {QStringLiteral("history"), QStringLiteral("Show the page \"История\" while measuring.")});
+    parser.addOption({QStringLiteral("limits"),
+                      QStringLiteral("Every channel with limits, half its values out of tolerance: "
+                                     "the verdict, the mark and the alarm on every result.")});
     parser.process(application);
     int cycles = 50;
     int delay = 10;
@@ -65,7 +68,17 @@ int main(int argc, char *argv[])
     SimulatedLine line(probeAddresses());
     if (!openLine(line))
         return 2;
-    const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay);
+    QByteArray limits;
+    if (parser.isSet(QStringLiteral("limits"))) {
+        // The simulated probes read 500 µm: the odd channels in tolerance, the even ones above.
+        for (int channel = 1; channel <= probes; ++channel)
+            limits += QStringLiteral("[channel%1]\nlower=%2\nupper=%3\n")
+                          .arg(channel)
+                          .arg(channel % 2 ? 490 : 100)
+                          .arg(channel % 2 ? 510 : 200)
+                          .toLatin1();
+    }
+    const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay, limits);
     if (!tool)
         return 2;
 
@@ -92,8 +105,9 @@ int main(int argc, char *argv[])
     const int expected = cycles * probes;
     const bool met = unpaired == 0 && int(latenciesMs.size()) == expected &&
                      middle <= medianLimitMs && p99 <= p99LimitMs;
-    std::printf("Result latency, line to panel, D = %d, %d cycles x %d probes%s\n", delay, cycles,
-                probes, parser.isSet(QStringLiteral("history")) ? ", history page shown" : "");
+    std::printf("Result latency, line to panel, D = %d, %d cycles x %d probes%s%s\n", delay, cycles,
+                probes, parser.isSet(QStringLiteral("history")) ? ", history page shown" : "",
+                parser.isSet(QStringLiteral("limits")) ? ", limits on every channel" : "");
     std::printf("samples %d of %d, unpaired %d\n", int(latenciesMs.size()), expected, unpaired);
     std::printf("min %.3f ms, median %.3f ms (limit %.1f), p99 %.3f ms (limit %.1f), max %.3f ms\n",
                 percentile(latenciesMs, 0.0), middle, medianLimitMs, p99, p99LimitMs,

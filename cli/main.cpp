@@ -1,16 +1,35 @@
 #include "cli/StopSignals.h"
 #include "console/CommandLine.h"
 #include "console/RecordsFolder.h"
+#include "report/ReportCommand.h"
 #include "workfolder/WorkFolderLock.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <cstdio>
 #include <memory>
 
+namespace {
+
+// Pages are painted with fonts, which takes a platform; the offscreen one needs no display.
+int writeReport(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("t7r-cli"));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return report::run(QCoreApplication::arguments(), out, err);
+}
+
+}  // namespace
+
 int main(int argc, char *argv[])
 {
+    if (argc > 1 && qstrcmp(argv[1], "report") == 0)
+        return writeReport(argc, argv);
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("t7r-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(T7R_VERSION));

@@ -45,6 +45,22 @@ bool settingsPresent()
 {
     return QFileInfo(QStringLiteral("settings.cfg")).isFile();
 }
+// Why the journal is not kept goes to standard error, as the records' reason does.
+class JournalErrors : public m::ifc::ILog
+{
+public:
+    explicit JournalErrors(QTextStream &err) : err(err) {}
+    void write(uint32_t level, std::string_view text) override
+    {
+        if (level == 0) {
+            err << "t7r-cli: " << QString::fromLocal8Bit(text.data(), int(text.size())) << '\n';
+            err.flush();
+        }
+    }
+
+private:
+    QTextStream &err;
+};
 
 int32_t settingsDelay()
 {
@@ -92,11 +108,28 @@ int CommandLine::run(const QStringList &arguments)
         recordSink = openRecords();
         if (!recordSink)
             return exitUsage;
-        m::DummyLog quiet;
-        if (settingsPresent())
-            probeToAddr = readProbeToAddr(&quiet);
     }
-    writer = std::make_unique<RowWriter>(out, options.format);
+    if (!options.limitsFile.isEmpty()) {
+        if (!QFileInfo(options.limitsFile).isFile()) {
+            err << "t7r-cli: --limits: no file " << options.limitsFile << '\n';
+            err.flush();
+            return exitUsage;
+        }
+        const quality::LimitsFile file = quality::readLimits(options.limitsFile);
+        if (!file.ok()) {
+            err << "t7r-cli: --limits: " << options.limitsFile << ':' << file.errorLine << ": "
+                << file.error << '\n';
+            err.flush();
+            return exitUsage;
+        }
+        limits = file.channels;
+    }
+    // Records and limits both go by the probe's channel, which only settings.cfg knows.
+    if ((options.records || limits) && settingsPresent()) {
+        m::DummyLog quiet;
+        probeToAddr = readProbeToAddr(&quiet);
+    }
+    writer = std::make_unique<RowWriter>(out, options.format, limits.has_value());
 
     if (options.action == Action::Ports) {
         for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
@@ -285,6 +318,7 @@ void CommandLine::stepFinished(int index)
     row.command = actionName(options.action);
     const ExchangeOutcome &outcome = *step.outcome;
     row.outcome = outcomeText(outcome);
+    journal(step, outcome);
     if (step.request.command == Command::GetMeasurementResult) {
         const std::optional<ExchangeOutcome> &start = steps[size_t(step.after)].outcome;
         // Without a start that the probe took, the result may be the previous measurement's.
@@ -294,10 +328,17 @@ void CommandLine::stepFinished(int index)
             row.rawUm = outcome.um;
             row.calibratedUm = outcome.umCalib;
             row.quality = outcome.quality;
-            if (recordSink && !recordSink->append({row.time, channelsOf(step.request.address),
-                                                   step.request.address, outcome.um,
-                                                   outcome.umCalib, outcome.quality}))
-                recordsFailed = true;
+            const QVector<int> channels = channelsOf(step.request.address);
+            const int channel = channels.value(0);
+            judge(row, channel, outcome.umCalib);
+            if (recordSink) {
+                MeasurementRecord record{row.time,   channels,        step.request.address,
+                                         outcome.um, outcome.umCalib, outcome.quality};
+                if (limits)
+                    record.limits = *limits;
+                if (!recordSink->append(record))
+                    recordsFailed = true;
+            }
         }
     }
     writeRow(row);
@@ -321,6 +362,47 @@ void CommandLine::nextRound()
     if (stopping)
         return finishStopped();
     startRound();
+}
+
+void CommandLine::judge(Row &row, int channel, float calibrated)
+{
+    if (!limits || channel < 1 || channel > records::channelCount)
+        return;
+    const auto &channelLimits = (*limits)[size_t(channel - 1)];
+    if (!channelLimits)
+        return;
+    const quality::Verdict verdict = channelLimits->verdict(double(calibrated));
+    row.verdict = QString::fromLatin1(records::verdictName(verdict));
+    row.lowerUm = float(channelLimits->lower);
+    row.upperUm = float(channelLimits->upper);
+    if (verdict == quality::Verdict::Below || verdict == quality::Verdict::Above)
+        anyOutOfTolerance = true;
+}
+
+// Calibrations are journalled whether or not records are kept: what was done to a probe must
+// be known for every value taken after it.
+void CommandLine::journal(const Step &step, const ExchangeOutcome &outcome)
+{
+    std::optional<quality::CalibrationCommand> command;
+    if (step.request.command == Command::SetZeroPoint)
+        command = quality::CalibrationCommand::Zero;
+    else if (step.request.command == Command::SetMeasurePoint)
+        command = quality::CalibrationCommand::MeasurePoint;
+    else if (step.request.command == Command::ResetCalibration)
+        command = quality::CalibrationCommand::Reset;
+    if (!command)
+        return;
+    if (!calibrationJournal) {
+        journalErrors = std::make_unique<JournalErrors>(err);
+        calibrationJournal = std::make_unique<quality::CalibrationJournal>(journalErrors.get());
+    }
+    // The command line names no panel: channel 0.
+    calibrationJournal->append(
+        quality::makeEvent(QDateTime::currentDateTime(), 0, step.request.address, *command,
+                           *command == quality::CalibrationCommand::MeasurePoint
+                               ? std::optional<float>(step.request.um)
+                               : std::nullopt,
+                           quality::answerText(outcome)));
 }
 
 void CommandLine::writeRow(const Row &row)
@@ -366,7 +448,7 @@ void CommandLine::finishStopped()
 }
 
 // A record's channel is the probe's, not the address's place on this command line, so that the
-// history never joins two probes into one curve.
+// history never joins two probes into one curve, and limits judge the probe they were set for.
 QVector<int> CommandLine::channelsOf(uint8_t address) const
 {
     QVector<int> channels;
@@ -379,7 +461,9 @@ QVector<int> CommandLine::channelsOf(uint8_t address) const
 
 int CommandLine::earnedCode() const
 {
-    return anyFailed || recordsFailed ? exitProbeFailed : exitOk;
+    return anyFailed || recordsFailed ? exitProbeFailed
+           : anyOutOfTolerance        ? exitOutOfTolerance
+                                      : exitOk;
 }
 
 void CommandLine::deviceLost(const QString &reason)

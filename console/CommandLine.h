@@ -5,6 +5,8 @@
 #include "console/Rows.h"
 #include "protocol/ExchangeOutcome.h"
 #include "protocol/RequestQueue.h"
+#include "quality/CalibrationJournal.h"
+#include "quality/Limits.h"
 
 #include <QEventLoop>
 #include <QObject>
@@ -30,6 +32,7 @@ enum ExitCode {
     exitUsage = 2,
     exitPortNotOpened = 3,
     exitDeviceLost = 4,
+    exitOutOfTolerance = 5,
 };
 
 // t7r-cli without its entry: parses the arguments, opens the port and drives the probes through
@@ -81,7 +84,11 @@ private:
     void nextRound();
     void writeRow(const Row &row);
     void finish(int code);
+    void judge(Row &row, int channel, float calibrated);
+    void journal(const Step &step, const ExchangeOutcome &outcome);
     void finishStopped();
+    // 1 for a probe that failed or a record not kept, else 5 for a value out of tolerance,
+    // else 0.
     int earnedCode() const;
     QVector<int> channelsOf(uint8_t address) const;
     void deviceLost(const QString &reason);
@@ -108,6 +115,10 @@ private:
     bool stopping = false;
     bool running = false;
     bool anyFailed = false;
+    bool anyOutOfTolerance = false;
+    std::optional<quality::ChannelLimits> limits;
+    std::unique_ptr<quality::CalibrationJournal> calibrationJournal;
+    std::unique_ptr<m::ifc::ILog> journalErrors;
     bool recordsFailed = false;
     int stopSignal = 0;
     // settings.cfg's probe lines: position (0 to 7) to address.

@@ -41,10 +41,13 @@ const char *const description =
     "  point ADDR UM      Set a measure point of one probe to UM micrometres.\n"
     "  reset ADDR         Reset the calibration of one probe.\n"
     "  test               Run the memory test (always address 1).\n"
+    "  report ...         Write the report of a time range as PDF (t7r-cli report --help).\n"
     "\n"
     "ADDR is a probe address, 0 to 255. Rows have the fields time, address, raw_um,\n"
     "calibrated_um, quality, command and outcome; outcome is ok, the probe's error text\n"
-    "(Busy, Bad hash, ...) or no response.";
+    "(Busy, Bad hash, ...) or no response. With --limits they also have verdict (ok, below,\n"
+    "above), lower_um and upper_um. zero, point and reset are journalled with the probe's\n"
+    "answer in records/calibration.csv.";
 
 const char *const epilogue =
     "\n"
@@ -55,6 +58,7 @@ const char *const epilogue =
     "  2  bad arguments; nothing was sent\n"
     "  3  the port could not be opened\n"
     "  4  the device was lost during the run\n"
+    "  5  with --limits: every probe answered, and some value was out of tolerance\n"
     "  130, 143  SIGINT or SIGTERM cut a round short; rows for the rest say stopped\n"
     "\n"
     "Examples:\n"
@@ -127,12 +131,18 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
     const QCommandLineOption records(
         QStringLiteral("records"),
         QStringLiteral("Append measurements to the records folder, as the window does."));
+    const QCommandLineOption limits(
+        QStringLiteral("limits"),
+        QStringLiteral("Judge measurements by the tolerances in FILE (limits.ini's format, keyed "
+                       "by channel); rows gain verdict, lower_um and upper_um."),
+        QStringLiteral("FILE"));
     const QCommandLineOption retries(QStringLiteral("retries"),
                                      QStringLiteral("scan: ask the silent addresses N more times "
                                                     "(default 0; each pass costs 40 ms per "
                                                     "silent address)."),
                                      QStringLiteral("N"));
-    parser.addOptions({help, version, port, delay, format, every, count, log, records, retries});
+    parser.addOptions(
+        {help, version, port, delay, format, every, count, log, records, limits, retries});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("ports, scan, air, measure, zero, point, reset "
                                                 "or test."));
@@ -272,6 +282,11 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
             return fail(QStringLiteral("--log: empty file name"));
     }
     options.records = parser.isSet(records);
+    if (parser.isSet(limits)) {
+        options.limitsFile = parser.value(limits);
+        if (options.limitsFile.isEmpty())
+            return fail(QStringLiteral("--limits: empty file name"));
+    }
 
     Parsed parsed;
     parsed.outcome = Parsed::Outcome::Run;

@@ -21,6 +21,8 @@ struct Options
     Format format = Format::Table;
     QString logFile;
     bool records = false;
+    // limits.ini's format; empty: no limits, no verdicts.
+    QString limitsFile;
     std::vector<uint8_t> addresses;
     float pointUm = 0;
     // Repeated rounds of measure: seconds from one round's start to the next; 0 runs them back

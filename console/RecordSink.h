@@ -1,5 +1,7 @@
 #pragma once
 
+#include "quality/Limits.h"
+
 #include <QDateTime>
 #include <QVector>
 
@@ -17,6 +19,8 @@ struct MeasurementRecord
     float rawUm = 0;
     float calibratedUm = 0;
     uint8_t quality = 0;
+    // With --limits; the record gets its verdict from its first channel's.
+    quality::ChannelLimits limits{};
 };
 
 class RecordSink

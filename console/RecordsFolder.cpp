@@ -6,8 +6,10 @@ RecordsFolder::RecordsFolder() = default;
 
 bool RecordsFolder::append(const MeasurementRecord &record)
 {
-    return writer.append(record.time, record.channels, record.address, record.rawUm,
-                         record.calibratedUm, record.quality);
+    records::Record line = records::makeRecord(record.time, record.channels, record.address,
+                                               record.rawUm, record.calibratedUm, record.quality);
+    quality::judge(line, record.limits);
+    return writer.append(line);
 }
 
 void RecordsFolder::ErrorLog::write(uint32_t level, std::string_view text)

@@ -6,9 +6,10 @@ namespace console {
 
 namespace {
 
-const QStringList fieldNames{"time",    "address", "raw_um", "calibrated_um",
-                             "quality", "command", "outcome"};
-const int tableWidths[] = {23, 7, 13, 13, 7, 7, 0};
+const QStringList fieldNames{"time",    "address", "raw_um",  "calibrated_um", "quality",
+                             "command", "outcome", "verdict", "lower_um",      "upper_um"};
+const int tableWidths[] = {23, 7, 13, 13, 7, 7, 11, 7, 13, 13};
+constexpr int fieldsWithoutLimits = 7;
 
 QString csvField(const QString &text)
 {
@@ -74,24 +75,29 @@ QString RowWriter::number(float value)
 void RowWriter::write(const Row &row)
 {
     const QString time = row.time.toString(Qt::ISODateWithMs);
-    const QStringList fields{
+    QStringList fields{
         time,        text(row.address), text(row.rawUm), text(row.calibratedUm), text(row.quality),
         row.command, row.outcome};
+    if (withLimits)
+        fields << row.verdict << text(row.lowerUm) << text(row.upperUm);
+    const QStringList names = fieldNames.mid(0, fields.size());
     QString line;
     switch (format) {
         case Format::Table: {
             if (!headerDone) {
                 QString header;
-                for (int i = 0; i < fieldNames.size(); ++i)
-                    header += fieldNames[i].leftJustified(tableWidths[i]) +
-                              (i + 1 < fieldNames.size() ? QStringLiteral(" ") : QString());
+                for (int i = 0; i < names.size(); ++i) {
+                    const int width = i + 1 < names.size() ? tableWidths[i] : 0;
+                    header += names[i].leftJustified(width) +
+                              (i + 1 < names.size() ? QStringLiteral(" ") : QString());
+                }
                 out << header.trimmed() << '\n';
             }
             for (int i = 0; i < fields.size(); ++i) {
                 // Numbers line up on the right, texts on the left.
-                const bool numeric = i >= 1 && i <= 4;
-                line += numeric ? fields[i].rightJustified(tableWidths[i])
-                                : fields[i].leftJustified(tableWidths[i]);
+                const bool numeric = (i >= 1 && i <= 4) || i > fieldsWithoutLimits;
+                const int width = i + 1 < fields.size() ? tableWidths[i] : 0;
+                line += numeric ? fields[i].rightJustified(width) : fields[i].leftJustified(width);
                 if (i + 1 < fields.size())
                     line += QLatin1Char(' ');
             }
@@ -100,7 +106,7 @@ void RowWriter::write(const Row &row)
         }
         case Format::Csv:
             if (!headerDone)
-                out << fieldNames.join(QLatin1Char(',')) << '\n';
+                out << names.join(QLatin1Char(',')) << '\n';
             {
                 QStringList quoted;
                 for (const QString &field : fields)
@@ -115,6 +121,13 @@ void RowWriter::write(const Row &row)
                        .arg(jsonString(time), json(row.address), json(row.rawUm),
                             json(row.calibratedUm), json(row.quality), jsonString(row.command),
                             jsonString(row.outcome));
+            if (withLimits) {
+                line.chop(1);
+                line += QStringLiteral(",\"verdict\":%1,\"lower_um\":%2,\"upper_um\":%3}")
+                            .arg(row.verdict.isEmpty() ? QStringLiteral("null")
+                                                       : jsonString(row.verdict),
+                                 json(row.lowerUm), json(row.upperUm));
+            }
             break;
     }
     headerDone = true;

@@ -20,6 +20,10 @@ struct Row
     std::optional<int> quality;
     QString command;
     QString outcome;
+    // With limits: "ok", "below", "above" or empty, and the limits of the address's channel.
+    QString verdict;
+    std::optional<float> lowerUm;
+    std::optional<float> upperUm;
 };
 
 // Writes rows in the chosen format, each one whole and flushed before the next: whatever the
@@ -27,7 +31,11 @@ struct Row
 class RowWriter
 {
 public:
-    RowWriter(QTextStream &out, Format format) : out(out), format(format) {}
+    // `withLimits`: the rows carry verdict, lower_um and upper_um after the other fields.
+    RowWriter(QTextStream &out, Format format, bool withLimits = false)
+        : out(out), format(format), withLimits(withLimits)
+    {
+    }
 
     void write(const Row &row);
     // The serial ports: name and description.
@@ -39,6 +47,7 @@ public:
 private:
     QTextStream &out;
     Format format;
+    bool withLimits;
     bool headerDone = false;
 };
 

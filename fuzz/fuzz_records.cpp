@@ -18,7 +18,10 @@ bool same(const records::Record &a, const records::Record &b)
     return a.msecs == b.msecs && a.offsetSecs == b.offsetSecs && a.channels == b.channels &&
            a.address == b.address && a.quality == b.quality &&
            std::memcmp(&a.raw, &b.raw, sizeof a.raw) == 0 &&
-           std::memcmp(&a.calibrated, &b.calibrated, sizeof a.calibrated) == 0;
+           std::memcmp(&a.calibrated, &b.calibrated, sizeof a.calibrated) == 0 &&
+           a.verdict == b.verdict &&
+           std::memcmp(&a.lowerUm, &b.lowerUm, sizeof a.calibrated) == 0 &&
+           std::memcmp(&a.upperUm, &b.upperUm, sizeof a.calibrated) == 0;
 }
 
 void check(const QByteArray &bytes, const QDate &day)
@@ -34,6 +37,10 @@ void check(const QByteArray &bytes, const QDate &day)
         // A point that can be drawn, on the file's day, that the writer would write the same.
         FUZZ_CHECK(record.channels != 0);
         FUZZ_CHECK(std::isfinite(record.raw) && std::isfinite(record.calibrated));
+        // Limits both or neither, in order; a verdict only with them.
+        FUZZ_CHECK(record.hasLimits() == std::isfinite(record.upperUm));
+        FUZZ_CHECK(!record.hasLimits() || record.lowerUm <= record.upperUm);
+        FUZZ_CHECK(record.hasLimits() || record.verdict == records::Verdict::None);
         FUZZ_CHECK(!day.isValid() || record.day() == day);
         const QByteArray line = records::formatLine(record);
         const auto back = records::parseLine(line.chopped(2).toStdString());

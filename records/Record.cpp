@@ -32,39 +32,6 @@ bool digits(std::string_view text, size_t at, size_t count, int &value)
     return true;
 }
 
-// Time stamp as formatTime writes it, or with Z for UTC; `day` is its local date.
-bool parseTime(std::string_view text, qint64 &msecs, int &offsetSecs)
-{
-    int year, month, dayOfMonth, hour, minute, second, milli;
-    if (text.size() < 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':' || text[19] != '.' || !digits(text, 0, 4, year) ||
-        !digits(text, 5, 2, month) || !digits(text, 8, 2, dayOfMonth) ||
-        !digits(text, 11, 2, hour) || !digits(text, 14, 2, minute) ||
-        !digits(text, 17, 2, second) || !digits(text, 20, 3, milli) || hour > 23 || minute > 59 ||
-        second > 59)
-        return false;
-    const QDate date(year, month, dayOfMonth);
-    if (!date.isValid())
-        return false;
-    const std::string_view zone = text.substr(23);
-    if (zone == "Z") {
-        offsetSecs = 0;
-    } else {
-        int offsetHours, offsetMinutes;
-        if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':' ||
-            !digits(zone, 1, 2, offsetHours) || !digits(zone, 4, 2, offsetMinutes) ||
-            offsetMinutes > 59)
-            return false;
-        offsetSecs = (offsetHours * 3600 + offsetMinutes * 60) * (zone[0] == '-' ? -1 : 1);
-        if (std::abs(offsetSecs) > largestOffsetSecs)
-            return false;
-    }
-    const qint64 wall = (date.toJulianDay() - julianDayOfEpoch) * msecsPerDay +
-                        ((hour * 60 + minute) * 60 + second) * 1000 + milli;
-    msecs = wall - qint64(offsetSecs) * 1000;
-    return true;
-}
-
 template <typename Number>
 bool parseInteger(std::string_view text, Number &value, int low, int high)
 {
@@ -107,6 +74,21 @@ bool parseChannels(std::string_view text, uint8_t &channels)
     return false;
 }
 
+// Limits both or neither, the lower not above the upper; a verdict only with limits (a value that
+// is not finite has limits but no verdict).
+bool parseJudgement(std::string_view verdict, std::string_view lower, std::string_view upper,
+                    Record &record)
+{
+    const auto judged = verdictOfName(verdict);
+    if (!judged)
+        return false;
+    record.verdict = *judged;
+    if (lower.empty() && upper.empty())
+        return record.verdict == Verdict::None;
+    return parseFloat(lower, record.lowerUm) && parseFloat(upper, record.upperUm) &&
+           record.lowerUm <= record.upperUm;
+}
+
 // A field as a spreadsheet may have quoted it; none of ours can hold a quote or a comma.
 std::string_view unquote(std::string_view field, bool &ok)
 {
@@ -117,6 +99,38 @@ std::string_view unquote(std::string_view field, bool &ok)
 }
 
 }  // namespace
+
+bool parseTime(std::string_view text, qint64 &msecs, int &offsetSecs)
+{
+    int year, month, dayOfMonth, hour, minute, second, milli;
+    if (text.size() < 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':' || text[19] != '.' || !digits(text, 0, 4, year) ||
+        !digits(text, 5, 2, month) || !digits(text, 8, 2, dayOfMonth) ||
+        !digits(text, 11, 2, hour) || !digits(text, 14, 2, minute) ||
+        !digits(text, 17, 2, second) || !digits(text, 20, 3, milli) || hour > 23 || minute > 59 ||
+        second > 59)
+        return false;
+    const QDate date(year, month, dayOfMonth);
+    if (!date.isValid())
+        return false;
+    const std::string_view zone = text.substr(23);
+    if (zone == "Z") {
+        offsetSecs = 0;
+    } else {
+        int offsetHours, offsetMinutes;
+        if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':' ||
+            !digits(zone, 1, 2, offsetHours) || !digits(zone, 4, 2, offsetMinutes) ||
+            offsetMinutes > 59)
+            return false;
+        offsetSecs = (offsetHours * 3600 + offsetMinutes * 60) * (zone[0] == '-' ? -1 : 1);
+        if (std::abs(offsetSecs) > largestOffsetSecs)
+            return false;
+    }
+    const qint64 wall = (date.toJulianDay() - julianDayOfEpoch) * msecsPerDay +
+                        ((hour * 60 + minute) * 60 + second) * 1000 + milli;
+    msecs = wall - qint64(offsetSecs) * 1000;
+    return true;
+}
 
 QDate Record::day() const
 {
@@ -150,7 +164,33 @@ Record makeRecord(const QDateTime &time, const QVector<int> &channels, uint8_t a
 
 QByteArray header()
 {
-    return QByteArrayLiteral("time,channel,address,raw_um,calibrated_um,quality\r\n");
+    return QByteArrayLiteral(
+        "time,channel,address,raw_um,calibrated_um,quality,verdict,lower_um,upper_um\r\n");
+}
+
+const char *verdictName(Verdict verdict)
+{
+    switch (verdict) {
+        case Verdict::InTolerance:
+            return "ok";
+        case Verdict::Below:
+            return "below";
+        case Verdict::Above:
+            return "above";
+        case Verdict::None:
+            break;
+    }
+    return "";
+}
+
+std::optional<Verdict> verdictOfName(std::string_view name)
+{
+    for (const Verdict verdict :
+         {Verdict::None, Verdict::InTolerance, Verdict::Below, Verdict::Above}) {
+        if (name == verdictName(verdict))
+            return verdict;
+    }
+    return std::nullopt;
 }
 
 QByteArray formatTime(qint64 msecs, int offsetSecs)
@@ -188,7 +228,7 @@ QByteArray formatChannels(uint8_t channels)
     return text;
 }
 
-QByteArray formatLine(const Record &record)
+QByteArray formatLine(const Record &record, int columns)
 {
     QByteArray line;
     line.reserve(80);
@@ -203,25 +243,38 @@ QByteArray formatLine(const Record &record)
     line += formatFloat(record.calibrated);
     line += ',';
     line += QByteArray::number(record.quality);
+    if (columns == columnCount) {
+        line += ',';
+        line += verdictName(record.verdict);
+        line += ',';
+        if (record.hasLimits())
+            line += formatFloat(record.lowerUm) + ',' + formatFloat(record.upperUm);
+        else
+            line += ',';
+    }
     line += "\r\n";
     return line;
 }
 
-bool isHeader(std::string_view line)
+int headerColumns(std::string_view line)
 {
     // A spreadsheet may have put a byte-order mark in front.
     if (line.substr(0, 3) == "\xEF\xBB\xBF")
         line.remove_prefix(3);
-    return line == "time,channel,address,raw_um,calibrated_um,quality";
+    if (line == "time,channel,address,raw_um,calibrated_um,quality")
+        return columnCountWithoutLimits;
+    if (line == "time,channel,address,raw_um,calibrated_um,quality,verdict,lower_um,upper_um")
+        return columnCount;
+    return 0;
 }
 
-std::optional<Record> parseLine(std::string_view line)
+std::optional<Record> parseLine(std::string_view line, int columns)
 {
-    std::string_view fields[6];
+    std::string_view fields[columnCount];
     int count = 0;
     for (;;) {
         const size_t comma = line.find(',');
-        if (count == 6)
+        if (count == columnCount)
             return std::nullopt;
         bool ok = false;
         fields[count++] = unquote(line.substr(0, comma), ok);
@@ -232,11 +285,15 @@ std::optional<Record> parseLine(std::string_view line)
         line.remove_prefix(comma + 1);
     }
     Record record;
-    if (count != 6 || !parseTime(fields[0], record.msecs, record.offsetSecs) ||
+    if ((count != columnCountWithoutLimits && count != columnCount) ||
+        (columns != 0 && count != columns) ||
+        !parseTime(fields[0], record.msecs, record.offsetSecs) ||
         !parseChannels(fields[1], record.channels) ||
         !parseInteger(fields[2], record.address, 0, 255) || !parseFloat(fields[3], record.raw) ||
         !parseFloat(fields[4], record.calibrated) ||
         !parseInteger(fields[5], record.quality, 0, 255))
+        return std::nullopt;
+    if (count == columnCount && !parseJudgement(fields[6], fields[7], fields[8], record))
         return std::nullopt;
     return record;
 }

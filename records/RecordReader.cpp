@@ -7,15 +7,18 @@ namespace records {
 
 namespace {
 
-void take(std::string_view line, const QDate &day, bool &first, ReadResult &into)
+// `columns`: what the file's header names; 0 before a header or without one.
+void take(std::string_view line, const QDate &day, bool &first, int &columns, ReadResult &into)
 {
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
-    const bool header = first && isHeader(line);
+    const int named = first ? headerColumns(line) : 0;
     first = false;
-    if (header)
+    if (named != 0) {
+        columns = named;
         return;
-    const auto record = parseLine(line);
+    }
+    const auto record = parseLine(line, columns);
     // A line of another day would put its point on the wrong day.
     if (record && (!day.isValid() || record->day() == day))
         into.records.push_back(*record);
@@ -34,6 +37,7 @@ void read(QIODevice &device, const QDate &day, ReadResult &into)
     std::string line;
     bool overlong = false;
     bool first = true;
+    int columns = 0;
     for (;;) {
         const qint64 count = device.read(chunk.data(), chunkSize);
         if (count <= 0)
@@ -52,7 +56,7 @@ void read(QIODevice &device, const QDate &day, ReadResult &into)
                 ++into.skipped;
                 first = false;
             } else {
-                take(line, day, first, into);
+                take(line, day, first, columns, into);
             }
             line.clear();
             overlong = false;

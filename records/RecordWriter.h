@@ -11,7 +11,7 @@
 #include <memory>
 
 namespace records {
-class DiskSync;
+class LineFile;
 }
 
 // Appends results to records/YYYY-MM-DD.csv, one file per local day. Each line is in the
@@ -45,19 +45,14 @@ signals:
 
 private:
     bool openDay(const QDate &day);
-    bool writeLine(const QByteArray &line);
     void setKeeping(bool keeping, const QString &reason);
     void flushFailed(const QByteArray &first, const QByteArray &last);
 
     m::ifc::ILog *log;
     QString folder;
-    QFile file;
+    std::unique_ptr<records::LineFile> file;
     QDate fileDay;
-    // The file does not end at a line end (a torn line, a write taken back only in part): the
-    // next line must not run on from it.
-    bool lineOpen = false;
+    int fileColumns = records::columnCount;
     bool keepingRecords = true;
     QString failure;
-    quint64 fileNumber = 0;
-    std::unique_ptr<records::DiskSync> sync;
 };

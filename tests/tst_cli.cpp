@@ -355,6 +355,84 @@ private slots:
         QCOMPARE(int(sink.records.size()), 2);
     }
 
+    // --limits keys the tolerances by channel, as settings.cfg maps addresses to them: rows
+    // gain the verdict and the limits, a value out of tolerance exits 5 when every probe
+    // answered, and a probe that failed still exits 1.
+    void limits_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("rows");
+
+        const QByteArray header =
+            "time,address,raw_um,calibrated_um,quality,command,outcome,"
+            "verdict,lower_um,upper_um";
+        QTest::addRow("one below")
+            << QByteArray("[channel1]\nlower=100\nupper=130\n[channel2]\nlower=8\nupper=9\n")
+            << QStringList{"12", "255"} << int(console::exitOutOfTolerance)
+            << QStringList{header, "T,12,123.456,123.456,77,measure,ok,ok,100,130",
+                           "T,255,7.25,7.25,5,measure,ok,below,8,9"};
+        QTest::addRow("on the limits, a channel without")
+            << QByteArray("[channel2]\nlower=7.25\nupper=7.25\n") << QStringList{"255", "12"}
+            << int(console::exitOk)
+            << QStringList{header, "T,255,7.25,7.25,5,measure,ok,ok,7.25,7.25",
+                           "T,12,123.456,123.456,77,measure,ok,,,"};
+        QTest::addRow("a probe silent beats a value out")
+            << QByteArray("[channel1]\nlower=1\nupper=2\n") << QStringList{"12", "3"}
+            << int(console::exitProbeFailed)
+            << QStringList{header, "T,12,123.456,123.456,77,measure,ok,above,1,2",
+                           "T,3,,,,measure,no response,,,"};
+        QTest::addRow("malformed") << QByteArray("[channel1]\nlower=2\nupper=1\n")
+                                   << QStringList{"12"} << int(console::exitUsage) << QStringList{};
+    }
+
+    void limits()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, addresses);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, rows);
+        QVERIFY(files::write(QStringLiteral("limits-test.ini"), file));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings({12, 255, 30, 31, 32, 33, 34, 35}, 5)));
+        withSink = true;
+        QCOMPARE(run(QStringList{"--port", port(), "--delay", "5", "--format", "csv", "--records",
+                                 "--limits", "limits-test.ini", "measure"} +
+                     addresses),
+                 exitCode);
+        QCOMPARE(withoutTime(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), rows);
+        if (exitCode == console::exitUsage) {
+            QCOMPARE(err, QStringLiteral("t7r-cli: --limits: limits-test.ini:1: [channel1] has "
+                                         "lower above upper\n"));
+            QCOMPARE(int(requests().size()), 0);
+        } else {
+            QCOMPARE(bool(sink.records.at(0).limits[0]), file.contains("[channel1]"));
+        }
+    }
+
+    // zero, point and reset are journalled with the probe's answer, records asked for or not.
+    void calibrationJournal()
+    {
+        QFile::remove(QStringLiteral("records/calibration.csv"));
+        QCOMPARE(run({"--port", port(), "--delay", "5", "zero", "12"}), int(console::exitOk));
+        QTest::qWait(10);
+        QCOMPARE(run({"--port", port(), "--delay", "5", "reset", "3"}),
+                 int(console::exitProbeFailed));
+        QTest::qWait(10);
+        QCOMPARE(run({"--port", port(), "--delay", "5", "point", "255", "7.5"}),
+                 int(console::exitOk));
+        const auto events = quality::readJournalFile(QStringLiteral("records/calibration.csv"), 0,
+                                                     std::numeric_limits<qint64>::max());
+        QCOMPARE(events.size(), size_t(3));
+        QCOMPARE(events[0].answer, QStringLiteral("ok"));
+        QCOMPARE(int(events[0].command), int(quality::CalibrationCommand::Zero));
+        QCOMPARE(events[1].answer, QStringLiteral("no response"));
+        QCOMPARE(events[1].address, uint8_t(3));
+        QCOMPARE(events[2].measureUm, std::optional<float>(7.5f));
+        QCOMPARE(events[2].channel, 0);
+    }
+
     // The program itself appends to the working folder's records, as the window would, and
     // leaves them alone while a copy of the tool works there.
     void recordsFolderOfTheProgram()
@@ -374,7 +452,7 @@ private slots:
         const QList<QByteArray> lines = day.readAll().trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[1].trimmed().split(',').mid(1),
-                 (QList<QByteArray>{"", "12", "123.456", "123.456", "77"}));
+                 (QList<QByteArray>{"", "12", "123.456", "123.456", "77", "", "", ""}));
         day.close();
 
         WorkFolderLock window;

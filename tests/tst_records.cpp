@@ -1,4 +1,5 @@
 #include "records/History.h"
+#include "records/LineFile.h"
 #include "records/Record.h"
 #include "records/RecordReader.h"
 #include "records/RecordWriter.h"
@@ -9,7 +10,9 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QMutex>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -65,7 +68,9 @@ bool same(const Record &a, const Record &b)
     return a.msecs == b.msecs && a.offsetSecs == b.offsetSecs && a.channels == b.channels &&
            a.address == b.address && a.quality == b.quality &&
            std::memcmp(&a.raw, &b.raw, sizeof(float)) == 0 &&
-           std::memcmp(&a.calibrated, &b.calibrated, sizeof(float)) == 0;
+           std::memcmp(&a.calibrated, &b.calibrated, sizeof(float)) == 0 &&
+           a.verdict == b.verdict && std::memcmp(&a.lowerUm, &b.lowerUm, sizeof(float)) == 0 &&
+           std::memcmp(&a.upperUm, &b.upperUm, sizeof(float)) == 0;
 }
 
 QByteArray contents(const QString &path)
@@ -176,15 +181,15 @@ private slots:
         QTest::newRow("east of UTC, two panels")
             << QDateTime(day, QTime(9, 5, 2, 7), Qt::OffsetFromUTC, 3 * 3600) << QVector<int>{1, 3}
             << 123.456f << 120.04f
-            << QByteArray("2026-03-09T09:05:02.007+03:00,1;3,12,123.456,120.04,95\r\n");
+            << QByteArray("2026-03-09T09:05:02.007+03:00,1;3,12,123.456,120.04,95,,,\r\n");
         QTest::newRow("west, half hours, panels out of order")
             << QDateTime(day, QTime(23, 59, 59, 999), Qt::OffsetFromUTC, -(5 * 3600 + 1800))
             << QVector<int>{8, 2} << 0.1f << 1e-45f
-            << QByteArray("2026-03-09T23:59:59.999-05:30,2;8,12,0.1,1e-45,95\r\n");
+            << QByteArray("2026-03-09T23:59:59.999-05:30,2;8,12,0.1,1e-45,95,,,\r\n");
         QTest::newRow("UTC, large values")
             << QDateTime(day, QTime(0, 0), Qt::UTC) << QVector<int>{5} << 16777216.0f
             << -3.4028235e38f
-            << QByteArray("2026-03-09T00:00:00.000+00:00,5,12,16777216,-3.4028235e+38,95\r\n");
+            << QByteArray("2026-03-09T00:00:00.000+00:00,5,12,16777216,-3.4028235e+38,95,,,\r\n");
     }
 
     // What a spreadsheet or a script sees, and that every line reads back bit for bit.
@@ -231,7 +236,8 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("kept");
         QTest::addColumn<int>("skipped");
-        const QByteArray head = records::header();
+        // Files of the first six columns, as every file was before the tolerances.
+        const QByteArray head = "time,channel,address,raw_um,calibrated_um,quality\r\n";
         const QByteArray good = "2026-03-09T10:00:00.000+01:00,1,12,100,101.5,90\r\n";
         const QByteArray good2 = "2026-03-09T10:01:00.000+01:00,2;3,13,100,102.5,91\n";
         QTest::newRow("clean, LF and CRLF") << head + good + good2 << 2 << 0;
@@ -281,6 +287,24 @@ private slots:
         QTest::newRow("overlong line, then a good one")
             << head + QByteArray(5000, '7') + "\n" + good << 1 << 1;
         QTest::newRow("nothing") << QByteArray() << 0 << 0;
+
+        // The reader goes by the header: each file's lines have its header's columns.
+        const QByteArray judged = "2026-03-09T10:00:00.000+01:00,1,12,100,101.5,90,ok,95,105\r\n";
+        const QByteArray full = records::header();
+        QTest::newRow("with limits: judged, unjudged, a value without limits")
+            << full + judged + QByteArray(judged).replace(",ok,", ",,") +
+                   QByteArray(good2).replace("91\n", "91,,,\n")
+            << 3 << 0;
+        QTest::newRow("with limits: a line of six columns") << full + good + judged << 1 << 1;
+        QTest::newRow("without limits: a line of nine columns") << head + judged + good << 1 << 1;
+        QTest::newRow("no header: either") << good + judged << 2 << 0;
+        QTest::newRow("verdicts: unknown, without limits, one limit, bounds reversed, nan limit")
+            << full + QByteArray(judged).replace(",ok,", ",high,") +
+                   QByteArray(judged).replace(",ok,95,105", ",ok,,") +
+                   QByteArray(judged).replace(",95,105", ",95,") +
+                   QByteArray(judged).replace(",95,105", ",105,95") +
+                   QByteArray(judged).replace(",95,105", ",nan,105") + judged
+            << 1 << 5;
     }
 
     // Line by line: a bad line costs itself and nothing else, and never becomes a point.
@@ -313,7 +337,7 @@ private slots:
     {
         QVERIFY(QDir().mkdir(QStringLiteral("records")));
         for (const char *name : {"2026-03-07", "2026-03-08", "2026-03-09", "2026-03-10"}) {
-            const QByteArray line = QByteArray(name) + "T10:00:00.000+01:00,1,12,100,101.5,90\n";
+            const QByteArray line = QByteArray(name) + "T10:00:00.000+01:00,1,12,100,101.5,90,,,\n";
             QVERIFY(
                 files::write(QStringLiteral("records/%1.csv").arg(name), records::header() + line));
             QVERIFY(files::write(QStringLiteral("records/%1.csv.bak").arg(name), line));
@@ -350,9 +374,39 @@ private slots:
         QVERIFY(writer.keeping());
         QCOMPARE(contents(QStringLiteral("records/2026-03-09.csv")),
                  records::header() +
-                     "2026-03-09T12:00:00.000+01:00,1,12,1,2,3\r\n"
-                     "2026-03-09T12:00:01.000+01:00,1,12,1,3,3\r\n"
-                     "2026-03-09T12:00:02.000+01:00,1,12,1,4,3\r\n");
+                     "2026-03-09T12:00:00.000+01:00,1,12,1,2,3,,,\r\n"
+                     "2026-03-09T12:00:01.000+01:00,1,12,1,3,3,,,\r\n"
+                     "2026-03-09T12:00:02.000+01:00,1,12,1,4,3,,,\r\n");
+    }
+
+    // The line file under both the records and the calibration journal: a failed flush is told
+    // with the labels of the lines it concerns, and the next line is still written whole.
+    void lineFileFlushFails()
+    {
+        QSemaphore told;
+        QMutex mutex;
+        QByteArrayList labels;
+        records::LineFile file([&](const QByteArray &first, const QByteArray &last) {
+            QMutexLocker lock(&mutex);
+            labels << first << last;
+            told.release();
+        });
+        failFlushes = true;
+        QVERIFY(file.open(QStringLiteral("journal/lines.csv"), "head\r\n"));
+        QVERIFY(file.append("a\r\n", "line a"));
+        // The two lines' flushes fail together or one by one.
+        const auto lastLabel = [&] {
+            QMutexLocker lock(&mutex);
+            return labels.value(labels.size() - 1);
+        };
+        bool failed = true;
+        while (failed && lastLabel() != "line a")
+            failed = told.tryAcquire(1, 5000);
+        failFlushes = false;
+        QVERIFY(failed);
+        QCOMPARE(labels.first(), QByteArray("head"));
+        QVERIFY(file.append("b\r\n", "line b"));
+        QCOMPARE(contents(QStringLiteral("journal/lines.csv")), QByteArray("head\r\na\r\nb\r\n"));
     }
 
     // One header per file, one file per local day, and a line torn by a crash stays a bad line
@@ -365,9 +419,9 @@ private slots:
         QVERIFY(writer.append(evening, {2}, 13, 1.0f, 2.0f, 3));
         QVERIFY(writer.append(evening.addSecs(1), {2}, 13, 1.0f, 4.0f, 3));
         const QByteArray first = contents(QStringLiteral("records/2026-03-09.csv"));
-        QCOMPARE(first, records::header() + "2026-03-09T23:59:59.500+01:00,2,13,1,2,3\r\n");
+        QCOMPARE(first, records::header() + "2026-03-09T23:59:59.500+01:00,2,13,1,2,3,,,\r\n");
         QCOMPARE(contents(QStringLiteral("records/2026-03-10.csv")),
-                 records::header() + "2026-03-10T00:00:00.500+01:00,2,13,1,4,3\r\n");
+                 records::header() + "2026-03-10T00:00:00.500+01:00,2,13,1,4,3,,,\r\n");
 
         // A crash tore the last line; the next session appends.
         QFile file(QStringLiteral("records/2026-03-09.csv"));
@@ -381,6 +435,38 @@ private slots:
         QCOMPARE(read.records[1].calibrated, 5.0f);
         QCOMPARE(read.skipped, qint64(1));
         QVERIFY(log.lines.isEmpty());
+    }
+
+    // A day's file begun before the tolerances goes on in its six columns, so that none of its
+    // lines is lost to its header; a new day's file carries the verdict and the limits.
+    void oldDayGoesOn()
+    {
+        const QByteArray old =
+            "time,channel,address,raw_um,calibrated_um,quality\r\n"
+            "2026-03-09T08:00:00.000+01:00,1,12,100,101,90\r\n";
+        QVERIFY(QDir().mkdir(QStringLiteral("records")));
+        QVERIFY(files::write(QStringLiteral("records/2026-03-09.csv"), old));
+        CapturingLog log;
+        RecordWriter writer(&log);
+        const QDateTime time(QDate(2026, 3, 9), QTime(9, 0), Qt::OffsetFromUTC, 3600);
+        Record judged = records::makeRecord(time, {1}, 12, 110, 107.5f, 90);
+        judged.verdict = records::Verdict::Above;
+        judged.lowerUm = 95;
+        judged.upperUm = 105.5f;
+        QVERIFY(writer.append(judged));
+        judged.msecs += 86400000;
+        QVERIFY(writer.append(judged));
+        QCOMPARE(contents(QStringLiteral("records/2026-03-09.csv")),
+                 old + "2026-03-09T09:00:00.000+01:00,1,12,110,107.5,90\r\n");
+        QCOMPARE(contents(QStringLiteral("records/2026-03-10.csv")),
+                 records::header() +
+                     "2026-03-10T09:00:00.000+01:00,1,12,110,107.5,90,above,95,105.5\r\n");
+        const auto read = records::readDays(QStringLiteral("records"), {2026, 3, 9}, {2026, 3, 10});
+        QCOMPARE(int(read.records.size()), 3);
+        QCOMPARE(read.skipped, qint64(0));
+        QCOMPARE(read.records[1].verdict, records::Verdict::None);
+        QCOMPARE(read.records[2].verdict, records::Verdict::Above);
+        QCOMPARE(read.records[2].upperUm, 105.5f);
     }
 
     // A file where the folder should be: no records, said once in the log, and they resume

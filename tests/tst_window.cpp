@@ -748,11 +748,14 @@ private slots:
         QList<QByteArray> lines = file.readAll().split('\n');
         QCOMPARE(lines.size(), 1 + earlierRecords + probeCount + 1 + 1);
         lines.erase(lines.begin() + 1, lines.begin() + 1 + earlierRecords);
-        QCOMPARE(lines[0], QByteArray("time,channel,address,raw_um,calibrated_um,quality\r"));
+        QCOMPARE(lines[0], QByteArray("time,channel,address,raw_um,calibrated_um,quality,verdict,"
+                                      "lower_um,upper_um\r"));
         QVERIFY(lines.last().isEmpty());
         for (int i = 0; i <= probeCount; ++i) {
             const QList<QByteArray> fields = lines[1 + i].chopped(1).split(',');
-            QCOMPARE(fields.size(), 6);
+            QCOMPARE(fields.size(), 9);
+            // No limits in this folder: no verdict.
+            QCOMPARE(fields.mid(6), (QList<QByteArray>{"", "", ""}));
             const QDateTime time =
                 QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs);
             QVERIFY2(time.isValid() && time >= before.addMSecs(-1) && time <= after,
@@ -765,13 +768,14 @@ private slots:
                     .match(QString::fromLatin1(fields[0]))
                     .hasMatch());
             if (i == probeCount) {
-                QCOMPARE(fields.mid(1), (QList<QByteArray>{"2;4", "13", "0.1", "99.25", "255"}));
+                QCOMPARE(fields.mid(1, 5), (QList<QByteArray>{"2;4", "13", "0.1", "99.25", "255"}));
                 continue;
             }
             const QByteArray value = logged[i].toLatin1();
-            QCOMPARE(fields.mid(1), (QList<QByteArray>{QByteArray::number(i + 1),
-                                                       QByteArray::number(busAddresses[size_t(i)]),
-                                                       value, value, QByteArray::number(90 + i)}));
+            QCOMPARE(fields.mid(1, 5),
+                     (QList<QByteArray>{QByteArray::number(i + 1),
+                                        QByteArray::number(busAddresses[size_t(i)]), value, value,
+                                        QByteArray::number(90 + i)}));
         }
     }
 

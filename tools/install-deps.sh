@@ -12,6 +12,8 @@ fi
 if [ "${1:-}" = "test" ]; then
     # Checking the packages and the launcher.
     packages+=(lintian desktop-file-utils appstream fakeroot xdg-user-dirs)
+    # Reading the reports back as text.
+    packages+=(poppler-utils)
     # Window tests and end-to-end runs: a virtual display, input injection, screenshots,
     # mount namespaces, and clang for the fuzz targets.
     packages+=(xvfb xauth xdotool x11-utils imagemagick util-linux mount clang-14 libclang-rt-14-dev)

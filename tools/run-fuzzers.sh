@@ -14,7 +14,7 @@ esac
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
-targets=(fuzz_answers fuzz_settings fuzz_fields fuzz_records)
+targets=(fuzz_answers fuzz_settings fuzz_fields fuzz_records fuzz_quality)
 
 cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER="${FUZZ_CXX:-clang++-14}" > /dev/null &&
     cmake --build "$build" -j "${FUZZ_BUILD_JOBS:-2}" --target "${targets[@]}" > /dev/null ||

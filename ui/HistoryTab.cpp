@@ -1,6 +1,7 @@
 #include "ui/HistoryTab.h"
 
 #include <QBuffer>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
@@ -28,13 +29,17 @@
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_grid.h>
+#include <qwt_plot_histogram.h>
 #include <qwt_plot_magnifier.h>
+#include <qwt_plot_marker.h>
 #include <qwt_plot_panner.h>
 #include <qwt_plot_renderer.h>
+#include <qwt_plot_zoneitem.h>
 #include <qwt_plot_zoomer.h>
 #include <qwt_scale_widget.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -60,6 +65,14 @@ QString number(double value)
 {
     return QString::number(value, 'f', 2);
 }
+
+QString optionalNumber(const std::optional<double> &value)
+{
+    return value ? number(*value) : QStringLiteral("—");
+}
+
+// Beyond this many the marks would hide the curves: a year's journal is summed up by its table.
+constexpr size_t mostMarks = 500;
 
 // Zooms with the left button, one step back with the right; time on the axis as a date.
 class TimeZoomer : public QwtPlotZoomer
@@ -109,6 +122,9 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     controls->addWidget(from);
     controls->addWidget(to);
     controls->addWidget(resetButton);
+    sinceCalibration = new QCheckBox(QStringLiteral("Статистика с последней калибровки"), this);
+    sinceCalibration->setObjectName(QStringLiteral("cb_since_calibration"));
+    controls->addWidget(sinceCalibration);
     controls->addStretch();
     controls->addWidget(skipped);
     controls->addWidget(exportButton);
@@ -133,6 +149,18 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     auto *grid = new QwtPlotGrid;
     grid->setPen(QColor(220, 220, 220));
     grid->attach(chart);
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        // Under the curves, in the channel's colour: the band the values should stay in.
+        auto *band = new QwtPlotZoneItem;
+        QColor fill = channelColours[channel - 1];
+        fill.setAlpha(40);
+        band->setBrush(fill);
+        band->setOrientation(Qt::Horizontal);
+        band->setZ(5);
+        band->setVisible(false);
+        band->attach(chart);
+        bands[size_t(channel - 1)] = band;
+    }
     zoomer = new TimeZoomer(chart->canvas());
     auto *panner = new QwtPlotPanner(chart->canvas());
     panner->setMouseButton(Qt::MiddleButton);
@@ -153,19 +181,51 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
 
     // A row per channel and address; "Не числа" counts the nan and inf values, which are in no
     // other figure.
-    statisticsTable = new QTableWidget(0, 9, this);
+    statisticsTable = new QTableWidget(0, 12, this);
     statisticsTable->setHorizontalHeaderLabels(
         {QStringLiteral("Канал"), QStringLiteral("Адрес"), QStringLiteral("Число"),
          QStringLiteral("Среднее"), QStringLiteral("СКО"), QStringLiteral("Мин."),
-         QStringLiteral("Макс."), QStringLiteral("Последнее"), QStringLiteral("Не числа")});
+         QStringLiteral("Макс."), QStringLiteral("Последнее"), QStringLiteral("Не числа"),
+         QStringLiteral("Вне допуска"), QStringLiteral("Cp"), QStringLiteral("Cpk")});
     statisticsTable->verticalHeader()->hide();
     statisticsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     auto *lower = new QSplitter(Qt::Horizontal, this);
     lower->addWidget(recordTable);
     lower->addWidget(statisticsTable);
+    // Beside the trend: how one channel's values spread against its limits.
+    histogramChannel = new QComboBox(this);
+    histogramChannel->setObjectName(QStringLiteral("cb_histogram_channel"));
+    for (int channel = 1; channel <= records::channelCount; ++channel)
+        histogramChannel->addItem(QStringLiteral("Канал %1").arg(channel), channel);
+    histogramPlot = new QwtPlot(this);
+    histogramPlot->setCanvasBackground(Qt::white);
+    histogramPlot->setMinimumSize(160, 120);
+    histogramPlot->setAxisTitle(QwtPlot::xBottom, QStringLiteral("мкм"));
+    histogram = new QwtPlotHistogram;
+    histogram->setStyle(QwtPlotHistogram::Columns);
+    histogram->attach(histogramPlot);
+    for (QwtPlotMarker *&limit : histogramLimits) {
+        limit = new QwtPlotMarker;
+        limit->setLineStyle(QwtPlotMarker::VLine);
+        limit->setLinePen(QColor(200, 0, 0), 1.5);
+        limit->attach(histogramPlot);
+    }
+    connect(histogramChannel, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &HistoryTab::drawHistogram);
+    auto *histogramBox = new QWidget(this);
+    auto *histogramLayout = new QVBoxLayout(histogramBox);
+    histogramLayout->setContentsMargins(0, 0, 0, 0);
+    histogramLayout->addWidget(histogramChannel);
+    histogramLayout->addWidget(histogramPlot);
+    auto *upper = new QSplitter(Qt::Horizontal, this);
+    upper->addWidget(chart);
+    upper->addWidget(histogramBox);
+    upper->setStretchFactor(0, 3);
+    upper->setStretchFactor(1, 1);
+
     auto *split = new QSplitter(Qt::Vertical, this);
-    split->addWidget(chart);
+    split->addWidget(upper);
     split->addWidget(lower);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
@@ -186,6 +246,7 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     connect(from, &QDateEdit::dateChanged, this, &HistoryTab::spanChosen);
     connect(to, &QDateEdit::dateChanged, this, &HistoryTab::spanChosen);
     connect(resetButton, &QPushButton::clicked, this, &HistoryTab::resetView);
+    connect(sinceCalibration, &QCheckBox::toggled, this, &HistoryTab::setSinceCalibration);
 
     reload();
 }
@@ -216,6 +277,14 @@ void HistoryTab::reload()
     const auto [first, last] = history::days(history::DaySpan(span->currentIndex()),
                                              QDate::currentDate(), from->date(), to->date());
     data.load(folder, first, last);
+    for (QwtPlotMarker *mark : marks)
+        delete mark;
+    marks.clear();
+    calibrations = quality::readJournalFile(folder + QStringLiteral("/calibration.csv"),
+                                            first.startOfDay().toMSecsSinceEpoch(),
+                                            last.endOfDay().toMSecsSinceEpoch());
+    for (const auto &event : calibrations)
+        markCalibration(event);
     tableModel.reset();
     skipped->setText(data.skipped() ? QStringLiteral("Пропущено строк: %1").arg(data.skipped())
                                     : QString());
@@ -262,9 +331,150 @@ void HistoryTab::redrawCurves()
         curve->setVisible(any);
         curve->setItemAttribute(QwtPlotItem::Legend, any);
     }
+    drawLimits();
+    judge();
     updateStatistics();
     reduceToView();
     chart->replot();
+}
+
+void HistoryTab::setLimits(const quality::ChannelLimits &channelLimits)
+{
+    limits = channelLimits;
+    drawLimits();
+    judge();
+    updateStatistics();
+    chart->replot();
+}
+
+void HistoryTab::drawLimits()
+{
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        const auto &limit = limits[size_t(channel - 1)];
+        bool any = false;
+        for (const history::SeriesKey &key : data.keys())
+            any = any || (key.channel == channel && !data.series(key).x.empty());
+        QwtPlotZoneItem *band = bands[size_t(channel - 1)];
+        band->setVisible(limit && any);
+        if (limit)
+            band->setInterval(limit->lower, limit->upper);
+    }
+}
+
+void HistoryTab::addCalibration(const quality::CalibrationEvent &event)
+{
+    if (QDateTime::fromMSecsSinceEpoch(event.msecs).date() > data.lastDay())
+        return;
+    calibrations.push_back(event);
+    markCalibration(event);
+    judge();
+    updateStatistics();
+    chart->replot();
+}
+
+void HistoryTab::markCalibration(const quality::CalibrationEvent &event)
+{
+    if (marks.size() >= mostMarks)
+        return;
+    auto *mark = new QwtPlotMarker;
+    mark->setLineStyle(QwtPlotMarker::VLine);
+    mark->setLinePen(QColor(230, 120, 0), 1, event.ok() ? Qt::DashLine : Qt::DotLine);
+    mark->setXValue(double(event.msecs));
+    mark->setLabel(QwtText(quality::commandTitle(event.command) +
+                           (event.channel ? QStringLiteral(" %1").arg(event.channel) : QString())));
+    mark->setLabelAlignment(Qt::AlignTop | Qt::AlignRight);
+    mark->setZ(15);
+    mark->attach(chart);
+    marks.push_back(mark);
+}
+
+void HistoryTab::setSinceCalibration(bool since)
+{
+    if (sinceCalibration->isChecked() != since)
+        sinceCalibration->setChecked(since);  // comes back here through toggled
+    judge();
+    updateStatistics();
+}
+
+quality::Statistics HistoryTab::qualityStatistics(const history::SeriesKey &key) const
+{
+    const auto it = judged.find(key);
+    return it == judged.end() ? quality::Statistics() : it->second.first;
+}
+
+// Values of each channel and address judged by the channel's limits, from the channel's last
+// calibration the probe took when the operator asks for that.
+void HistoryTab::judge()
+{
+    judged.clear();
+    for (const history::SeriesKey &key : data.keys()) {
+        const history::Series &series = data.series(key);
+        size_t begin = 0;
+        if (sinceCalibration->isChecked() && key.channel != 0) {
+            for (const auto &event : calibrations) {
+                if (event.channel == key.channel && event.address == key.address && event.ok())
+                    begin =
+                        std::max(begin, size_t(std::upper_bound(series.x.begin(), series.x.end(),
+                                                                double(event.msecs)) -
+                                               series.x.begin()));
+            }
+        }
+        quality::Accumulator sums(key.channel >= 1 && key.channel <= records::channelCount
+                                      ? limits[size_t(key.channel - 1)]
+                                      : std::nullopt);
+        for (size_t i = begin; i < series.y.size(); ++i)
+            sums.add(series.y[i]);
+        judged[key] = {sums.result(), begin};
+    }
+    drawHistogram();
+}
+
+// Equal bins over the values and the limits of the chosen channel, the statistics' range alone.
+void HistoryTab::drawHistogram()
+{
+    constexpr int binCount = 24;
+    const int channel = histogramChannel->currentData().toInt();
+    const auto &limit = limits[size_t(channel - 1)];
+    double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
+    for (const auto &[key, entry] : judged) {
+        if (key.channel == channel && entry.first.count > 0) {
+            low = std::min(low, entry.first.min);
+            high = std::max(high, entry.first.max);
+        }
+    }
+    QVector<QwtIntervalSample> bins;
+    if (low <= high) {
+        if (limit) {
+            low = std::min(low, limit->lower);
+            high = std::max(high, limit->upper);
+        }
+        if (!(high > low))
+            high = low + 1;
+        const double width = (high - low) / binCount;
+        QVector<double> counts(binCount, 0);
+        for (const auto &[key, entry] : judged) {
+            if (key.channel != channel)
+                continue;
+            const history::Series &series = data.series(key);
+            for (size_t i = entry.second; i < series.y.size(); ++i) {
+                if (std::isfinite(series.y[i]))
+                    counts[std::clamp(int((series.y[i] - low) / width), 0, binCount - 1)] += 1;
+            }
+        }
+        for (int bin = 0; bin < binCount; ++bin)
+            bins.append(QwtIntervalSample(counts[bin], low + bin * width, low + (bin + 1) * width));
+    }
+    QColor fill = channelColours[channel - 1];
+    histogram->setPen(fill.darker());
+    fill.setAlpha(160);
+    histogram->setBrush(fill);
+    histogram->setSamples(bins);
+    for (size_t i = 0; i < histogramLimits.size(); ++i) {
+        histogramLimits[i]->setVisible(bool(limit) && !bins.isEmpty());
+        if (limit)
+            histogramLimits[i]->setXValue(i == 0 ? limit->lower : limit->upper);
+    }
+    histogramPlot->replot();
 }
 
 // From the first value to the last (the whole of the days shown while there is none), and every
@@ -294,6 +504,13 @@ void HistoryTab::resetView()
         if (s.count) {
             low = std::min(low, s.min);
             high = std::max(high, s.max);
+            // The band is part of what the values are read against.
+            if (key.channel >= 1 && key.channel <= records::channelCount) {
+                if (const auto &limit = limits[size_t(key.channel - 1)]) {
+                    low = std::min(low, limit->lower);
+                    high = std::max(high, limit->upper);
+                }
+            }
         }
     }
     if (low > high)
@@ -331,18 +548,31 @@ void HistoryTab::updateStatistics()
     statisticsTable->setRowCount(int(shown.size()));
     for (int row = 0; row < int(shown.size()); ++row) {
         const history::SeriesKey &key = shown[size_t(row)];
-        const history::Statistics s = data.statistics(key);
+        history::Statistics s = data.statistics(key);
+        const quality::Statistics q = qualityStatistics(key);
+        // Since the last calibration, every figure is of the values since.
+        if (sinceCalibration->isChecked()) {
+            s.count = q.count;
+            s.mean = q.mean;
+            s.stddev = q.stddev;
+            s.min = q.min;
+            s.max = q.max;
+        }
         const QString none = QStringLiteral("—");
         const bool any = s.count > 0;
-        const QStringList cells{key.channel ? QString::number(key.channel) : none,
-                                QString::number(key.address),
-                                QString::number(s.count),
-                                any ? number(s.mean) : none,
-                                any ? number(s.stddev) : none,
-                                any ? number(s.min) : none,
-                                any ? number(s.max) : none,
-                                any ? age(now - s.lastMsecs) : none,
-                                QString::number(s.notFinite)};
+        const QStringList cells{
+            key.channel ? QString::number(key.channel) : none,
+            QString::number(key.address),
+            QString::number(s.count),
+            any ? number(s.mean) : none,
+            any ? number(s.stddev) : none,
+            any ? number(s.min) : none,
+            any ? number(s.max) : none,
+            any ? age(now - s.lastMsecs) : none,
+            QString::number(s.notFinite),
+            q.outShare ? QString::number(*q.outShare * 100, 'f', 1) + QStringLiteral(" %") : none,
+            optionalNumber(q.cp),
+            optionalNumber(q.cpk)};
         for (int column = 0; column < cells.size(); ++column) {
             QTableWidgetItem *item = statisticsTable->item(row, column);
             if (!item)

@@ -1,13 +1,19 @@
 #pragma once
 
+#include "quality/CalibrationJournal.h"
+#include "quality/Limits.h"
+#include "quality/Statistics.h"
 #include "records/History.h"
 
 #include <QDateTime>
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
 #include <map>
+#include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -15,6 +21,9 @@ class QTableView;
 class QTableWidget;
 class QwtPlot;
 class QwtPlotCurve;
+class QwtPlotHistogram;
+class QwtPlotMarker;
+class QwtPlotZoneItem;
 class QwtPlotZoomer;
 
 // The page "История": the records of the chosen days as a trend per channel, a table and
@@ -43,6 +52,18 @@ public:
     // Points the chart draws for a channel's address at the present view.
     int drawnPoints(const history::SeriesKey &key) const;
 
+    // The tolerance band of each channel on the trend, and the statistics judged by it.
+    void setLimits(const quality::ChannelLimits &limits);
+    // A calibration just journalled: marked on the trend, and a new start for its channel's
+    // statistics when those are limited to the time since the last calibration.
+    void addCalibration(const quality::CalibrationEvent &event);
+    // Statistics of each channel only from its last calibration that the probe took.
+    void setSinceCalibration(bool since);
+    quality::Statistics qualityStatistics(const history::SeriesKey &key) const;
+    int calibrationMarks() const { return int(marks.size()); }
+    // The chosen channel's values in bins, with its limits.
+    QwtPlotHistogram *valueHistogram() const { return histogram; }
+
 private:
     void spanChosen();
     void reload();
@@ -52,6 +73,10 @@ private:
     void updateStatistics();
     void chooseExport(const QByteArray &format);
     QByteArray renderChart(const QByteArray &format);
+    void judge();
+    void drawHistogram();
+    void drawLimits();
+    void markCalibration(const quality::CalibrationEvent &event);
 
     QString folder;
     history::Model data;
@@ -67,6 +92,17 @@ private:
     QwtPlotZoomer *zoomer;
     QTableView *recordTable;
     QTableWidget *statisticsTable;
+    QCheckBox *sinceCalibration;
+    quality::ChannelLimits limits;
+    std::array<QwtPlotZoneItem *, records::channelCount> bands{};
+    std::vector<quality::CalibrationEvent> calibrations;
+    std::vector<QwtPlotMarker *> marks;
+    // Per key: the statistics judged by the limits, from the index of the first value taken.
+    std::map<history::SeriesKey, std::pair<quality::Statistics, size_t>> judged;
+    QComboBox *histogramChannel;
+    QwtPlot *histogramPlot;
+    QwtPlotHistogram *histogram;
+    std::array<QwtPlotMarker *, 2> histogramLimits{};
     // Live results are drawn together, at most a few times a second.
     QTimer redrawSoon;
     QTimer ageTicker;

@@ -123,6 +123,10 @@ void OrvaUI::newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t
                      QStringLiteral(" Calibrated: ") + QString::number(um_calib, 'g', 6) +
                      QStringLiteral(" Quality: ") + QString::number(quality));
     // Only what reached a panel is a record; the log has the rest.
-    if (!channels.isEmpty())
-        recordWriter.append(QDateTime::currentDateTime(), channels, addr, um, um_calib, quality);
+    if (channels.isEmpty())
+        return;
+    records::Record record =
+        records::makeRecord(QDateTime::currentDateTime(), channels, addr, um, um_calib, quality);
+    tolerance->judge(record);
+    recordWriter.append(record);
 }

@@ -1,0 +1,449 @@
+#include "quality/CalibrationJournal.h"
+#include "quality/Limits.h"
+#include "quality/ReportContent.h"
+#include "quality/Statistics.h"
+#include "records/Record.h"
+#include "support/CapturingLog.h"
+
+#include <QBuffer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+#include <tuple>
+
+using quality::Verdict;
+
+Q_DECLARE_METATYPE(quality::Verdict)
+
+namespace {
+
+quality::LimitsFile parse(const QByteArray &text)
+{
+    QBuffer buffer;
+    buffer.setData(text);
+    buffer.open(QIODevice::ReadOnly);
+    return quality::parseLimits(buffer);
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+QDateTime utc(const char *text)
+{
+    return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+}
+
+// Sample mean, standard deviation, Cp and Cpk of these values, worked out apart from the code
+// under test (Python's statistics module): limits 97 .. 103 and 95 .. 102.
+const double sample[] = {99.2, 100.4, 101.1, 98.7, 100.0, 102.3, 99.5, 100.8};
+constexpr double sampleMean = 100.25;
+constexpr double sampleSd = 1.1575836902790202;
+
+}  // namespace
+
+class TestQuality : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void limitsFile_data();
+    void limitsFile();
+    void limitsMissingAndRoundTrip();
+    void verdict_data();
+    void verdict();
+    void statistics_data();
+    void statistics();
+    void journalLines_data();
+    void journalLines();
+    void journalFile();
+    void reportContent();
+    void reportKeepsProbesApart();
+};
+
+void TestQuality::limitsFile_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("errorLine");  // -1: read whole
+    QTest::addColumn<QVector<int>>("withLimits");
+
+    const QVector<int> none;
+    QTest::newRow("two channels, comments, CRLF")
+        << QByteArray(
+               "# line 3\r\n[channel1]\r\nnominal=100\r\nlower=95\r\nupper=105\r\n\r\n"
+               "; gauge 8\r\n[channel8]\r\nlower = 1.5\r\nupper=2.5\r\n")
+        << -1 << QVector<int>{1, 8};
+    QTest::newRow("empty file") << QByteArray() << -1 << none;
+    QTest::newRow("equal bounds") << QByteArray("[channel2]\nlower=5\nupper=5\n") << -1
+                                  << QVector<int>{2};
+    QTest::newRow("bounds in the wrong order")
+        << QByteArray("[channel1]\nlower=5\nupper=6\n[channel3]\nlower=105\nupper=95\n") << 4
+        << none;
+    QTest::newRow("nominal outside")
+        << QByteArray("[channel1]\nnominal=90\nlower=95\nupper=105\n") << 1 << none;
+    QTest::newRow("upper missing") << QByteArray("[channel1]\nlower=95\n") << 1 << none;
+    QTest::newRow("channel 0") << QByteArray("[channel1]\nlower=1\nupper=2\n[channel0]\n") << 4
+                               << none;
+    QTest::newRow("channel 9") << QByteArray("[channel9]\n") << 1 << none;
+    QTest::newRow("other section") << QByteArray("\n[general]\n") << 2 << none;
+    QTest::newRow("section twice")
+        << QByteArray("[channel1]\nlower=1\nupper=2\n[channel1]\nlower=1\nupper=2\n") << 4 << none;
+    QTest::newRow("value before a section") << QByteArray("lower=1\n") << 1 << none;
+    QTest::newRow("neither") << QByteArray("[channel1]\nlower 95\n") << 2 << none;
+    QTest::newRow("unknown key") << QByteArray("[channel1]\nlower=1\nupper=2\nlimit=3\n") << 4
+                                 << none;
+    QTest::newRow("key twice") << QByteArray("[channel1]\nlower=1\nlower=2\n") << 3 << none;
+    QTest::newRow("comma decimal")
+        << QByteArray("[channel1]\nlower=95,5\nupper=105\n") << 2 << none;
+    QTest::newRow("nan") << QByteArray("[channel1]\nlower=nan\nupper=105\n") << 2 << none;
+    QTest::newRow("inf") << QByteArray("[channel1]\nlower=1\nupper=inf\n") << 3 << none;
+    QTest::newRow("empty value") << QByteArray("[channel1]\nlower=\n") << 2 << none;
+    QTest::newRow("overlong line")
+        << QByteArray("[channel1]\n# " + QByteArray(300, 'x') + "\n") << 2 << none;
+}
+
+void TestQuality::limitsFile()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, errorLine);
+    QFETCH(QVector<int>, withLimits);
+
+    const quality::LimitsFile file = parse(text);
+    QCOMPARE(file.ok(), errorLine < 0);
+    if (errorLine >= 0)
+        QCOMPARE(file.errorLine, errorLine);
+    for (int channel = 1; channel <= records::channelCount; ++channel)
+        QCOMPARE(bool(file.of(channel)), withLimits.contains(channel));
+}
+
+void TestQuality::limitsMissingAndRoundTrip()
+{
+    QTemporaryDir dir;
+    const quality::LimitsFile missing = quality::readLimits(dir.filePath("limits.ini"));
+    QVERIFY(missing.ok());
+    QVERIFY(!missing.of(1));
+
+    const quality::LimitsFile read =
+        parse("[channel1]\nnominal=100\nlower=95\nupper=105\n[channel8]\nlower=0.1\nupper=0.3\n");
+    QVERIFY(read.ok());
+    QCOMPARE(read.of(1)->nominal, 100.0);
+    QCOMPARE(read.of(1)->lower, 95.0);
+    QCOMPARE(read.of(1)->upper, 105.0);
+    // Without a nominal the middle of the band stands for it.
+    QCOMPARE(read.of(8)->nominal, (0.1 + 0.3) / 2);
+    // What the editor writes reads back to the same limits, to the last bit.
+    const quality::LimitsFile again = parse(quality::formatLimits(read.channels));
+    QVERIFY(again.ok());
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
+        QCOMPARE(bool(again.of(channel)), bool(read.of(channel)));
+        if (read.of(channel)) {
+            QCOMPARE(again.of(channel)->lower, read.of(channel)->lower);
+            QCOMPARE(again.of(channel)->upper, read.of(channel)->upper);
+            QCOMPARE(again.of(channel)->nominal, read.of(channel)->nominal);
+        }
+    }
+}
+
+void TestQuality::verdict_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<Verdict>("verdict");
+
+    const double inf = std::numeric_limits<double>::infinity();
+    QTest::newRow("on the lower limit") << 95.0 << Verdict::InTolerance;
+    QTest::newRow("on the upper limit") << 105.0 << Verdict::InTolerance;
+    QTest::newRow("nominal") << 100.0 << Verdict::InTolerance;
+    QTest::newRow("just below") << std::nextafter(95.0, 0.0) << Verdict::Below;
+    QTest::newRow("just above") << std::nextafter(105.0, 200.0) << Verdict::Above;
+    QTest::newRow("far below") << -3.0 << Verdict::Below;
+    QTest::newRow("nan") << std::nan("") << Verdict::None;
+    QTest::newRow("inf") << inf << Verdict::None;
+    QTest::newRow("-inf") << -inf << Verdict::None;
+}
+
+void TestQuality::verdict()
+{
+    QFETCH(double, value);
+    QFETCH(Verdict, verdict);
+    const quality::Limits limits{100, 95, 105};
+    QCOMPARE(limits.verdict(value), verdict);
+    // A record's value is a float: the limit typed as 95.1 must judge 95.1f as the operator does.
+    QCOMPARE(quality::Limits({95.1, 95.1, 95.2}).verdict(double(95.1f)), Verdict::InTolerance);
+}
+
+void TestQuality::statistics_data()
+{
+    QTest::addColumn<bool>("withLimits");
+    QTest::addColumn<double>("lower");
+    QTest::addColumn<double>("upper");
+    QTest::addColumn<double>("cp");
+    QTest::addColumn<double>("cpk");
+    QTest::addColumn<double>("outShare");
+
+    QTest::newRow("centred") << true << 97.0 << 103.0 << 0.8638684255813619 << 0.7918793901162484
+                             << 0.0;
+    QTest::newRow("off centre, one value above")
+        << true << 95.0 << 102.0 << 1.007846496511589 << 0.5039232482557945 << 0.125;
+    QTest::newRow("no limits") << false << 0.0 << 0.0 << 0.0 << 0.0 << 0.0;
+}
+
+void TestQuality::statistics()
+{
+    QFETCH(bool, withLimits);
+    QFETCH(double, lower);
+    QFETCH(double, upper);
+    QFETCH(double, cp);
+    QFETCH(double, cpk);
+    QFETCH(double, outShare);
+
+    quality::Accumulator sums(
+        withLimits ? std::optional(quality::Limits{(lower + upper) / 2, lower, upper})
+                   : std::nullopt);
+    for (const double value : sample)
+        sums.add(value);
+    sums.add(std::nan(""));  // no measurement: counted nowhere
+    const quality::Statistics s = sums.result();
+    QCOMPARE(s.count, qint64(8));
+    QVERIFY(std::abs(s.mean - sampleMean) < 1e-12);
+    QVERIFY(std::abs(s.stddev - sampleSd) < 1e-12);
+    QCOMPARE(s.min, 98.7);
+    QCOMPARE(s.max, 102.3);
+    QCOMPARE(bool(s.cp), withLimits);
+    QCOMPARE(bool(s.cpk), withLimits);
+    QCOMPARE(bool(s.outShare), withLimits);
+    if (withLimits) {
+        QVERIFY2(std::abs(*s.cp - cp) < 1e-9, qPrintable(QString::number(*s.cp, 'g', 17)));
+        QVERIFY2(std::abs(*s.cpk - cpk) < 1e-9, qPrintable(QString::number(*s.cpk, 'g', 17)));
+        QCOMPARE(*s.outShare, outShare);
+    }
+
+    // One value has no spread: no standard deviation to divide by, so no Cp.
+    quality::Accumulator single(quality::Limits{100, 95, 105});
+    single.add(100);
+    QCOMPARE(single.result().stddev, 0.0);
+    QVERIFY(!single.result().cp);
+    QCOMPARE(*single.result().outShare, 0.0);
+}
+
+void TestQuality::journalLines_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("zero ok") << QByteArray("2026-12-08T09:15:02.125+03:00,1,12,zero,,ok") << true;
+    QTest::newRow("point") << QByteArray("2026-12-08T09:15:02.125Z,2,0,point,250.5,ok") << true;
+    QTest::newRow("quoted answer")
+        << QByteArray("2026-12-08T09:15:02.125Z,8,255,reset,,\"Busy, \"\"late\"\"\"") << true;
+    QTest::newRow("command line, no panel")
+        << QByteArray("2026-12-08T09:15:02.125Z,0,7,reset,,no response") << true;
+    QTest::newRow("channel 9") << QByteArray("2026-12-08T09:15:02.125Z,9,7,reset,,ok") << false;
+    QTest::newRow("address 256") << QByteArray("2026-12-08T09:15:02.125Z,1,256,reset,,ok") << false;
+    QTest::newRow("unknown command") << QByteArray("2026-12-08T09:15:02.125Z,1,7,air,,ok") << false;
+    QTest::newRow("bad time") << QByteArray("2026-12-08 09:15,1,7,zero,,ok") << false;
+    QTest::newRow("no answer") << QByteArray("2026-12-08T09:15:02.125Z,1,7,zero,,") << false;
+    QTest::newRow("nan measure") << QByteArray("2026-12-08T09:15:02.125Z,1,7,point,nan,ok")
+                                 << false;
+    QTest::newRow("quote left open")
+        << QByteArray("2026-12-08T09:15:02.125Z,1,7,zero,,\"ok") << false;
+    QTest::newRow("seven fields") << QByteArray("2026-12-08T09:15:02.125Z,1,7,zero,,ok,x") << false;
+}
+
+void TestQuality::journalLines()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, valid);
+    const auto event = quality::parseEvent(std::string_view(line.constData(), size_t(line.size())));
+    QCOMPARE(bool(event), valid);
+    if (valid) {
+        // What is read writes back as it stood (the time in the form the writer uses).
+        const QByteArray again = quality::formatEvent(*event);
+        const auto reread =
+            quality::parseEvent(std::string_view(again.constData(), size_t(again.size() - 2)));
+        QVERIFY(reread);
+        QCOMPARE(reread->msecs, event->msecs);
+        QCOMPARE(reread->answer, event->answer);
+        QCOMPARE(reread->measureUm, event->measureUm);
+        QCOMPARE(int(reread->command), int(event->command));
+    }
+}
+
+void TestQuality::journalFile()
+{
+    QTemporaryDir dir;
+    CapturingLog log;
+    const QString path = dir.filePath("records/calibration.csv");
+    quality::CalibrationJournal journal(&log, path);
+
+    ExchangeOutcome ok;
+    ExchangeOutcome busy;
+    busy.status = ExchangeOutcome::Status::DeviceError;
+    busy.detail = QStringLiteral("Busy");
+    ExchangeOutcome silent;
+    silent.status = ExchangeOutcome::Status::NoResponse;
+    silent.detail = QStringLiteral("No response");
+
+    const QDateTime t = utc("2026-12-08T10:00:00.000Z");
+    using C = quality::CalibrationCommand;
+    QVERIFY(journal.append(
+        quality::makeEvent(t, 1, 12, C::Zero, std::nullopt, quality::answerText(ok))));
+    QVERIFY(journal.append(quality::makeEvent(t.addSecs(60), 2, 13, C::MeasurePoint, 250.5f,
+                                              quality::answerText(busy))));
+    QVERIFY(journal.append(quality::makeEvent(t.addSecs(120), 3, 14, C::Reset, std::nullopt,
+                                              quality::answerText(silent))));
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.value(0), QByteArray("time,channel,address,command,measure_um,answer\r"));
+    QVERIFY2(lines.value(1).endsWith(",1,12,zero,,ok\r"), lines.value(1).constData());
+    QVERIFY2(lines.value(2).endsWith(",2,13,point,250.5,Busy\r"), lines.value(2).constData());
+    QVERIFY2(lines.value(3).endsWith(",3,14,reset,,no response\r"), lines.value(3).constData());
+    file.close();
+
+    // A torn last line (a crash mid-write) is neither read nor run into by the next event.
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("2026-12-08T10:03:00.000Z,4,15,ze");
+    file.close();
+    quality::CalibrationJournal reopened(&log, path);
+    QVERIFY(reopened.append(
+        quality::makeEvent(t.addSecs(240), 5, 16, C::Zero, std::nullopt, QStringLiteral("ok"))));
+    const auto all =
+        quality::readJournalFile(path, t.toMSecsSinceEpoch(), t.addSecs(240).toMSecsSinceEpoch());
+    QCOMPARE(all.size(), size_t(4));
+    QCOMPARE(all[3].channel, 5);
+    // The range takes its ends.
+    QCOMPARE(quality::readJournalFile(path, t.addSecs(60).toMSecsSinceEpoch(),
+                                      t.addSecs(120).toMSecsSinceEpoch())
+                 .size(),
+             size_t(2));
+
+    // A folder that cannot be written loses the event, not the caller; the log says so once,
+    // and says so again when events are kept again.
+    const QString blocked = dir.filePath("blocked");
+    writeFile(blocked, "a file where the folder should be");
+    quality::CalibrationJournal lost(&log, blocked + "/calibration.csv");
+    log.lines.clear();
+    QVERIFY(!lost.append(quality::makeEvent(t, 1, 1, C::Zero, std::nullopt, "ok")));
+    QVERIFY(!lost.append(quality::makeEvent(t, 1, 1, C::Zero, std::nullopt, "ok")));
+    QCOMPARE(log.lines.size(), 1);
+    QVERIFY(log.lines[0].startsWith("0 Calibration journal not kept: "));
+    QVERIFY(QFile::remove(blocked));
+    QVERIFY(lost.append(quality::makeEvent(t, 1, 1, C::Zero, std::nullopt, "ok")));
+    QCOMPARE(log.lines.value(1), QStringLiteral("0 Calibration journal kept again"));
+}
+
+void TestQuality::reportContent()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("records"));
+    // Channel 1 holds the sample, channel 2 a constant; one line is another day's, one is torn.
+    QByteArray day = records::header();
+    qint64 msecs = utc("2026-12-08T08:00:00.000Z").toMSecsSinceEpoch();
+    for (const double value : sample) {
+        records::Record record;
+        record.msecs = msecs += 60000;
+        record.channels = records::channelMask({1});
+        record.address = 12;
+        record.raw = record.calibrated = float(value);
+        day += records::formatLine(record);
+        record.channels = records::channelMask({2});
+        record.address = 13;
+        record.raw = record.calibrated = 50;
+        day += records::formatLine(record);
+    }
+    day += "2026-12-09T08:00:00.000Z,1,12,1,1,1\r\n2026-12-08T09:00:00.000Z,1,12,1";
+    writeFile(dir.filePath("records/2026-12-08.csv"), day);
+    writeFile(dir.filePath("records/calibration.csv"),
+              quality::journalHeader() +
+                  "2026-12-08T07:00:00.000Z,1,12,zero,,ok\r\n"
+                  "2026-12-08T08:04:30.000Z,1,12,zero,,ok\r\n"
+                  "2026-12-08T08:05:00.000Z,2,13,reset,,Busy\r\n");
+
+    quality::ReportRequest request;
+    request.recordsFolder = dir.filePath("records");
+    request.from = utc("2026-12-08T08:00:00.000Z");
+    request.to = utc("2026-12-08T23:59:59.999Z");
+    request.limits[0] = quality::Limits{98.5, 95, 102};
+    request.channels = {1};
+    const quality::ReportContent content = quality::gatherReport(request);
+    QCOMPARE(content.channels.size(), size_t(1));
+    const auto &channel = content.channels[0];
+    QCOMPARE(channel.channel, 1);
+    QCOMPARE(channel.address, uint8_t(12));
+    // The same values through the same statistics: what the report prints is what the
+    // history and the accumulator say (the values are floats on disk, hence the tolerance).
+    QCOMPARE(channel.statistics.count, qint64(8));
+    QVERIFY(std::abs(channel.statistics.mean - sampleMean) < 1e-5);
+    QVERIFY(std::abs(*channel.statistics.cpk - 0.5039232482557945) < 1e-4);
+    QCOMPARE(content.outOfToleranceCount, qint64(1));
+    QCOMPARE(content.outOfTolerance.at(0).value, 102.3f);
+    QCOMPARE(content.outOfTolerance.at(0).verdict, Verdict::Above);
+    QCOMPARE(content.skippedLines, qint64(2));
+    // Calibrations of the range and of the channels shown only.
+    QCOMPARE(content.calibrations.size(), size_t(1));
+    QCOMPARE(content.calibrations[0].msecs, utc("2026-12-08T08:04:30.000Z").toMSecsSinceEpoch());
+
+    // A range that starts after the fourth value: the statistics of the rest alone.
+    request.from = utc("2026-12-08T08:04:30.000Z");
+    request.channels.clear();
+    const quality::ReportContent later = quality::gatherReport(request);
+    QCOMPARE(later.channels.size(), size_t(2));
+    QCOMPARE(later.channels[0].statistics.count, qint64(4));
+    QCOMPARE(later.channels[1].statistics.stddev, 0.0);
+    QVERIFY(!later.channels[1].statistics.cp);
+    QCOMPARE(later.calibrations.size(), size_t(2));
+}
+
+// Two probes recorded under one channel (the addresses given in turn on two runs) stay two rows
+// of statistics and two trends; joined, they would show one zig-zag with a spread of neither.
+void TestQuality::reportKeepsProbesApart()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("records"));
+    QByteArray day = records::header();
+    qint64 msecs = utc("2026-12-08T08:00:00.000Z").toMSecsSinceEpoch();
+    for (int i = 0; i < 4; ++i) {
+        records::Record record;
+        record.channels = records::channelMask({1});
+        for (const auto &[address, value] : {std::pair<uint8_t, float>{13, 300.0f}, {12, 100.0f}}) {
+            record.msecs = msecs += 60000;
+            record.address = address;
+            record.raw = record.calibrated = value;
+            day += records::formatLine(record);
+        }
+        record.msecs = msecs += 60000;
+        record.address = 12;
+        record.raw = record.calibrated = std::numeric_limits<float>::quiet_NaN();
+        day += records::formatLine(record);
+    }
+    writeFile(dir.filePath("records/2026-12-08.csv"), day);
+
+    quality::ReportRequest request;
+    request.recordsFolder = dir.filePath("records");
+    request.from = utc("2026-12-08T08:00:00.000Z");
+    request.to = utc("2026-12-08T23:59:59.999Z");
+    request.limits[0] = quality::Limits{100, 90, 110};
+    const quality::ReportContent content = quality::gatherReport(request);
+    QCOMPARE(content.channels.size(), size_t(2));
+    for (const auto &[index, address, mean] :
+         {std::tuple<size_t, uint8_t, double>{0, 12, 100}, {1, 13, 300}}) {
+        const quality::ChannelReport &probe = content.channels[index];
+        QCOMPARE(probe.channel, 1);
+        QCOMPARE(probe.address, address);
+        QCOMPARE(probe.statistics.count, qint64(4));
+        QCOMPARE(probe.statistics.mean, mean);
+        QCOMPARE(probe.statistics.stddev, 0.0);
+        for (const QPointF &point : probe.trend)
+            QCOMPARE(point.y(), mean);
+    }
+    QCOMPARE(*content.channels[0].statistics.outShare, 0.0);
+    QCOMPARE(*content.channels[1].statistics.outShare, 1.0);
+}
+
+QTEST_GUILESS_MAIN(TestQuality)
+#include "tst_quality.moc"

@@ -1,0 +1,214 @@
+#include "quality/ReportContent.h"
+#include "records/Record.h"
+#include "report/ReportDocument.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+// The text a reader of the PDF gets, line layout kept so that a table's row stays one line.
+QString pdfText(const QString &path)
+{
+    QProcess process;
+    process.start(QStringLiteral("pdftotext"),
+                  {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return QStringLiteral("pdftotext failed: ") + process.readAllStandardError();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QString simplified(const QString &text)
+{
+    return text.simplified();
+}
+
+}  // namespace
+
+class TestReport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void pdfSaysWhatTheRecordsSay();
+    void manyPages();
+    void commandLine_data();
+    void commandLine();
+
+private:
+    QTemporaryDir dir;
+    quality::ReportRequest request;
+};
+
+void TestReport::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath("records"));
+    QByteArray day = records::header();
+    const qint64 start =
+        QDateTime::fromString("2026-12-08T08:00:00Z", Qt::ISODate).toMSecsSinceEpoch();
+    // Channel 3: 99, 100, 101 repeated, and one value of 107.25 above the limits.
+    for (int i = 0; i < 30; ++i) {
+        records::Record record;
+        record.msecs = start + i * 60000;
+        record.channels = records::channelMask({3});
+        record.address = 14;
+        record.raw = record.calibrated = i == 17 ? 107.25f : float(99 + i % 3);
+        day += records::formatLine(record);
+    }
+    writeFile(dir.filePath("records/2026-12-08.csv"), day);
+    writeFile(
+        dir.filePath("records/calibration.csv"),
+        quality::journalHeader() + "2026-12-08T08:10:00.000Z,3,14,point,100.5,no response\r\n");
+    writeFile(dir.filePath("limits.ini"), "[channel3]\nnominal=100\nlower=97.5\nupper=102.5\n");
+
+    request.recordsFolder = dir.filePath("records");
+    request.from = QDateTime::fromString("2026-12-08T00:00:00Z", Qt::ISODate);
+    request.to = QDateTime::fromString("2026-12-08T23:59:59Z", Qt::ISODate);
+    request.limits[2] = quality::Limits{100, 97.5, 102.5};
+    request.fields = {QStringLiteral("З-1742"), QStringLiteral("П-07"), QStringLiteral("Линия 2"),
+                      QStringLiteral("Петров А. В.")};
+}
+
+void TestReport::pdfSaysWhatTheRecordsSay()
+{
+    const QString path = dir.filePath("report.pdf");
+    const quality::ReportContent content = quality::gatherReport(request);
+    QVERIFY(ReportDocument(content, QDateTime::fromString("2026-12-09T07:30:00", Qt::ISODate))
+                .writePdf(path));
+    const QString text = pdfText(path);
+    const QString flat = simplified(text);
+    for (const QString &field :
+         {QStringLiteral("Заказ: З-1742"), QStringLiteral("Партия: П-07"),
+          QStringLiteral("Линия: Линия 2"), QStringLiteral("Оператор: Петров А. В.")})
+        QVERIFY2(flat.contains(field), qPrintable(field + "\n" + text));
+    // Header fields in the order a QA form has them.
+    QVERIFY(flat.indexOf("Заказ") < flat.indexOf("Партия"));
+    QVERIFY(flat.indexOf("Партия") < flat.indexOf("Линия:"));
+    QVERIFY(flat.indexOf("Линия:") < flat.indexOf("Оператор"));
+    // Statistics row of channel 3: count, mean, out-of-tolerance share (1 of 30).
+    const QRegularExpression row(
+        QStringLiteral("\\n\\s*3\\s+14\\s+97\\.50 … 102\\.50\\s+30\\s+"
+                       "100\\.21\\s+\\S+\\s+99\\.00\\s+107\\.25\\s+3\\.3 %"));
+    QVERIFY2(row.match(text).hasMatch(), qPrintable(text));
+    // The value out of tolerance, with its time and direction.
+    QVERIFY2(flat.contains("2026-12-08 08:17:00 3 14 107.25 97.50 … 102.50 ▲ выше"),
+             qPrintable(text));
+    // The calibration and what the probe answered.
+    QVERIFY2(flat.contains("Мера 100.50 no response"), qPrintable(text));
+    QVERIFY2(flat.contains("T7R Demo 1.1.1 · напечатано 2026-12-09 07:30"), qPrintable(text));
+    QVERIFY2(flat.contains("Страница 1 из 1"), qPrintable(text));
+}
+
+void TestReport::manyPages()
+{
+    // Every channel with a trend pushes the tables onto later pages: each page numbered, of
+    // the right total, and no table row lost at a page break.
+    QTemporaryDir many;
+    QVERIFY(QDir(many.path()).mkpath("records"));
+    QByteArray day = records::header();
+    const qint64 start =
+        QDateTime::fromString("2026-12-08T08:00:00Z", Qt::ISODate).toMSecsSinceEpoch();
+    for (int i = 0; i < 400; ++i) {
+        records::Record record;
+        record.msecs = start + i * 1000;
+        record.channels = uint8_t(0xFF);
+        record.address = 1;
+        record.raw = record.calibrated = float(90 + i % 21);  // 90 .. 110: 10 of 21 out
+        day += records::formatLine(record);
+    }
+    writeFile(many.filePath("records/2026-12-08.csv"), day);
+    quality::ReportRequest wide = request;
+    wide.recordsFolder = many.filePath("records");
+    for (auto &limits : wide.limits)
+        limits = quality::Limits{100, 95, 105};
+    const quality::ReportContent content = quality::gatherReport(wide);
+    QCOMPARE(content.outOfTolerance.size(), size_t(quality::listedOutOfTolerance));
+    const QString path = many.filePath("report.pdf");
+    QVERIFY(ReportDocument(content).writePdf(path));
+    const QString text = pdfText(path);
+    const int pages = text.count(QLatin1Char('\f'));
+    QVERIFY2(pages >= 3, qPrintable(text));
+    for (int page = 1; page <= pages; ++page)
+        QVERIFY2(text.contains(QStringLiteral("Страница %1 из %2").arg(page).arg(pages)),
+                 qPrintable(QString::number(page)));
+    QCOMPARE(text.count(QStringLiteral("▼ ниже")) + text.count(QStringLiteral("▲ выше")),
+             quality::listedOutOfTolerance);
+    QVERIFY(simplified(text).contains(QStringLiteral("Всего вне допуска: %1, показаны первые %2")
+                                          .arg(content.outOfToleranceCount)
+                                          .arg(quality::listedOutOfTolerance)));
+}
+
+void TestReport::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("limits");
+    QTest::addColumn<int>("exitCode");
+
+    const QByteArray good = "[channel3]\nlower=97.5\nupper=102.5\n";
+    QTest::newRow("a day") << QStringList{"--from", "2026-12-08", "--to", "2026-12-08"} << good
+                           << 0;
+    QTest::newRow("times, the value out of tolerance before them")
+        << QStringList{"--from", "2026-12-08T08:20", "--to", "2026-12-08T09:00"} << good << 0;
+    QTest::newRow("no --to") << QStringList{"--from", "2026-12-08"} << good << 2;
+    QTest::newRow("not a date") << QStringList{"--from", "08.12.2026", "--to", "2026-12-08"} << good
+                                << 2;
+    QTest::newRow("backwards") << QStringList{"--from", "2026-12-09", "--to", "2026-12-08"} << good
+                               << 2;
+    QTest::newRow("channel 9") << QStringList{"--from",     "2026-12-08", "--to",
+                                              "2026-12-08", "--channels", "3,9"}
+                               << good << 2;
+    QTest::newRow("a folder that is not there")
+        << QStringList{"--from", "2026-12-08", "--to", "2026-12-08", "--out", "missing/r.pdf"}
+        << good << 1;
+    QTest::newRow("malformed limits") << QStringList{"--from", "2026-12-08", "--to", "2026-12-08"}
+                                      << QByteArray("[channel3]\nlower=102.5\nupper=97.5\n") << 2;
+}
+
+void TestReport::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, limits);
+    QFETCH(int, exitCode);
+
+    writeFile(dir.filePath("limits.ini"), limits);
+    const QString out = dir.filePath("cli.pdf");
+    QFile::remove(out);
+    QProcess cli;
+    cli.setWorkingDirectory(dir.path());
+    // No display at all: the report must not need one.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    environment.insert("TZ", "UTC");
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(CLI_PATH),
+              QStringList{"report", "--out", out} + arguments + QStringList{"--order", "З-9"});
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitCode(), exitCode);
+    QCOMPARE(QFileInfo(out).size() > 0, exitCode == 0);
+    if (exitCode == 0) {
+        const QString text = simplified(pdfText(out));
+        QVERIFY2(text.contains("Заказ: З-9"), qPrintable(text));
+        const bool wholeDay = arguments.value(1) == "2026-12-08";
+        QVERIFY2(text.contains("107.25") == wholeDay, qPrintable(text));
+        QVERIFY2(text.contains(wholeDay ? "Период: 2026-12-08 00:00 — 2026-12-08 23:59"
+                                        : "Период: 2026-12-08 08:20 — 2026-12-08 09:00"),
+                 qPrintable(text));
+    } else {
+        QVERIFY(!cli.readAllStandardError().isEmpty());
+    }
+}
+
+QTEST_MAIN(TestReport)
+#include "tst_report.moc"
