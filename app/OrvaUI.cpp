@@ -7,6 +7,7 @@
 #include "ui/FormFit.h"
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
+#include "ui/Publishing.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -87,6 +88,7 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     tolerance->addActions(this);
     connect(&commands, &OstraCommands::exchangeFinished_Signal, tolerance,
             &ToleranceWatch::exchangeFinished);
+    publishing = std::make_unique<Publishing>(menuFile, *state, recordWriter, log, this);
 }
 
 // The page is an empty frame until it is first shown: start-up reads no record.

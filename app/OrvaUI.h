@@ -21,9 +21,11 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 
 class HistoryTab;
+class Publishing;
 
 // The tool's one window: it owns the port, the log and the device layer, and turns the
 // operator's clicks into device commands and the probes' results into panel values.
@@ -139,4 +141,6 @@ private:
     QAction *findProbesAction = nullptr;
     QAction *continuousAction = nullptr;
     QTimer continuousTimer;
+    // Last: it publishes the records and speaks to the log and the state field to its end.
+    std::unique_ptr<Publishing> publishing;
 };

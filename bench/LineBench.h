@@ -93,9 +93,10 @@ constexpr int settleMs = 300;
 
 // The simulated line started and a tool connected to it, or a message on stderr.
 inline std::unique_ptr<ToolUnderTest> connectedTool(SimulatedLine &line, int delay,
-                                                    const QByteArray &limits = QByteArray())
+                                                    const QByteArray &limits = QByteArray(),
+                                                    const QByteArray &publishConfig = {})
 {
-    auto tool = std::make_unique<ToolUnderTest>(delay, probeAddresses(), limits);
+    auto tool = std::make_unique<ToolUnderTest>(delay, probeAddresses(), limits, publishConfig);
     if (!tool->isReady()) {
         std::fprintf(stderr, "could not set up the tool's working directory\n");
         return nullptr;

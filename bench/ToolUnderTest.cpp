@@ -49,7 +49,7 @@ qint64 steadyUs()
 }
 
 ToolUnderTest::ToolUnderTest(int delay, const std::vector<uint8_t> &addresses,
-                             const QByteArray &limits)
+                             const QByteArray &limits, const QByteArray &publishConfig)
     : previousDirectory(QDir::currentPath())
 {
     if (!directory.isValid())
@@ -68,6 +68,11 @@ ToolUnderTest::ToolUnderTest(int delay, const std::vector<uint8_t> &addresses,
     if (!limits.isEmpty()) {
         QFile limitsFile(directory.filePath(QStringLiteral("limits.ini")));
         if (!limitsFile.open(QIODevice::WriteOnly) || limitsFile.write(limits) != limits.size())
+            return;
+    }
+    if (!publishConfig.isEmpty()) {
+        QFile publish(directory.filePath(QStringLiteral("publish.cfg")));
+        if (!publish.open(QIODevice::WriteOnly) || publish.write(publishConfig) < 0)
             return;
     }
 

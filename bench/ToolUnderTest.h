@@ -33,9 +33,10 @@ QList<QByteArray> troubleLines(const QList<QByteArray> &logLines);
 class ToolUnderTest : public QObject
 {
 public:
-    // `limits`: limits.ini for the working directory; none when empty.
+    // `limits`: limits.ini for the working directory; none when empty. `publishConfig`, when
+    // given, is its publish.cfg.
     ToolUnderTest(int delay, const std::vector<uint8_t> &addresses,
-                  const QByteArray &limits = QByteArray());
+                  const QByteArray &limits = QByteArray(), const QByteArray &publishConfig = {});
     ~ToolUnderTest() override;
 
     bool isReady() const { return window != nullptr; }

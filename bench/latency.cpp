@@ -2,8 +2,10 @@
 #include "Statistics.h"
 
 #include "protocol/Frames.h"
+#include "support/Broker.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
@@ -55,6 +57,8 @@ int main(int argc, char *argv[])
                       QStringLiteral("ms"), QStringLiteral("10")});
     parser.addOption(
         {QStringLiteral("history"), QStringLiteral("Show the page \"История\" while measuring.")});
+    parser.addOption({QStringLiteral("mqtt"),
+                      QStringLiteral("Publish the results to a broker started for the run.")});
     parser.addOption({QStringLiteral("limits"),
                       QStringLiteral("Every channel with limits, half its values out of tolerance: "
                                      "the verdict, the mark and the alarm on every result.")});
@@ -78,7 +82,20 @@ int main(int argc, char *argv[])
                           .arg(channel % 2 ? 510 : 200)
                           .toLatin1();
     }
-    const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay, limits);
+    const bool publishing = parser.isSet(QStringLiteral("mqtt"));
+    QTemporaryDir brokerFolder;
+    std::unique_ptr<Broker> broker;
+    std::unique_ptr<Subscriber> subscriber;
+    QByteArray publishConfig;
+    if (publishing) {
+        broker = std::make_unique<Broker>(brokerFolder.path());
+        if (!broker->start())
+            return 2;
+        subscriber = std::make_unique<Subscriber>(broker->port, nullptr, "t7r/bench/measurement");
+        subscriber->waitSubscribed();
+        publishConfig = "url=" + broker->url() + "\nstation=bench\n";
+    }
+    const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay, limits, publishConfig);
     if (!tool)
         return 2;
 
@@ -100,15 +117,27 @@ int main(int argc, char *argv[])
         collect(line.take().answers, tool->takeShown(), latenciesMs, unpaired);
     }
 
+    const int expected = cycles * probes;
+    int published = -1;
+    if (subscriber) {
+        // Every result shown is recorded, and so published.
+        subscriber->waitUntil([&] { return subscriber->count() >= int(latenciesMs.size()); });
+        published = subscriber->count();
+    }
     const double middle = median(latenciesMs);
     const double p99 = percentile(latenciesMs, 0.99);
-    const int expected = cycles * probes;
-    const bool met = unpaired == 0 && int(latenciesMs.size()) == expected &&
-                     middle <= medianLimitMs && p99 <= p99LimitMs;
-    std::printf("Result latency, line to panel, D = %d, %d cycles x %d probes%s%s\n", delay, cycles,
-                probes, parser.isSet(QStringLiteral("history")) ? ", history page shown" : "",
-                parser.isSet(QStringLiteral("limits")) ? ", limits on every channel" : "");
+    const bool met = (!publishing || published == int(latenciesMs.size())) && unpaired == 0 &&
+                     int(latenciesMs.size()) == expected && middle <= medianLimitMs &&
+                     p99 <= p99LimitMs;
+    std::printf("Result latency, line to panel, D = %d, %d cycles x %d probes%s%s%s\n", delay,
+                cycles, probes,
+                parser.isSet(QStringLiteral("history")) ? ", history page shown" : "",
+                parser.isSet(QStringLiteral("limits")) ? ", limits on every channel" : "",
+                publishing ? ", publishing over MQTT" : "");
     std::printf("samples %d of %d, unpaired %d\n", int(latenciesMs.size()), expected, unpaired);
+    if (publishing)
+        std::printf("published to MQTT, at the subscriber: %d of %d shown\n", published,
+                    int(latenciesMs.size()));
     std::printf("min %.3f ms, median %.3f ms (limit %.1f), p99 %.3f ms (limit %.1f), max %.3f ms\n",
                 percentile(latenciesMs, 0.0), middle, medianLimitMs, p99, p99LimitMs,
                 maximum(latenciesMs));

@@ -8,7 +8,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-release}
 dir="$build/bench"
-for program in bench_schedule bench_cycle bench_latency bench_startup bench_scan bench_repeat bench_report; do
+for program in bench_schedule bench_cycle bench_latency bench_startup bench_scan bench_repeat bench_report bench_mqtt; do
     if [ ! -x "$dir/$program" ]; then
         echo "missing $dir/$program: cmake --build $build --target benchmarks" >&2
         exit 2
@@ -19,7 +19,7 @@ cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 echo "machine: $(nproc) cores, $cpu"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 missed=()
-for program in bench_schedule bench_cycle bench_latency bench_startup bench_scan bench_repeat bench_report; do
+for program in bench_schedule bench_cycle bench_latency bench_startup bench_scan bench_repeat bench_report bench_mqtt; do
     echo
     echo "== $program"
     # Qt's notes about the offscreen platform and the runtime directory are not figures.

@@ -1,10 +1,12 @@
 #include "LineBench.h"
 #include "Statistics.h"
+#include "support/Broker.h"
 
 #include "protocol/Frames.h"
 
 #include <QApplication>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -148,6 +150,8 @@ int main(int argc, char *argv[])
                       QStringLiteral("n"), QStringLiteral("20")});
     parser.addOption(
         {QStringLiteral("verbose"), QStringLiteral("List every request beyond the limit.")});
+    parser.addOption({QStringLiteral("mqtt"),
+                      QStringLiteral("Publish the results to a broker started for the run.")});
     parser.process(application);
     const bool verbose = parser.isSet(QStringLiteral("verbose"));
     int runs = 20;
@@ -159,6 +163,15 @@ int main(int argc, char *argv[])
     SimulatedLine line(probeAddresses());
     if (!openLine(line))
         return 2;
+    QTemporaryDir brokerFolder;
+    Broker broker(brokerFolder.path());
+    QByteArray publishConfig;
+    if (parser.isSet(QStringLiteral("mqtt"))) {
+        if (!broker.start())
+            return 2;
+        publishConfig = "url=" + broker.url() + "\nstation=bench\n";
+        std::printf("Publishing over MQTT to %s\n", broker.url().constData());
+    }
 
     std::printf("Request time on the line minus its scheduled time, ms (limit |dev| <= %.1f)\n",
                 limitMs);
@@ -169,7 +182,7 @@ int main(int argc, char *argv[])
                                     {"getLineMeasResult_Slot", true}};
     for (const int delay : {190, 10}) {
         const int runCount = delay == 190 ? longRuns : runs;
-        const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay);
+        const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay, {}, publishConfig);
         if (!tool)
             return 2;
         for (const Operation &operation : operations) {

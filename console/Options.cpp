@@ -141,8 +141,34 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
                                                     "(default 0; each pass costs 40 ms per "
                                                     "silent address)."),
                                      QStringLiteral("N"));
-    parser.addOptions(
-        {help, version, port, delay, format, every, count, log, records, limits, retries});
+    const QCommandLineOption mqttUrl(
+        QStringLiteral("mqtt"),
+        QStringLiteral("Publish every measurement to the broker at URL (mqtt://host:port, "
+                       "mqtts://host:port); implies --records, whose files hold what the broker "
+                       "has not yet taken."),
+        QStringLiteral("URL"));
+    const QCommandLineOption station(
+        QStringLiteral("station"),
+        QStringLiteral("--mqtt: the station's name (default: the host's)."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption mqttPrefix(QStringLiteral("mqtt-prefix"),
+                                        QStringLiteral("--mqtt: the topics' prefix (default t7r)."),
+                                        QStringLiteral("P"));
+    const QCommandLineOption mqttCa(
+        QStringLiteral("mqtt-ca"),
+        QStringLiteral("--mqtt: the CA certificate that checks an mqtts:// broker (default: the "
+                       "system's)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption mqttUser(QStringLiteral("mqtt-user"),
+                                      QStringLiteral("--mqtt: the user name to log in with."),
+                                      QStringLiteral("U"));
+    const QCommandLineOption mqttPasswordFile(
+        QStringLiteral("mqtt-password-file"),
+        QStringLiteral("--mqtt: the password, on the first line of F, which only its owner may "
+                       "read."),
+        QStringLiteral("F"));
+    parser.addOptions({help, version, port, delay, format, every, count, log, records, limits,
+                       retries, mqttUrl, station, mqttPrefix, mqttCa, mqttUser, mqttPasswordFile});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("ports, scan, air, measure, zero, point, reset "
                                                 "or test."));
@@ -282,6 +308,28 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
             return fail(QStringLiteral("--log: empty file name"));
     }
     options.records = parser.isSet(records);
+    if (parser.isSet(mqttUrl)) {
+        mqtt::BrokerConfig config;
+        config.url = parser.value(mqttUrl);
+        config.station = parser.value(station);
+        if (parser.isSet(mqttPrefix))
+            config.prefix = parser.value(mqttPrefix);
+        config.caFile = parser.value(mqttCa);
+        config.user = parser.value(mqttUser);
+        config.passwordFile = parser.value(mqttPasswordFile);
+        QString error;
+        options.publish = mqtt::checkConfig(config, &error);
+        if (!options.publish)
+            return fail(QStringLiteral("--mqtt: ") + error);
+        options.records = true;
+    } else {
+        for (const QCommandLineOption *option :
+             {&station, &mqttPrefix, &mqttCa, &mqttUser, &mqttPasswordFile}) {
+            if (parser.isSet(*option))
+                return fail(
+                    QStringLiteral("--%1 applies with --mqtt only").arg(option->names().first()));
+        }
+    }
     if (parser.isSet(limits)) {
         options.limitsFile = parser.value(limits);
         if (options.limitsFile.isEmpty())

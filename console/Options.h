@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqtt/BrokerConfig.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +34,8 @@ struct Options
     int count = 1;
     // Extra passes of the scan over the addresses that kept silent.
     int retries = 0;
+    // --mqtt: the records are published too, so --mqtt implies --records.
+    std::optional<mqtt::CheckedConfig> publish;
 };
 
 struct Parsed

@@ -11,6 +11,7 @@ class RecordsFolder : public RecordSink
 public:
     RecordsFolder();
     bool append(const MeasurementRecord &record) override;
+    const RecordWriter &recordWriter() const { return writer; }
 
 private:
     class ErrorLog : public m::ifc::ILog

@@ -405,8 +405,8 @@ private slots:
             titles << action->text();
         QCOMPARE(titles, QStringList({"Файл", "Приборы", "Справка"}));
         QCOMPARE(menuTexts(window.fileMenu()),
-                 QStringList(
-                     {"Открыть папку журнала", "Открыть папку записей", "Отчёт…", "-", "Выход"}));
+                 QStringList({"Открыть папку журнала", "Открыть папку записей", "Отчёт…",
+                              "Публикация…", "-", "Выход"}));
 
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
         window.findChild<QAction *>(QStringLiteral("actionOpenLogFolder"))->trigger();

@@ -3,8 +3,9 @@
 set -euo pipefail
 
 # fonts-dejavu brings DejaVu Sans Condensed, the window's narrower family on Debian.
+# libmosquitto-dev: the MQTT client the publisher is built on.
 packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev libqt5svg5-dev
-    libqwt-qt5-dev fonts-dejavu)
+    libqwt-qt5-dev libmosquitto-dev fonts-dejavu)
 if [ "${1:-}" = "package" ] || [ "${1:-}" = "test" ]; then
     # The Debian packages: dependencies (dpkg-shlibdeps, file) and manual pages.
     packages+=(dpkg-dev file help2man)
@@ -19,6 +20,8 @@ if [ "${1:-}" = "test" ]; then
     packages+=(xvfb xauth xdotool x11-utils imagemagick util-linux mount clang-14 libclang-rt-14-dev)
     # A Russian desktop's system messages (strerror) for the port tests.
     packages+=(locales)
+    # The publishing suite's broker, its password tool and clients, and its certificates.
+    packages+=(mosquitto mosquitto-clients openssl)
 fi
 
 missing=()

@@ -1,0 +1,538 @@
+#include "mqtt/Payload.h"
+#include "mqtt/RecordQueue.h"
+#include "probesim/ProbeSimulator.h"
+#include "records/RecordWriter.h"
+#include "support/AdapterLatency.h"
+#include "support/Broker.h"
+#include "support/CapturingLog.h"
+#include "support/Files.h"
+#include "ui/Publishing.h"
+#include "ui/StateField.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <signal.h>
+#include <limits>
+#include <memory>
+
+namespace {
+
+const QByteArray station = "line1";
+const QByteArray measurementTopic = "t7r/line1/measurement";
+const QByteArray statusTopic = "t7r/line1/status";
+
+QJsonObject json(const Subscriber::Message &message)
+{
+    return QJsonDocument::fromJson(message.payload).object();
+}
+
+// The sequence numbers of the measurements received, in the order received.
+QList<qint64> sequences(const Subscriber &subscriber)
+{
+    QList<qint64> numbers;
+    for (const auto &message : subscriber.messages(measurementTopic))
+        numbers << json(message).value(QStringLiteral("sequence")).toVariant().toLongLong();
+    return numbers;
+}
+
+QList<qint64> oneTo(qint64 last)
+{
+    QList<qint64> numbers;
+    for (qint64 n = 1; n <= last; ++n)
+        numbers << n;
+    return numbers;
+}
+
+// The records' lines of the day, without the header.
+QByteArrayList recordLines()
+{
+    QFile day(QStringLiteral("records/") + QDate::currentDate().toString(Qt::ISODate) +
+              QStringLiteral(".csv"));
+    if (!day.open(QIODevice::ReadOnly))
+        return {};
+    QByteArrayList lines = day.readAll().trimmed().split('\n');
+    lines.removeFirst();
+    for (QByteArray &line : lines)
+        line = line.trimmed();
+    return lines;
+}
+
+// The records the broker has acknowledged, as the cursor has saved them.
+qint64 acknowledged()
+{
+    const auto cursor = mqtt::loadCursor(QStringLiteral("records/publish.cursor"));
+    return cursor ? qint64(cursor->sequence) - 1 : 0;
+}
+
+bool run(QProcess &openssl, const QStringList &arguments)
+{
+    openssl.start(QStringLiteral("openssl"), arguments);
+    return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
+}
+
+}  // namespace
+
+// t7r-cli publishing to a real broker that the test starts, with simulated probes on the line:
+// what arrives, in which order, across outages and restarts, and what each failure says.
+class TestMqtt : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir certificates;
+    std::unique_ptr<QTemporaryDir> workDir;
+    std::unique_ptr<probesim::ProbeSimulator> simulator;
+    QStringList schemaFields;
+
+    QStringList cliArguments(const QByteArray &url, const QStringList &more) const
+    {
+        return QStringList{
+                   "--port", simulator->portPath(),    "--delay",   "5",
+                   "--mqtt", QString::fromLatin1(url), "--station", QString::fromLatin1(station)} +
+               more;
+    }
+
+    // Runs the program to its end; the probes are served by this process's event loop.
+    int runCli(const QStringList &arguments, QByteArray *errors = nullptr)
+    {
+        QProcess cli;
+        QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        cli.start(QStringLiteral(CLI_PATH), arguments);
+        if (!finished.wait(30000))
+            return -1;
+        if (errors)
+            *errors = cli.readAllStandardError();
+        return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    }
+
+    bool waitRequests(int count)
+    {
+        return QTest::qWaitFor([&] { return int(simulator->bus().requests().size()) >= count; },
+                               20000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<QProcess::ExitStatus>();
+        QFile schema(QStringLiteral(SCHEMA_PATH));
+        QVERIFY(schema.open(QIODevice::ReadOnly));
+        const QJsonObject object = QJsonDocument::fromJson(schema.readAll()).object();
+        for (const QJsonValue &field : object.value(QStringLiteral("required")).toArray())
+            schemaFields << field.toString();
+        schemaFields.sort();
+        QVERIFY(schemaFields.size() >= 8);
+
+        // A CA with a broker certificate for localhost, and a CA that signed nothing here.
+        QVERIFY(QDir::setCurrent(certificates.path()));
+        QFile extensions(QStringLiteral("ext.cnf"));
+        QVERIFY(extensions.open(QIODevice::WriteOnly));
+        extensions.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n");
+        extensions.close();
+        const QStringList key{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                              "-nodes"};
+        QProcess openssl;
+        for (const char *ca : {"ca", "other"})
+            QVERIFY(run(openssl, QStringList{"req", "-x509"} + key +
+                                     QStringList{"-keyout", QString(ca) + ".key", "-out",
+                                                 QString(ca) + ".pem", "-days", "2", "-subj",
+                                                 QString("/CN=test ") + ca}));
+        QVERIFY(run(openssl, QStringList{"req"} + key +
+                                 QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj",
+                                             "/CN=localhost"}));
+        QVERIFY(run(openssl, {"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey",
+                              "ca.key", "-CAcreateserial", "-out", "server.pem", "-days", "2",
+                              "-extfile", "ext.cnf"}));
+    }
+
+    void init()
+    {
+        workDir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(workDir->path()));
+        simulator = std::make_unique<probesim::ProbeSimulator>();
+        probesim::ProbeSettings a;
+        a.thickness = 123.456f;
+        a.quality = 77;
+        probesim::ProbeSettings b;
+        b.thickness = 7.25f;
+        b.quality = 5;
+        QVERIFY(simulator->model().addProbe(12, a));
+        QVERIFY(simulator->model().addProbe(255, b));
+        adapter::makeRealistic(*simulator);
+        QVERIFY2(simulator->openPseudoTerminal(), qPrintable(simulator->errorString()));
+    }
+
+    void cleanup() { simulator.reset(); }
+
+    // Every message is JSON a subscriber can parse: a value that is not finite and a record of
+    // an address no probe line holds are null, never "nan" or a channel it was not on.
+    void payloadOfOddRecords_data()
+    {
+        QTest::addColumn<QVector<int>>("channels");
+        QTest::addColumn<float>("raw");
+        QTest::addColumn<QJsonValue>("channel");
+        QTest::addColumn<QJsonValue>("rawUm");
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const float inf = std::numeric_limits<float>::infinity();
+        QTest::addRow("plain") << QVector<int>{2} << 1.5f << QJsonValue(2) << QJsonValue(1.5);
+        QTest::addRow("two panels, infinity")
+            << QVector<int>{5, 3} << inf << QJsonValue(3) << QJsonValue();
+        QTest::addRow("no channel, nan") << QVector<int>{} << nan << QJsonValue() << QJsonValue();
+        QTest::addRow("channel 8") << QVector<int>{8} << -inf << QJsonValue(8) << QJsonValue();
+    }
+
+    void payloadOfOddRecords()
+    {
+        QFETCH(QVector<int>, channels);
+        QFETCH(float, raw);
+        QFETCH(QJsonValue, channel);
+        QFETCH(QJsonValue, rawUm);
+        const records::Record record =
+            records::makeRecord(QDateTime::currentDateTime(), channels, 12, raw, 4.0f, 9);
+        QJsonParseError error;
+        const QJsonObject object =
+            QJsonDocument::fromJson(mqtt::measurementJson(record, "\"st\"", 1), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(object.value("channel"), channel);
+        QCOMPARE(object.value("raw_um"), rawUm);
+        QCOMPARE(object.value("calibrated_um"), QJsonValue(4.0));
+    }
+
+    // The folder read as a queue: whole records only, in day order, one number each, a torn
+    // line waited for while its file is the newest and passed over once a later day began.
+    void recordQueue()
+    {
+        QVERIFY(QDir().mkpath(QStringLiteral("records")));
+        const QByteArray line1 = "2026-12-07T23:59:59.001+03:00,1,12,1.5,1.5,9\r\n";
+        const QByteArray line2 = "2026-12-07T23:59:59.501+03:00,2,13,2.5,2.5,9\r\n";
+        const QByteArray torn = "2026-12-07T23:59:59.9";
+        const QByteArray line3 = "2026-12-08T00:00:00.250+03:00,1,12,3.5,3.5,9\r\n";
+        QVERIFY(files::write("records/2026-12-07.csv",
+                             records::header() + line1 + "not a record\r\n" + line2 + torn));
+        QVERIFY(files::write("records/2026-12-08.csv", records::header() + line3.left(20)));
+        QVERIFY(files::write("records/notes.csv", line1));
+        const mqtt::RecordQueue queue(QStringLiteral("records"));
+        QCOMPARE(queue.end().file, QStringLiteral("2026-12-08.csv"));
+        QCOMPARE(queue.end().offset, qint64(records::header().size()));
+
+        mqtt::Position at;
+        auto items = queue.read(at, 1);
+        QCOMPARE(int(items.size()), 1);
+        QCOMPARE(items[0].sequence, quint64(1));
+        QCOMPARE(items[0].record.raw, 1.5f);
+        QCOMPARE(items[0].after, at);
+        items = queue.read(at, 10);
+        QCOMPARE(int(items.size()), 1);
+        QCOMPARE(items[0].record.raw, 2.5f);
+        QCOMPARE(at.sequence, quint64(3));
+        QCOMPARE(at.file, QStringLiteral("2026-12-08.csv"));
+        QVERIFY(queue.read(at, 10).empty());
+
+        QFile day(QStringLiteral("records/2026-12-08.csv"));
+        QVERIFY(day.open(QIODevice::Append));
+        day.write(line3.mid(20));
+        day.close();
+        items = queue.read(at, 10);
+        QCOMPARE(int(items.size()), 1);
+        QCOMPARE(items[0].record.raw, 3.5f);
+        QCOMPARE(items[0].sequence, quint64(3));
+        QCOMPARE(queue.count({}), qint64(3));
+        QCOMPARE(queue.count(at), qint64(0));
+
+        QVERIFY(mqtt::saveCursor(QStringLiteral("cursor"), at));
+        QCOMPARE(mqtt::loadCursor(QStringLiteral("cursor")), std::optional(at));
+        QVERIFY(mqtt::saveCursor(QStringLiteral("cursor"), {}));
+        QCOMPARE(mqtt::loadCursor(QStringLiteral("cursor")), std::optional(mqtt::Position()));
+        QVERIFY(files::write("cursor", R"({"file":"../settings.cfg","offset":0,"sequence":1})"));
+        QVERIFY(!mqtt::loadCursor(QStringLiteral("cursor")));
+    }
+
+    // Each result once, in order, as the schema has it and as the records hold it; the
+    // numbering goes on in the next run; the retained topics give the last of each.
+    void everyResultOnceInOrder()
+    {
+        // t7r-cli takes a record's channel from the probe lines.
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings({12, 255, 30, 31, 32, 33, 34, 35}, 5)));
+        Broker broker(workDir->path());
+        QVERIFY(broker.start());
+        Subscriber subscriber(broker.port);
+        QVERIFY(subscriber.waitSubscribed());
+        QCOMPARE(runCli(cliArguments(broker.url(), {"--count", "2", "measure", "12", "255"})), 0);
+        QVERIFY(subscriber.waitUntil([&] { return sequences(subscriber).size() >= 4; }));
+        QCOMPARE(runCli(cliArguments(broker.url(), {"measure", "12", "255"})), 0);
+        QVERIFY(subscriber.waitUntil([&] { return sequences(subscriber).size() >= 6; }));
+        QCOMPARE(sequences(subscriber), oneTo(6));
+
+        const QByteArrayList lines = recordLines();
+        QCOMPARE(lines.size(), 6);
+        const auto messages = subscriber.messages(measurementTopic);
+        for (int i = 0; i < messages.size(); ++i) {
+            const QJsonObject object = json(messages[i]);
+            QStringList keys = object.keys();
+            keys.sort();
+            QCOMPARE(keys, schemaFields);
+            const QByteArrayList fields = lines[i].split(',');
+            QCOMPARE(object.value("time").toString().toLatin1(), fields[0]);
+            QCOMPARE(object.value("station").toString().toLatin1(), station);
+            QCOMPARE(object.value("channel").toInt(), i % 2 + 1);
+            QCOMPARE(object.value("address").toInt(), i % 2 ? 255 : 12);
+            QCOMPARE(float(object.value("raw_um").toDouble()), i % 2 ? 7.25f : 123.456f);
+            QCOMPARE(float(object.value("calibrated_um").toDouble()), i % 2 ? 7.25f : 123.456f);
+            QCOMPARE(object.value("quality").toInt(), i % 2 ? 5 : 77);
+            QVERIFY(!messages[i].retained);
+        }
+
+        Subscriber late(broker.port);
+        QVERIFY(late.waitSubscribed());
+        QVERIFY(late.waitUntil([&] { return late.messages().size() >= 3; }));
+        QCOMPARE(late.messages(statusTopic).size(), 1);
+        QCOMPARE(late.messages(statusTopic)[0].payload, QByteArray("offline"));
+        for (const auto &[address, sequence] : {std::pair{12, 5}, std::pair{255, 6}}) {
+            const auto last =
+                late.messages("t7r/line1/probe/" + QByteArray::number(address) + "/last");
+            QCOMPARE(last.size(), 1);
+            QVERIFY(last[0].retained);
+            QCOMPARE(json(last[0]).value("sequence").toInt(), sequence);
+        }
+    }
+
+    // "online" while the program runs; the broker says "offline" for it when it is killed.
+    void offlineWhenKilled()
+    {
+        Broker broker(workDir->path());
+        QVERIFY(broker.start());
+        Subscriber subscriber(broker.port, nullptr, statusTopic);
+        QVERIFY(subscriber.waitSubscribed());
+        QProcess cli;
+        cli.start(QStringLiteral(CLI_PATH),
+                  cliArguments(broker.url(), {"--every", "0.05", "measure", "12"}));
+        QVERIFY(subscriber.waitUntil([&] {
+            const auto status = subscriber.messages();
+            return !status.isEmpty() && status.last().payload == "online";
+        }));
+        ::kill(pid_t(cli.processId()), SIGKILL);
+        QVERIFY(cli.waitForFinished());
+        QVERIFY(subscriber.waitUntil(
+            [&] { return subscriber.messages().last().payload == "offline"; }));
+    }
+
+    // The broker stopped for ten rounds and started again: every record arrives, none twice,
+    // and the line went on as without publishing.
+    void outageLosesNothing()
+    {
+        Broker broker(workDir->path());
+        QVERIFY(broker.start());
+        // A historian's session: the broker keeps what comes while it reconnects.
+        Subscriber subscriber(broker.port, "historian");
+        QVERIFY(subscriber.waitSubscribed());
+        QProcess cli;
+        QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        const QString trace = workDir->filePath(QStringLiteral("outage-trace.txt"));
+        cli.start(QStringLiteral(CLI_PATH),
+                  cliArguments(broker.url(), {"--log", trace, "--every", "0.2", "measure", "12"}));
+        QVERIFY(subscriber.waitUntil([&] { return sequences(subscriber).size() >= 2; }));
+        // Between two rounds, as a result has just arrived, the tool is held while the broker
+        // goes: a message that the broker took but could not acknowledge would come twice, by
+        // the protocol and by no fault of the publisher; held, the tool reads the broker's
+        // acknowledgement before it sees the connection close.
+        const int before = int(sequences(subscriber).size());
+        QVERIFY(subscriber.waitUntil([&] { return sequences(subscriber).size() > before; }));
+        ::kill(pid_t(cli.processId()), SIGSTOP);
+        QVERIFY(subscriber.waitUntil(
+            [&] { return sequences(subscriber).size() >= recordLines().size(); }));
+        broker.stop();
+        ::kill(pid_t(cli.processId()), SIGCONT);
+        QVERIFY(waitRequests(int(simulator->bus().requests().size()) + 20));
+        QVERIFY(broker.start());
+        const int records = int(recordLines().size());
+        QVERIFY(
+            subscriber.waitUntil([&] { return sequences(subscriber).size() > records; }, 40000));
+        ::kill(pid_t(cli.processId()), SIGINT);
+        QVERIFY(finished.wait(20000));
+        // The line saw nothing refused. A probe that a loaded machine kept from answering in
+        // time is the line's business, not the publisher's: its round has no record to send.
+        QFile traceFile(trace);
+        QVERIFY(traceFile.open(QIODevice::ReadOnly));
+        QVERIFY(!traceFile.readAll().contains("Packet not sended"));
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        const int all = int(recordLines().size());
+        QVERIFY(subscriber.waitUntil([&] { return sequences(subscriber).size() >= all; }));
+        QCOMPARE(sequences(subscriber), oneTo(all));
+        QCOMPARE(simulator->bus().answersWritten(), int(simulator->bus().requests().size()));
+    }
+
+    // Killed while the broker is away, started again once it is back: the backlog goes first,
+    // in the records' order, then the new round.
+    void backlogAfterRestart()
+    {
+        Broker broker(workDir->path());
+        QProcess cli;
+        cli.start(QStringLiteral(CLI_PATH),
+                  cliArguments(broker.url(), {"--every", "0.02", "measure", "12"}));
+        QVERIFY(waitRequests(10));
+        ::kill(pid_t(cli.processId()), SIGKILL);
+        QVERIFY(cli.waitForFinished());
+        const int backlog = int(recordLines().size());
+        QVERIFY(backlog >= 4);
+
+        QVERIFY(broker.start());
+        Subscriber subscriber(broker.port);
+        QVERIFY(subscriber.waitSubscribed());
+        QCOMPARE(runCli(cliArguments(broker.url(), {"measure", "12"})), 0);
+        QVERIFY(subscriber.waitUntil([&] { return sequences(subscriber).size() > backlog; }));
+        QCOMPARE(sequences(subscriber), oneTo(backlog + 1));
+        const QByteArrayList lines = recordLines();
+        const auto messages = subscriber.messages(measurementTopic);
+        for (int i = 0; i < messages.size(); ++i)
+            QCOMPARE(json(messages[i]).value("time").toString().toLatin1(), lines[i].split(',')[0]);
+    }
+
+    // The window's records, published from the working folder's publish.cfg: the state field
+    // tells the connection and what waits while the broker is away; settings.cfg is left alone.
+    void windowStateField()
+    {
+        Broker broker(workDir->path());
+        QVERIFY(broker.start());
+        Subscriber subscriber(broker.port, "desk-historian");
+        QVERIFY(subscriber.waitSubscribed());
+        mqtt::BrokerConfig config;
+        config.url = QString::fromLatin1(broker.url());
+        config.station = QString::fromLatin1(station);
+        QVERIFY(mqtt::saveBrokerConfig(config));
+        CapturingLog log;
+        RecordWriter writer(&log);
+        QMenu menu;
+        menu.addSeparator();
+        menu.addAction(QStringLiteral("Выход"));
+        StateField field;
+        const auto item = [&] { return field.item(QStringLiteral("broker")); };
+        const auto add = [&](int count) {
+            for (int i = 0; i < count; ++i)
+                writer.append(QDateTime::currentDateTime(), {1}, 12, 1.5f, 2.5f, 9);
+        };
+        {
+            Publishing publishing(&menu, field, writer, &log, nullptr);
+            QCOMPARE(menu.actions()[0]->text(), QStringLiteral("Публикация…"));
+            QVERIFY(subscriber.waitUntil([&] { return item() == "MQTT: соединение есть"; }));
+            add(1);
+            QVERIFY(subscriber.waitUntil([&] { return acknowledged() == 1; }));
+            broker.stop();
+            QVERIFY(
+                subscriber.waitUntil([&] { return item().startsWith("MQTT: нет соединения"); }));
+            QVERIFY(!log.lines.filter("0 MQTT: no connection to " + config.url + ": ").isEmpty());
+            add(3);
+            QVERIFY(subscriber.waitUntil([&] { return item().endsWith("ждут отправки: 3"); }));
+            QVERIFY(broker.start());
+            QVERIFY(subscriber.waitUntil([&] { return sequences(subscriber).size() == 4; }));
+            QVERIFY(subscriber.waitUntil([&] { return item() == "MQTT: соединение есть"; }));
+        }
+        QCOMPARE(sequences(subscriber), oneTo(4));
+        QVERIFY(!QFile::exists(QStringLiteral("settings.cfg")));
+    }
+
+    // Each failure in one line of its own; a broker that cannot be had costs no measurement.
+    void failuresSaySo_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QStringList>("more");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        const QString ca = certificates.path() + QStringLiteral("/ca.pem");
+        const QString other = certificates.path() + QStringLiteral("/other.pem");
+        QTest::addRow("malformed URL")
+            << "mqtt//127.0.0.1" << QStringList() << 2 << "t7r-cli: --mqtt: 'mqtt//127.0.0.1'";
+        QTest::addRow("not an MQTT URL")
+            << "http://127.0.0.1" << QStringList() << 2 << "not mqtt://host:port";
+        QTest::addRow("password file others read")
+            << "PLAIN" << QStringList{"--mqtt-user", "u", "--mqtt-password-file", "0644"} << 2
+            << "the group or others may read it";
+        QTest::addRow("password file the group reads")
+            << "PLAIN" << QStringList{"--mqtt-user", "u", "--mqtt-password-file", "0640"} << 2
+            << "the group or others may read it";
+        QTest::addRow("wrong password")
+            << "LOGIN" << QStringList{"--mqtt-user", "u", "--mqtt-password-file", "wrong"} << 0
+            << "login failed";
+        QTest::addRow("right password")
+            << "LOGIN" << QStringList{"--mqtt-user", "u", "--mqtt-password-file", "0600"} << 0
+            << "MQTT: connected to";
+        QTest::addRow("right CA") << "TLS" << QStringList{"--mqtt-ca", ca} << 0
+                                  << "MQTT: connected to";
+        QTest::addRow("wrong CA") << "TLS" << QStringList{"--mqtt-ca", other} << 0
+                                  << "certificate verify failed";
+        // The system's CAs, which never signed the test's broker.
+        QTest::addRow("no CA") << "TLS" << QStringList() << 0 << "certificate verify failed";
+        QTest::addRow("refused") << "NOBODY" << QStringList() << 0 << "refused";
+        QTest::addRow("unknown host") << "mqtt://no-such-host.invalid" << QStringList() << 0
+                                      << "unknown host no-such-host.invalid";
+    }
+
+    void failuresSaySo()
+    {
+        QFETCH(QString, url);
+        QFETCH(QStringList, more);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const int loginPort = Broker::freePort();
+        const int tlsPort = Broker::freePort();
+        QVERIFY(files::write(QStringLiteral("passwd"), ""));
+        QProcess passwd;
+        passwd.start(QStringLiteral("mosquitto_passwd"), {"-b", "passwd", "u", "secret"});
+        QVERIFY(passwd.waitForFinished() && passwd.exitCode() == 0);
+        const QByteArray dir = QFile::encodeName(certificates.path());
+        Broker broker(workDir->path(), "per_listener_settings true\n",
+                      "listener " + QByteArray::number(loginPort) +
+                          " 127.0.0.1\nallow_anonymous false\npassword_file passwd\nlistener " +
+                          QByteArray::number(tlsPort) +
+                          " localhost\nallow_anonymous true\ncafile " + dir + "/ca.pem\ncertfile " +
+                          dir + "/server.pem\nkeyfile " + dir + "/server.key\n");
+        QVERIFY(broker.start());
+        const auto portUrl = [](const char *scheme, const char *host, int port) {
+            return QStringLiteral("%1://%2:%3").arg(scheme, host).arg(port);
+        };
+        if (url == "PLAIN")
+            url = QString::fromLatin1(broker.url());
+        else if (url == "LOGIN")
+            url = portUrl("mqtt", "127.0.0.1", loginPort);
+        else if (url == "TLS")
+            url = portUrl("mqtts", "localhost", tlsPort);
+        else if (url == "NOBODY")
+            url = portUrl("mqtt", "127.0.0.1", Broker::freePort());
+        // A password file named by its mode bits, or holding the wrong password.
+        const int fileAt = int(more.indexOf("--mqtt-password-file")) + 1;
+        if (fileAt > 0) {
+            const QString mode = more[fileAt];
+            QVERIFY(
+                files::write(QStringLiteral("password"), mode == "wrong" ? "guess\n" : "secret\n"));
+            QVERIFY(QFile::setPermissions(QStringLiteral("password"),
+                                          QFile::ReadOwner | QFile::WriteOwner |
+                                              (mode == "0644" ? QFile::ReadGroup | QFile::ReadOther
+                                               : mode == "0640" ? QFile::ReadGroup
+                                                                : QFile::Permissions())));
+            more[fileAt] = QStringLiteral("password");
+        }
+
+        QByteArray errors;
+        QCOMPARE(
+            runCli(QStringList{"--port", simulator->portPath(), "--delay", "5", "--mqtt", url} +
+                       more + QStringList{"measure", "12"},
+                   &errors),
+            exitCode);
+        QVERIFY2(errors.contains(message.toUtf8()), errors.constData());
+        if (exitCode == 2) {
+            QCOMPARE(errors.count('\n'), 1);
+            QCOMPARE(int(simulator->bus().requests().size()), 0);
+        } else {
+            QCOMPARE(recordLines().size(), 1);
+        }
+    }
+};
+
+QTEST_MAIN(TestMqtt)
+#include "tst_mqtt.moc"
