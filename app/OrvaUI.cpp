@@ -5,14 +5,9 @@
 #include "settings/Settings.h"
 #include "ui/FieldRules.h"
 #include "ui/FormFit.h"
-#include "ui/HistoryTab.h"
+#include "ui/HistoryPage.h"
 #include "ui/ProbePanels.h"
 #include "ui/Publishing.h"
-
-#include <QDesktopServices>
-#include <QDir>
-#include <QUrl>
-#include <QVBoxLayout>
 
 #include <QLocale>
 #include <QMetaType>
@@ -71,7 +66,7 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     state = new StateField(ui.statusBar);
     ui.statusBar->addPermanentWidget(state);
     state->setItem(QStringLiteral("port"), QStringLiteral("Порт не подключен"));
-    buildMenus();
+    menus = new OperatorMenus(this, recordWriter.directory(), userSettingsPath());
     connect(&commands, &OstraCommands::exchangeFinished_Signal, &summaries,
             &OperationSummaries::outcome);
     summaryLine = new SummaryLine(ui.statusBar, this);
@@ -88,22 +83,18 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     tolerance->addActions(this);
     connect(&commands, &OstraCommands::exchangeFinished_Signal, tolerance,
             &ToleranceWatch::exchangeFinished);
-    publishing = std::make_unique<Publishing>(menuFile, *state, recordWriter, log, this);
+    publishing = std::make_unique<Publishing>(menus->fileMenu(), *state, recordWriter, log, this);
 }
 
-// The page is an empty frame until it is first shown: start-up reads no record.
+// The records' state is the window's: it shows in the status bar whatever page is open.
 void OrvaUI::setUpHistory()
 {
-    historyPage = new QWidget;
-    (new QVBoxLayout(historyPage))->setContentsMargins(0, 0, 0, 0);
-    ui.tabWidget->addTab(historyPage, QStringLiteral("История"));
-    connect(ui.tabWidget, &QTabWidget::currentChanged, this, [this](int index) {
-        if (ui.tabWidget->widget(index) == historyPage)
-            showHistory();
-    });
-    connect(&recordWriter, &RecordWriter::appended, this, [this](const records::Record &record) {
-        if (historyTab)
-            historyTab->add(record);
+    historyPage = new HistoryPage(ui.tabWidget, recordWriter);
+    connect(historyPage, &HistoryPage::built, this, [this](HistoryTab *history) {
+        history->setLimits(tolerance->limits());
+        connect(tolerance, &ToleranceWatch::limitsChanged, history, &HistoryTab::setLimits);
+        connect(tolerance, &ToleranceWatch::calibrationJournalled, history,
+                &HistoryTab::addCalibration);
     });
     connect(&recordWriter, &RecordWriter::keepingChanged, this,
             [this](bool keeping, const QString &reason) {
@@ -111,26 +102,6 @@ void OrvaUI::setUpHistory()
                                keeping ? QString() : QStringLiteral("Записи не сохраняются"),
                                reason);
             });
-}
-
-void OrvaUI::showHistory()
-{
-    if (!historyTab) {
-        historyTab = new HistoryTab(recordWriter.directory(), historyPage);
-        historyTab->setFont(QFont());
-        historyPage->layout()->addWidget(historyTab);
-        historyTab->setLimits(tolerance->limits());
-        connect(tolerance, &ToleranceWatch::limitsChanged, historyTab, &HistoryTab::setLimits);
-        connect(tolerance, &ToleranceWatch::calibrationJournalled, historyTab,
-                &HistoryTab::addCalibration);
-    }
-    ui.tabWidget->setCurrentWidget(historyPage);
-}
-
-void OrvaUI::openRecordsFolder()
-{
-    QDir().mkpath(recordWriter.directory());
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(recordWriter.directory()).absolutePath()));
 }
 
 OrvaUI::~OrvaUI()

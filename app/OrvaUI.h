@@ -4,10 +4,14 @@
 #include "logging/FileLog.h"
 #include "protocol/OstraCommands.h"
 #include "records/RecordWriter.h"
-#include "scan/BusScan.h"
 #include "serial/PortWatch.h"
 #include "summary/OperationSummaries.h"
+#include "ui/ContinuousMeasurement.h"
+#include "ui/HistoryPage.h"
+#include "ui/LineOwner.h"
+#include "ui/OperatorMenus.h"
 #include "ui/ProbePanels.h"
+#include "ui/ProbeSearch.h"
 #include "ui/StateField.h"
 #include "ui/SummaryLine.h"
 #include "ui/ToleranceWatch.h"
@@ -23,12 +27,14 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
-class HistoryTab;
 class Publishing;
 
-// The tool's one window: it owns the port, the log and the device layer, and turns the
-// operator's clicks into device commands and the probes' results into panel values.
+// The tool's one window: it owns the port, the log and the device layer, turns the operator's
+// clicks into device commands and the probes' results into panel values, and holds the features
+// added since (probe search, continuous measurement, records and their history), which keep
+// their own signals and state so that the window's meta-object lists its twelve slots alone.
 class OrvaUI : public QMainWindow
 {
     Q_OBJECT
@@ -44,19 +50,20 @@ public:
 
     // The permanent state at the right of the status bar; other features add their items.
     StateField &stateField() { return *state; }
-    QMenu *fileMenu() const { return menuFile; }
-    QString aboutText() const;
-    static QString guideText();
+    OperatorMenus &operatorMenus() const { return *menus; }
     // Where the last connected port is remembered, per user.
     static QString userSettingsPath();
     const RecordWriter &records() const { return recordWriter; }
     ToleranceWatch &tolerances() { return *tolerance; }
     // The page "История", once it has been shown; null before.
-    HistoryTab *history() const { return historyTab; }
-    // Shows the page "История", building it on first use.
-    void showHistory();
-    // The records folder in the desktop's file manager.
-    void openRecordsFolder();
+    HistoryTab *history() const { return historyPage->tab(); }
+    void showHistory() { historyPage->open(); }
+    ProbeSearch &probeSearch() { return *search; }
+    ContinuousMeasurement &continuousMeasurement() { return *continuous; }
+    OstraCommands &lineCommands() { return commands; }
+
+    // Arms the "Запуск измерения" round; its timers die with `context`.
+    void armMeasurementRound(QObject *context);
 
 public slots:
     void closeEvent(QCloseEvent *event) override;
@@ -71,24 +78,6 @@ public slots:
     void setZeroPoint_Slot(uint8_t addr);
     void setMeasurePoint_Slot(uint8_t addr);
     void newMeasurement_Slot(uint8_t addr, float um, float um_calib, uint8_t quality);
-    // "Приборы" → "Найти приборы на линии".
-    void findProbes_Slot();
-    // "Приборы" → "Непрерывное измерение": on asks for the interval, off stops.
-    void continuousMeasurement_Slot(bool on);
-
-public:
-    // Repeats the "Запуск измерения" round every `intervalMs`, at least the round's own length.
-    void startContinuousMeasurement(int intervalMs);
-    void stopContinuousMeasurement();
-    bool continuousMeasurementRunning() const { return continuousTimer.isActive(); }
-    // From the first start to the last result's time limit, at `delay`.
-    int measurementRoundMs(int32_t delay) const;
-
-    const BusScan &probeSearch() const { return busScan; }
-    OstraCommands &lineCommands() { return commands; }
-
-signals:
-    void continuousMeasurementChanged(bool running);
 
 private:
     void connectSignals();
@@ -98,8 +87,7 @@ private:
 
     void closePort();
     void buildDevicesMenu();
-    void probeSearchFinished(bool completed);
-    void offerFoundAddresses(const std::vector<uint8_t> &found);
+    void fillAddresses(const std::vector<uint8_t> &addresses);
     void portError(QSerialPort::SerialPortError error);
 
     void armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::Command code,
@@ -110,8 +98,6 @@ private:
     std::optional<uint8_t> probeAddress(int probe);
     void setUpHistory();
 
-    void buildMenus();
-    void showText(const QString &title, const QString &text);
     void setUpKeyboard();
     void prefillAddresses();
     void preselectPort();
@@ -130,17 +116,16 @@ private:
     PortWatch portWatch;
     LinkHealth linkHealth;
     StateField *state = nullptr;
-    QMenu *menuFile = nullptr;
+    OperatorMenus *menus = nullptr;
     OperationSummaries summaries;
     SummaryLine *summaryLine = nullptr;
     RecordWriter recordWriter{&fileLog};
     ToleranceWatch *tolerance = nullptr;
-    QWidget *historyPage = nullptr;
-    HistoryTab *historyTab = nullptr;
-    BusScan busScan{&commands};
-    QAction *findProbesAction = nullptr;
-    QAction *continuousAction = nullptr;
-    QTimer continuousTimer;
+    HistoryPage *historyPage = nullptr;
+    LineOwner lineOwner{ui};
+    // Before the members they use are gone, and without a parent that would outlive them.
+    std::unique_ptr<ProbeSearch> search;
+    std::unique_ptr<ContinuousMeasurement> continuous;
     // Last: it publishes the records and speaks to the log and the state field to its end.
     std::unique_ptr<Publishing> publishing;
 };

@@ -1,6 +1,7 @@
 // A year of records (8 probes, one result a minute, 8 hours a day, 250 days: 960,000 lines) in
-// the history page: reading it, drawing it, panning and zooming it, and what it costs in memory;
-// then what one appended record costs the caller.
+// the history page: reading it, the longest the window's thread stands still meanwhile, drawing
+// it, panning and zooming it, and what it costs in memory; then what one appended record costs
+// the caller.
 
 #include "Statistics.h"
 #include "YearOfRecords.h"
@@ -12,8 +13,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
@@ -30,6 +34,7 @@ namespace {
 constexpr double frameLimitMs = 50;
 constexpr double rssLimitMiB = 200;
 constexpr double appendLimitMs = 0.2;
+constexpr double stallLimitMs = 16;
 
 double residentMiB(const char *key)
 {
@@ -63,8 +68,33 @@ int main(int argc, char *argv[])
     HistoryTab tab(QStringLiteral("records"));
     tab.resize(1280, 900);
     tab.show();
+    {
+        QSignalSpy today(&tab, &HistoryTab::loaded);
+        if (!today.wait(10000))
+            return 2;
+    }
+    // A tick every millisecond on the window's thread; the longest gap between two is the
+    // longest any timer of the line could have been held up.
+    QElapsedTimer sinceTick;
+    qint64 longestStallNs = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestStallNs = std::max(longestStallNs, sinceTick.nsecsElapsed());
+        sinceTick.start();
+    });
+    QSignalSpy loaded(&tab, &HistoryTab::loaded);
+    clock.start();
+    sinceTick.start();
+    ticker.start(1);
     tab.showDays(history::DaySpan::Range, first, QDate::currentDate());
+    if (!loaded.wait(60000))
+        return 2;
     const double loadMs = double(clock.nsecsElapsed()) / 1e6;
+    // The turn that drew the year ends with the next tick.
+    QTest::qWait(5);
+    ticker.stop();
+    const double stallMs = double(std::max(longestStallNs, sinceTick.nsecsElapsed())) / 1e6;
     QwtPlot *plot = tab.plot();
     const auto frame = [plot]() {
         QElapsedTimer timer;
@@ -120,6 +150,8 @@ int main(int argc, char *argv[])
     std::printf("A year of records: %d lines in %d files, %zu read, %lld skipped\n", lines, 250,
                 tab.model().records().size(), tab.model().skipped());
     std::printf("read and first draw: %.0f ms; whole year drawn again: %.1f ms\n", loadMs, fullMs);
+    std::printf("longest stall of the window's thread while the year loads: %.1f ms (limit %.0f)\n",
+                stallMs, stallLimitMs);
     std::printf("pan/zoom frames (%zu): median %.1f ms, p99 %.1f ms, max %.1f ms (limit %.0f)\n",
                 frames.size(), frameMedian, percentile(frames, 0.99), frameMax, frameLimitMs);
     std::printf(
@@ -128,7 +160,7 @@ int main(int argc, char *argv[])
         rssBefore, rss, peak, rssLimitMiB);
     std::printf("append: median %.3f ms, p99 %.3f ms, max %.3f ms (limit %.1f median)\n",
                 median(appends), percentile(appends, 0.99), maximum(appends), appendLimitMs);
-    const bool met = frameMax <= frameLimitMs && peak < rssLimitMiB &&
+    const bool met = frameMax <= frameLimitMs && stallMs <= stallLimitMs && peak < rssLimitMiB &&
                      median(appends) <= appendLimitMs &&
                      int(tab.model().records().size()) == lines && tab.model().skipped() == 0;
     std::printf("%s\n", met ? "targets met" : "TARGET MISSED");

@@ -67,7 +67,8 @@ void OrvaUI::serialConnect_Slot()
 void OrvaUI::closePort()
 {
     // Rounds on a closed or lost line would only fill the log with nothing.
-    stopContinuousMeasurement();
+    if (continuous)
+        continuous->stop();
     // Closing a dead line reports its failure once more; that report must not re-enter
     // portError while the port is half closed.
     const QSignalBlocker quiet(serial);

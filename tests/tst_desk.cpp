@@ -3,6 +3,7 @@
 #include "probesim/ProbeModel.h"
 #include "probesim/PseudoTerminal.h"
 #include "records/Record.h"
+#include "support/AdapterLatency.h"
 #include "support/Files.h"
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
@@ -37,6 +38,7 @@ struct Bench
     {
         for (const int address : busAddresses)
             model.addProbe(uint8_t(address));
+        bus.setLatency(adapter::latencyMs, adapter::jitterMs);
     }
 
     probesim::ProbeModel model;
@@ -86,7 +88,7 @@ private slots:
 
     void init()
     {
-        QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings(busAddresses, 20)));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings(busAddresses, 40)));
         QFile::remove(OrvaUI::userSettingsPath());
         bench = std::make_unique<Bench>();
         QVERIFY2(bench->line.open(), qPrintable(bench->line.errorString()));
@@ -404,7 +406,7 @@ private slots:
         for (const QAction *action : window.menuBar()->actions())
             titles << action->text();
         QCOMPARE(titles, QStringList({"Файл", "Приборы", "Справка"}));
-        QCOMPARE(menuTexts(window.fileMenu()),
+        QCOMPARE(menuTexts(window.operatorMenus().fileMenu()),
                  QStringList({"Открыть папку журнала", "Открыть папку записей", "Отчёт…",
                               "Публикация…", "-", "Выход"}));
 
@@ -413,7 +415,7 @@ private slots:
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(openedUrls, QList<QUrl>{QUrl::fromLocalFile(workDir.filePath("log"))});
 
-        const QString about = window.aboutText();
+        const QString about = window.operatorMenus().aboutText();
         for (const QString &part :
              {QStringLiteral("T7R Demo v1.1.1"), QString::fromLatin1(qVersion()),
               workDir.filePath("log/log.txt"), workDir.filePath("settings.cfg"),
@@ -426,7 +428,7 @@ private slots:
         box->close();
 
         // The guide names every button in the order of a working day.
-        const QString guide = OrvaUI::guideText();
+        const QString guide = OperatorMenus::guideText();
         int at = 0;
         for (const char *step :
              {"Подключить", "Воздух", "Ноль", "Мера", "Запуск измерения", "Сброс"}) {

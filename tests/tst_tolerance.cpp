@@ -208,6 +208,9 @@ private slots:
         window.showHistory();
         HistoryTab *history = window.history();
         QVERIFY(history);
+        // The days are read on a thread of their own.
+        QSignalSpy loaded(history, &HistoryTab::loaded);
+        QVERIFY(loaded.wait(5000));
         int bands = 0;
         for (const QwtPlotItem *item : history->plot()->itemList(QwtPlotItem::Rtti_PlotZone))
             bands += item->isVisible();

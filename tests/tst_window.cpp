@@ -3,18 +3,21 @@
 #include "probesim/ProbeBus.h"
 #include "probesim/ProbeModel.h"
 #include "probesim/PseudoTerminal.h"
+#include "protocol/Schedule.h"
+#include "records/Record.h"
 #include "serial/PortList.h"
 #include "serial/PortWatch.h"
+#include "support/AdapterLatency.h"
 #include "support/Files.h"
 #include "support/Trace.h"
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
-#include "protocol/Schedule.h"
 
 #include <QLabel>
 #include <QTableView>
 #include <QTableWidget>
 
+#include <QDateEdit>
 #include <QElapsedTimer>
 #include <QInputDialog>
 #include <QMenuBar>
@@ -83,6 +86,7 @@ struct Bench
             settings.quality = uint8_t(90 + i);
             model.addProbe(uint8_t(busAddresses[size_t(i)]), settings);
         }
+        bus.setLatency(adapter::latencyMs, adapter::jitterMs);
     }
 
     probesim::ProbeModel model;
@@ -182,6 +186,38 @@ struct Round
     int attempts = 0;
 };
 
+// A year of working days before today: eight probes, one result a minute for eight hours. One
+// day is formatted; the others are its copies under their own date.
+int writeYearOfRecords(QDate &first)
+{
+    const QString folder = QStringLiteral("records");
+    QDir().mkpath(folder);
+    const QDate model(2026, 1, 5);
+    QByteArray body;
+    for (int minute = 0; minute < 480; ++minute) {
+        for (int probe = 1; probe <= probeCount; ++probe) {
+            const float value = 100.0f + float(probe) + float(minute % 7) / 10.0f;
+            body += records::formatLine(
+                records::makeRecord(QDateTime(model, QTime(8, 0)).addSecs(minute * 60 + probe),
+                                    {probe}, uint8_t(11 + probe), value, value, 90));
+        }
+    }
+    const QByteArray modelDate = model.toString(Qt::ISODate).toLatin1();
+    int days = 0;
+    for (QDate day = QDate::currentDate().addDays(-1); days < 250; day = day.addDays(-1)) {
+        if (day.dayOfWeek() > 5)
+            continue;
+        ++days;
+        first = day;
+        QByteArray text = body;
+        text.replace(modelDate, day.toString(Qt::ISODate).toLatin1());
+        if (!files::write(folder + QLatin1Char('/') + records::fileName(day),
+                          records::header() + text))
+            return -1;
+    }
+    return days * 480 * probeCount;
+}
+
 double cpuSeconds()
 {
     rusage usage{};
@@ -228,7 +264,7 @@ private:
     bool scanWholeLine(OrvaUI &window)
     {
         window.lineCommands().setAnswerTimeLimit(quickAnswerLimitMs);
-        QSignalSpy finished(&window.probeSearch(), &BusScan::finished);
+        QSignalSpy finished(&window.probeSearch(), &ProbeSearch::finished);
         window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
         const auto *progress =
             window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"));
@@ -328,7 +364,7 @@ private slots:
         QVERIFY(devices && window.menuBar()->actions().contains(devices->menuAction()));
         QCOMPARE(devices->title(), QStringLiteral("Приборы"));
         QCOMPARE(devices->actions().value(0)->text(), QStringLiteral("Найти приборы на линии"));
-        QVERIFY(!window.continuousMeasurementRunning());
+        QVERIFY(!window.continuousMeasurement().isRunning());
         QCOMPARE(window.ui.label_2->pixmap(Qt::ReturnByValue).size(), QSize(105, 284));
         QVERIFY(!window.ui.pb_line_meas_update_air->isEnabled());
         QVERIFY(!window.ui.pb_line_meas_get->isEnabled());
@@ -344,6 +380,26 @@ private slots:
                 QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
         }
         QVERIFY(window.portPoll().isActive());
+    }
+
+    // Invoking a method by index reaches the slot of that place: the window adds no signal,
+    // property or method of its own to the table.
+    void slotTable()
+    {
+        const QMetaObject &meta = OrvaUI::staticMetaObject;
+        QCOMPARE(meta.className(), "OrvaUI");
+        QCOMPARE(meta.propertyCount() - meta.propertyOffset(), 0);
+        QStringList table;
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+            QCOMPARE(meta.method(i).methodType(), QMetaMethod::Slot);
+            table << QString::fromLatin1(meta.method(i).methodSignature());
+        }
+        QCOMPARE(table, (QStringList{"closeEvent(QCloseEvent*)", "checkConnection_Slot()",
+                                     "serialConnect_Slot()", "test_Slot()", "updateAirCode_Slot()",
+                                     "checkAirCode_Slot()", "startLineMeas_Slot()",
+                                     "getLineMeasResult_Slot()", "resetCalibration_Slot(uint8_t)",
+                                     "setZeroPoint_Slot(uint8_t)", "setMeasurePoint_Slot(uint8_t)",
+                                     "newMeasurement_Slot(uint8_t,float,float,uint8_t)"}));
     }
 
     void delayLine_data()
@@ -800,6 +856,8 @@ private slots:
         window.ui.tabWidget->setCurrentIndex(1);
         HistoryTab *history = window.history();
         QVERIFY(history);
+        QSignalSpy loaded(history, &HistoryTab::loaded);
+        QVERIFY(loaded.wait(5000));
         QCOMPARE(history->table()->model()->rowCount(), probeCount);
         QCOMPARE(history->statistics()->rowCount(), probeCount);
         for (int channel = 1; channel <= probeCount; ++channel) {
@@ -820,6 +878,59 @@ private slots:
         QCOMPARE(history->drawnPoints({3, 14}), 2);
         QCOMPARE(history->statistics()->rowCount(), probeCount + 1);
         QVERIFY(history->skippedLabel()->text().isEmpty());
+    }
+
+    // A year of records opened while a round runs is read beside the line: no staggered
+    // request is held up into the next one's gap, and the results recorded meanwhile are shown
+    // once each beside the year.
+    void yearOfRecordsDuringRound()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        QDate first;
+        const int lines = writeYearOfRecords(first);
+        QVERIFY(lines > 0);
+        OrvaUI window;
+        connectWithAddresses(window);
+        window.showHistory();
+        HistoryTab *history = window.history();
+        QSignalSpy loaded(history, &HistoryTab::loaded);
+        QVERIFY(loaded.wait(5000));
+        window.ui.tabWidget->setCurrentIndex(0);
+        const Round round = settledRound(window, window.ui.pb_line_meas_get->text(), [&] {
+            QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+            QTimer::singleShot(3 * delayMs, history, [history, first] {
+                history->showDays(history::DaySpan::Range, first, QDate::currentDate());
+            });
+        });
+        QCOMPARE(round.summaries,
+                 QStringList{window.ui.pb_line_meas_get->text() + ": приборов 8, успешно 8"});
+        const QStringList log = files::logMessages();
+        QVERIFY(log.filter(QStringLiteral("Packet not sended")).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!history->isLoading(), 20000);
+        QCOMPARE(int(history->model().records().size()), lines + probeCount * round.attempts);
+    }
+
+    // A date typed field by field reloads the page once, when the typing is done.
+    void historyDateTypedOnce()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        OrvaUI window;
+        window.showHistory();
+        HistoryTab *history = window.history();
+        QSignalSpy loaded(history, &HistoryTab::loaded);
+        QVERIFY(loaded.wait(5000));
+        history->showDays(history::DaySpan::Range);
+        QVERIFY(loaded.wait(5000));
+        QSignalSpy started(history, &HistoryTab::loadStarted);
+        QDateEdit *from = history->findChildren<QDateEdit *>().value(0);
+        QVERIFY(from && from->isEnabled());
+        const QDate today = QDate::currentDate();
+        from->setDate(QDate(today.year(), today.month(), 1));
+        from->setDate(QDate(today.year(), 1, 1));
+        from->setDate(QDate(today.year() - 1, 1, 1));
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(history->model().firstDay(), QDate(today.year() - 1, 1, 1));
     }
 
     // A folder that cannot be written is shown in the status bar and resumes by itself.
@@ -982,7 +1093,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window.probeSearch().isRunning(), 1000);
         const size_t asked = received().size();
         QVERIFY(asked < 10);
-        QTest::qWait(3 * window.probeSearch().pacingMs());
+        QTest::qWait(3 * window.probeSearch().scan().pacingMs());
         QCOMPARE(received().size(), asked);
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Поиск приборов прерван"));
         QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer")));
@@ -995,14 +1106,14 @@ private slots:
     {
         OrvaUI window;
         connectWithAddresses(window);
-        QSignalSpy running(&window, &OrvaUI::continuousMeasurementChanged);
+        QSignalSpy running(&window.continuousMeasurement(), &ContinuousMeasurement::runningChanged);
         QAction *action =
             window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"));
         action->trigger();
         auto *dialog = window.findChild<QInputDialog *>(QStringLiteral("continuousInterval"));
         QVERIFY(dialog && dialog->isVisible());
         // 22.5 delays and the answer time limit: 940 ms, offered in tenths of a second.
-        QCOMPARE(window.measurementRoundMs(delayMs), 940);
+        QCOMPARE(ContinuousMeasurement::roundMs(delayMs, 40), 940);
         QCOMPARE(dialog->doubleMinimum(), 1.0);
         dialog->setDoubleValue(1.2);
         QTimer::singleShot(1150, Qt::PreciseTimer,
@@ -1011,21 +1122,29 @@ private slots:
         QCOMPARE(running.count(), 1);
         QCOMPARE(running.first().first().toBool(), true);
         QVERIFY(action->isChecked());
+        // Nothing else sends while the rounds run, and the buttons say why; the entry that stops
+        // them stays live, and an address typed meanwhile enables no button.
+        typeAddress(window, 2, QStringLiteral("13"));
+        for (QPushButton *button : {window.ui.pb_line_meas_get, window.ui.pb_line_meas_update_air,
+                                    panel(window, 2).zero, panel(window, 8).reset}) {
+            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+            QVERIFY(button->toolTip().contains(QStringLiteral("идёт непрерывное измерение")));
+        }
+        QVERIFY(action->isEnabled());
 
         QTRY_VERIFY_WITH_TIMEOUT(files::logMessages().count("1 Get Measurement Result OK") >= 24,
                                  6000);
+        QCOMPARE(panelValues(window), shown);
 
         action->trigger();
         QCOMPARE(running.count(), 2);
         QCOMPARE(running.last().first().toBool(), false);
-        QVERIFY(!action->isChecked() && !window.continuousMeasurementRunning());
-        // The round under way runs out; no other starts.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            received().size() % 16 == 0 &&
-                probesim::steadyMicroseconds() - received().back().timeUs > 300000,
-            3000);
+        QVERIFY(!action->isChecked() && !window.continuousMeasurement().isRunning());
+        for (QPushButton *button : {window.ui.pb_line_meas_get, panel(window, 2).zero})
+            QVERIFY(button->isEnabled() && button->toolTip().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(probesim::steadyMicroseconds() - received().back().timeUs > 300000,
+                                 3000);
         const size_t after = received().size();
-        QCOMPARE(panelValues(window), shown);
         // Every round is logged whole; one held up by the machine may have had a request refused.
         const QStringList log = files::logMessages();
         int wholeRounds = 0;
@@ -1046,13 +1165,77 @@ private slots:
         QCOMPARE(received().size(), after);
     }
 
+    // The scan owns the line: it stops continuous rounds before its first request, their
+    // armed commands never go, the sending controls wait behind a window-modal dialog, and
+    // all comes back when it ends.
+    void scanOwnsTheLine()
+    {
+        OrvaUI window;
+        connectWithAddresses(window);
+        window.lineCommands().setAnswerTimeLimit(quickAnswerLimitMs);
+        ContinuousMeasurement &continuous = window.continuousMeasurement();
+        continuous.start(0);
+        QTRY_VERIFY_WITH_TIMEOUT(files::logMessages().contains("1 Start Measurement OK"), 2000);
+        QSignalSpy finished(&window.probeSearch(), &ProbeSearch::finished);
+        window.probeSearch().action()->trigger();
+
+        QVERIFY(!continuous.isRunning() && !continuous.action()->isEnabled());
+        const auto *progress =
+            window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"));
+        QVERIFY(progress && progress->isVisible());
+        QCOMPARE(progress->windowModality(), Qt::WindowModal);
+        for (QPushButton *button : {window.ui.pb_line_meas_get, window.ui.pb_line_meas_update_air,
+                                    panel(window, 1).zero, panel(window, 8).measure}) {
+            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+            QVERIFY(button->toolTip().contains(QStringLiteral("поиск приборов")));
+        }
+        QVERIFY(finished.wait(30000));
+        QVERIFY(finished.first().first().toBool());
+
+        const QStringList log = files::logMessages();
+        const QStringList during = log.mid(log.indexOf("0 Probe search started"));
+        QCOMPARE(during
+                     .filter(QRegularExpression("^1 (Start Measurement|Get Measurement "
+                                                "Result):$"))
+                     .size(),
+                 0);
+        QCOMPARE(int(window.probeSearch().scan().foundAddresses().size()), probeCount);
+        QVERIFY(continuous.action()->isEnabled());
+        for (QPushButton *button : {window.ui.pb_line_meas_get, panel(window, 1).zero})
+            QVERIFY(button->isEnabled() && button->toolTip().isEmpty());
+    }
+
+    // The shortest interval offered is a round at the delay and the engine's answer limit as
+    // set now; a delay too long for a timer gives the longest interval a timer holds.
+    void continuousRoundLength_data()
+    {
+        QTest::addColumn<int>("answerLimitMs");
+        QTest::addColumn<double>("shortestSeconds");
+        QTest::newRow("default limit") << 40 << 1.0;
+        QTest::newRow("longer limit") << 110 << 1.1;
+    }
+
+    void continuousRoundLength()
+    {
+        QFETCH(int, answerLimitMs);
+        QFETCH(double, shortestSeconds);
+        OrvaUI window;
+        choosePort(window, bench->line.slavePath());
+        window.lineCommands().setAnswerTimeLimit(answerLimitMs);
+        window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))->trigger();
+        auto *dialog = window.findChild<QInputDialog *>(QStringLiteral("continuousInterval"));
+        QVERIFY(dialog);
+        QCOMPARE(dialog->doubleMinimum(), shortestSeconds);
+        QCOMPARE(ContinuousMeasurement::roundMs(-1, answerLimitMs), INT_MAX);
+    }
+
     // A pulled adapter stops the rounds; an interval shorter than a round is lengthened to it.
     void continuousMeasurementStopsOnDeviceLoss()
     {
         OrvaUI window;
         connectWithAddresses(window);
-        QSignalSpy running(&window, &OrvaUI::continuousMeasurementChanged);
-        window.startContinuousMeasurement(100);
+        QSignalSpy running(&window.continuousMeasurement(), &ContinuousMeasurement::runningChanged);
+        window.continuousMeasurement().start(100);
         const QString shownState = window.stateField().item(QStringLiteral("continuous"));
         QVERIFY2(shownState.startsWith(QStringLiteral("Непрерывное измерение")),
                  qPrintable(shownState));
@@ -1063,7 +1246,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 2000);
         QTRY_COMPARE_WITH_TIMEOUT(running.count(), 2, 1000);
         QCOMPARE(running.last().first().toBool(), false);
-        QVERIFY(!window.continuousMeasurementRunning());
+        QVERIFY(!window.continuousMeasurement().isRunning());
         QVERIFY(window.stateField().item(QStringLiteral("continuous")).isEmpty());
         QVERIFY(!window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))
                      ->isChecked());
@@ -1073,7 +1256,7 @@ private slots:
                 starts.push_back(request.timeUs);
         }
         QVERIFY(starts.size() >= 2);
-        QVERIFY(starts[1] - starts[0] >= (window.measurementRoundMs(delayMs) - 10) * 1000);
+        QVERIFY(starts[1] - starts[0] >= (window.continuousMeasurement().roundMs() - 10) * 1000);
     }
 
     // A megabyte of noise while a measurement runs: the window stays responsive, and the next

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
@@ -39,12 +40,14 @@
 #include <qwt_scale_widget.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <limits>
 
 namespace {
 
 constexpr int redrawDelayMs = 200;
+constexpr int dateEditSettleMs = 400;
 const QColor channelColours[records::channelCount] = {
     QColor(31, 119, 180),  QColor(255, 127, 14), QColor(44, 160, 44),   QColor(214, 39, 40),
     QColor(148, 103, 189), QColor(140, 86, 75),  QColor(227, 119, 194), QColor(127, 127, 127)};
@@ -116,6 +119,9 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     }
     exportButton->setMenu(exportMenu);
     skipped = new QLabel(this);
+    progress = new QProgressBar(this);
+    progress->setFormat(QStringLiteral("Чтение записей: %p%"));
+    progress->hide();
 
     auto *controls = new QHBoxLayout;
     controls->addWidget(span);
@@ -126,6 +132,7 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     sinceCalibration->setObjectName(QStringLiteral("cb_since_calibration"));
     controls->addWidget(sinceCalibration);
     controls->addStretch();
+    controls->addWidget(progress);
     controls->addWidget(skipped);
     controls->addWidget(exportButton);
 
@@ -243,8 +250,18 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     ageTicker.start();
 
     connect(span, qOverload<int>(&QComboBox::currentIndexChanged), this, &HistoryTab::spanChosen);
-    connect(from, &QDateEdit::dateChanged, this, &HistoryTab::spanChosen);
-    connect(to, &QDateEdit::dateChanged, this, &HistoryTab::spanChosen);
+    reloadSoon.setSingleShot(true);
+    reloadSoon.setInterval(dateEditSettleMs);
+    connect(&reloadSoon, &QTimer::timeout, this, &HistoryTab::reload);
+    connect(from, &QDateEdit::dateChanged, &reloadSoon, qOverload<>(&QTimer::start));
+    connect(to, &QDateEdit::dateChanged, &reloadSoon, qOverload<>(&QTimer::start));
+    connect(&loader, &history::Loader::progress, this, [this](quint64 load, int read, int days) {
+        if (load != loading)
+            return;
+        progress->setMaximum(days);
+        progress->setValue(read);
+    });
+    connect(&loader, &history::Loader::finished, this, &HistoryTab::showLoaded);
     connect(resetButton, &QPushButton::clicked, this, &HistoryTab::resetView);
     connect(sinceCalibration, &QCheckBox::toggled, this, &HistoryTab::setSinceCalibration);
 
@@ -274,26 +291,56 @@ void HistoryTab::showDays(history::DaySpan choice, const QDate &first, const QDa
 
 void HistoryTab::reload()
 {
+    reloadSoon.stop();
     const auto [first, last] = history::days(history::DaySpan(span->currentIndex()),
                                              QDate::currentDate(), from->date(), to->date());
-    data.load(folder, first, last);
+    loading = loader.load(folder, first, last);
+    liveDuringLoad.clear();
+    progress->setValue(0);
+    progress->show();
+    emit loadStarted();
+}
+
+void HistoryTab::showLoaded(quint64 load, const std::shared_ptr<history::Model> &model)
+{
+    if (load != loading)
+        return;
+    loading = 0;
+    progress->hide();
+    data = std::move(*model);
+    const qint64 lastRead = data.records().empty() ? LLONG_MIN : data.records().back().msecs;
+    for (const records::Record &record : liveDuringLoad) {
+        if (record.msecs > lastRead)
+            data.add(record);
+    }
+    liveDuringLoad.clear();
     for (QwtPlotMarker *mark : marks)
         delete mark;
     marks.clear();
+    // The journal of calibrations is a few lines a day: read with the result.
     calibrations = quality::readJournalFile(folder + QStringLiteral("/calibration.csv"),
-                                            first.startOfDay().toMSecsSinceEpoch(),
-                                            last.endOfDay().toMSecsSinceEpoch());
+                                            data.firstDay().startOfDay().toMSecsSinceEpoch(),
+                                            data.lastDay().endOfDay().toMSecsSinceEpoch());
     for (const auto &event : calibrations)
         markCalibration(event);
     tableModel.reset();
     skipped->setText(data.skipped() ? QStringLiteral("Пропущено строк: %1").arg(data.skipped())
                                     : QString());
-    redraw();
-    resetView();
+    // The table and the chart each take a turn of their own: together they would hold up the
+    // line's timers for longer than a frame.
+    QTimer::singleShot(0, this, [this] {
+        if (loading)
+            return;
+        redrawCurves(false);
+        resetView();
+        emit loaded();
+    });
 }
 
 void HistoryTab::add(const records::Record &record)
 {
+    if (loading)
+        liveDuringLoad.push_back(record);
     const auto how = data.add(record);
     tableModel.added(how);
     if (how != history::Model::Added::NotShown && !redrawSoon.isActive())
@@ -309,7 +356,7 @@ void HistoryTab::redraw()
         resetView();
 }
 
-void HistoryTab::redrawCurves()
+void HistoryTab::redrawCurves(bool replot)
 {
     const std::vector<history::SeriesKey> keys = data.keys();
     for (const history::SeriesKey &key : keys) {
@@ -321,7 +368,8 @@ void HistoryTab::redrawCurves()
             return k.channel == key.channel && k.address < key.address;
         });
         curve = new QwtPlotCurve(history::Model::legend(key));
-        curve->setPen(key.channel == 0 ? QColor(Qt::black) : channelColours[key.channel - 1], 1.5,
+        // A wider pen goes through the stroker: three times the cost of a year's redraw.
+        curve->setPen(key.channel == 0 ? QColor(Qt::black) : channelColours[key.channel - 1], 1.0,
                       sameChannel == 0 ? Qt::SolidLine : Qt::DashLine);
         curve->setRenderHint(QwtPlotItem::RenderAntialiased, false);
         curve->attach(chart);
@@ -334,8 +382,10 @@ void HistoryTab::redrawCurves()
     drawLimits();
     judge();
     updateStatistics();
-    reduceToView();
-    chart->replot();
+    if (replot) {
+        reduceToView();
+        chart->replot();
+    }
 }
 
 void HistoryTab::setLimits(const quality::ChannelLimits &channelLimits)

@@ -4,6 +4,7 @@
 #include "quality/Limits.h"
 #include "quality/Statistics.h"
 #include "records/History.h"
+#include "records/HistoryLoader.h"
 
 #include <QDateTime>
 #include <QTimer>
@@ -17,6 +18,7 @@ class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QLabel;
+class QProgressBar;
 class QTableView;
 class QTableWidget;
 class QwtPlot;
@@ -28,6 +30,8 @@ class QwtPlotZoomer;
 
 // The page "История": the records of the chosen days as a trend per channel, a table and
 // statistics, with export. It only draws history::Model; built when the page is first shown.
+// The days are read on a thread of their own: the page shows their progress, and the window's
+// thread goes on serving the line.
 class HistoryTab : public QWidget
 {
     Q_OBJECT
@@ -37,7 +41,9 @@ public:
 
     // A result just recorded; shown if its day is among those shown.
     void add(const records::Record &record);
+    // Starts reading the days; loaded() tells when the page shows them.
     void showDays(history::DaySpan span, const QDate &from = {}, const QDate &to = {});
+    bool isLoading() const { return loading != 0; }
     void resetView();
 
     // "csv", "png" or "svg". Why the file was not saved, empty when it was: a file that was there
@@ -64,11 +70,17 @@ public:
     // The chosen channel's values in bins, with its limits.
     QwtPlotHistogram *valueHistogram() const { return histogram; }
 
+signals:
+    void loadStarted();
+    void loaded();
+
 private:
     void spanChosen();
     void reload();
+    void showLoaded(quint64 load, const std::shared_ptr<history::Model> &model);
     void redraw();
-    void redrawCurves();
+    // Without `replot`, the view is about to be set anew, which draws them.
+    void redrawCurves(bool replot = true);
     void reduceToView();
     void updateStatistics();
     void chooseExport(const QByteArray &format);
@@ -81,11 +93,17 @@ private:
     QString folder;
     history::Model data;
     history::TableModel tableModel{&data};
+    history::Loader loader;
+    // The load whose days the page waits for; 0 when it shows what it has.
+    quint64 loading = 0;
+    // Results recorded while a load runs; its files may not hold them yet.
+    std::vector<records::Record> liveDuringLoad;
 
     QComboBox *span;
     QDateEdit *from;
     QDateEdit *to;
     QLabel *skipped;
+    QProgressBar *progress;
     QwtPlot *chart;
     // One per channel and address shown; made as keys first appear, kept while the page lives.
     std::map<history::SeriesKey, QwtPlotCurve *> curves;
@@ -105,5 +123,7 @@ private:
     std::array<QwtPlotMarker *, 2> histogramLimits{};
     // Live results are drawn together, at most a few times a second.
     QTimer redrawSoon;
+    // A date typed field by field is one change.
+    QTimer reloadSoon;
     QTimer ageTicker;
 };

@@ -74,6 +74,11 @@ void OrvaUI::armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::
 
 void OrvaUI::getLineMeasResult_Slot()
 {
+    armMeasurementRound(this);
+}
+
+void OrvaUI::armMeasurementRound(QObject *context)
+{
     const auto panels = probePanels(ui);
     const int round = summaries.begin(ui.pb_line_meas_get->text());
     for (int probe = 0; probe < probeCount; ++probe) {
@@ -87,13 +92,13 @@ void OrvaUI::getLineMeasResult_Slot()
         panels[probe].value->setPlaceholderText(QString());
         summaries.expect(round);
         summaries.expect(round);
-        QTimer::singleShot(schedule::measurementStartInterval(delay, probe), Qt::PreciseTimer, this,
-                           [this, round, probe, addr = *addr] {
+        QTimer::singleShot(schedule::measurementStartInterval(delay, probe), Qt::PreciseTimer,
+                           context, [this, round, probe, addr = *addr] {
                                announce(round, probe, frames::Command::StartMeasurement, addr);
                                commands.startMeasurement(addr);
                            });
         QTimer::singleShot(schedule::measurementResultInterval(delay, probe), Qt::PreciseTimer,
-                           this, [this, round, probe, addr = *addr] {
+                           context, [this, round, probe, addr = *addr] {
                                announce(round, probe, frames::Command::GetMeasurementResult, addr);
                                commands.getMeasurementResult(addr);
                            });

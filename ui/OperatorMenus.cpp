@@ -1,4 +1,5 @@
-#include "app/OrvaUI.h"
+#include "ui/OperatorMenus.h"
+
 #include "app/Version.h"
 
 #include <QDesktopServices>
@@ -7,24 +8,31 @@
 #include <QMessageBox>
 #include <QUrl>
 
-void OrvaUI::buildMenus()
+OperatorMenus::OperatorMenus(QMainWindow *window, const QString &recordsDirectory,
+                             const QString &userSettingsPath)
+    : QObject(window),
+      window(window),
+      recordsDirectory(recordsDirectory),
+      userSettingsPath(userSettingsPath)
 {
-    menuFile = ui.menuBar->addMenu(QStringLiteral("Файл"));
-    menuFile->setObjectName(QStringLiteral("menuFile"));
-    QAction *logFolder = menuFile->addAction(QStringLiteral("Открыть папку журнала"), this, [] {
+    QMenuBar *bar = window->menuBar();
+    file = bar->addMenu(QStringLiteral("Файл"));
+    file->setObjectName(QStringLiteral("menuFile"));
+    QAction *logFolder = file->addAction(QStringLiteral("Открыть папку журнала"), this, [] {
         QDesktopServices::openUrl(
             QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("log"))));
     });
     logFolder->setObjectName(QStringLiteral("actionOpenLogFolder"));
-    menuFile->addAction(QStringLiteral("Открыть папку записей"), this, &OrvaUI::openRecordsFolder)
+    file->addAction(QStringLiteral("Открыть папку записей"), this,
+                    &OperatorMenus::openRecordsFolder)
         ->setObjectName(QStringLiteral("actionOpenRecordsFolder"));
-    QAction *exitSeparator = menuFile->addSeparator();
+    QAction *exitSeparator = file->addSeparator();
     exitSeparator->setObjectName(QStringLiteral("exitSeparator"));
-    QAction *exit = menuFile->addAction(QStringLiteral("Выход"), this, &QWidget::close);
+    QAction *exit = file->addAction(QStringLiteral("Выход"), window, &QWidget::close);
     exit->setObjectName(QStringLiteral("actionExit"));
     exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-    QMenu *help = ui.menuBar->addMenu(QStringLiteral("Справка"));
+    QMenu *help = bar->addMenu(QStringLiteral("Справка"));
     help->setObjectName(QStringLiteral("menuHelp"));
     help->addAction(QStringLiteral("Руководство оператора"), this,
                     [this] { showText(QStringLiteral("Руководство оператора"), guideText()); })
@@ -34,16 +42,21 @@ void OrvaUI::buildMenus()
         ->setObjectName(QStringLiteral("actionAbout"));
 }
 
-// Not modal to the loop: the window keeps serving the line while the text is read.
-void OrvaUI::showText(const QString &title, const QString &text)
+void OperatorMenus::openRecordsFolder() const
 {
-    auto *box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    QDir().mkpath(recordsDirectory);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(recordsDirectory).absolutePath()));
+}
+
+void OperatorMenus::showText(const QString &title, const QString &text)
+{
+    auto *box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);
     box->open();
 }
 
-QString OrvaUI::aboutText() const
+QString OperatorMenus::aboutText() const
 {
     return QStringLiteral("T7R Demo v" T7R_VERSION
                           "\nСервисная программа для толщиномеров: до восьми приборов на одной "
@@ -54,10 +67,10 @@ QString OrvaUI::aboutText() const
            QDir::current().absoluteFilePath(QStringLiteral("log/log.txt")) +
            QStringLiteral("\nНастройки приборов: ") +
            QDir::current().absoluteFilePath(QStringLiteral("settings.cfg")) +
-           QStringLiteral("\nНастройки пользователя: ") + userSettingsPath();
+           QStringLiteral("\nНастройки пользователя: ") + userSettingsPath;
 }
 
-QString OrvaUI::guideText()
+QString OperatorMenus::guideText()
 {
     return QStringLiteral(
         "Порядок работы\n\n"
