@@ -81,9 +81,9 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     menus = new OperatorMenus(this, recordWriter.directory(), userSettingsPath());
     connect(&commands, &OstraCommands::exchangeFinished_Signal, &summaries,
             &OperationSummaries::outcome);
-    connect(&summaries, &OperationSummaries::summary_Signal, this, [this](const QString &text) {
-        ui.statusBar->showMessage(tolerance->annotate(text), 5000);
-    });
+    summaryLine = new SummaryLine(ui.statusBar, this);
+    connect(&summaries, &OperationSummaries::summary_Signal, summaryLine,
+            [this](const QString &text) { summaryLine->show(tolerance->annotate(text)); });
     connect(&summaries, &OperationSummaries::progress_Signal, this,
             [this](const QString &name, int done, int total) {
                 state->setItem(

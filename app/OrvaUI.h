@@ -14,6 +14,7 @@
 #include "ui/ProbePanels.h"
 #include "ui/ProbeSearch.h"
 #include "ui/StateField.h"
+#include "ui/SummaryLine.h"
 #include "ui/ToleranceWatch.h"
 #include "ui_OrvaUI.h"
 
@@ -125,6 +126,7 @@ private:
     StateField *state = nullptr;
     OperatorMenus *menus = nullptr;
     OperationSummaries summaries;
+    SummaryLine *summaryLine = nullptr;
     RecordWriter recordWriter{&fileLog};
     ToleranceWatch *tolerance = nullptr;
     HistoryPage *historyPage = nullptr;

@@ -1,4 +1,5 @@
 #include "app/SecondCopy.h"
+#include "app/Version.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -16,7 +17,7 @@ int refuseSecondCopy(const QString &folder, qint64 holder)
     std::fputs(text.constData(), stderr);
     const QString platform = QGuiApplication::platformName();
     if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal")) {
-        QMessageBox::critical(nullptr, QStringLiteral("T7R Demo v1.1.1"),
+        QMessageBox::critical(nullptr, QStringLiteral("T7R Demo v" T7R_VERSION),
                               QStringLiteral("Программа уже запущена в папке %1%2.\n"
                                              "Вторая копия не запущена.")
                                   .arg(folder, running));

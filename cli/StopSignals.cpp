@@ -20,25 +20,29 @@ volatile std::sig_atomic_t stopCount = 0;
 // Written by the handler, read by the event loop: the only thing a handler may safely do.
 int wakePipe[2] = {-1, -1};
 
-void onSignal(int)
+void onSignal(int signal)
 {
     const int saved = errno;
     if (++stopCount > 1)
-        _exit(130);
-    const char byte = 1;
+        _exit(128 + signal);
+    const char byte = char(signal);
     [[maybe_unused]] const ssize_t written = ::write(wakePipe[1], &byte, 1);
     errno = saved;
 }
 #else
-void onSignal(int)
+volatile std::sig_atomic_t lastSignal = 0;
+
+void onSignal(int signal)
 {
+    lastSignal = signal;
     ++stopCount;
 }
 #endif
 
 }  // namespace
 
-StopSignals::StopSignals(std::function<void()> onStop) : watcher(std::make_unique<QObject>())
+StopSignals::StopSignals(std::function<void(int signal)> onStop)
+    : watcher(std::make_unique<QObject>())
 {
 #ifdef Q_OS_UNIX
     if (::pipe(wakePipe) != 0)
@@ -49,8 +53,8 @@ StopSignals::StopSignals(std::function<void()> onStop) : watcher(std::make_uniqu
     auto *notifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, watcher.get());
     QObject::connect(notifier, &QSocketNotifier::activated, watcher.get(), [onStop] {
         char byte = 0;
-        [[maybe_unused]] const ssize_t read = ::read(wakePipe[0], &byte, 1);
-        onStop();
+        if (::read(wakePipe[0], &byte, 1) == 1)
+            onStop(byte);
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;
@@ -66,7 +70,7 @@ StopSignals::StopSignals(std::function<void()> onStop) : watcher(std::make_uniqu
     QObject::connect(poll, &QTimer::timeout, watcher.get(), [onStop, seen = 0]() mutable {
         if (stopCount != seen) {
             seen = stopCount;
-            onStop();
+            onStop(lastSignal);
         }
     });
     poll->start(100);

@@ -5,12 +5,13 @@
 
 class QObject;
 
-// Turns SIGINT and SIGTERM into a call on the event loop's thread, where the run can end
-// cleanly after the exchange on the line; a second signal ends the process at once.
+// Turns SIGINT and SIGTERM into a call on the event loop's thread, with the signal's number,
+// where the run can end cleanly after the exchange on the line; a second signal ends the process
+// at once.
 class StopSignals
 {
 public:
-    explicit StopSignals(std::function<void()> onStop);
+    explicit StopSignals(std::function<void(int signal)> onStop);
     ~StopSignals();
 
 private:

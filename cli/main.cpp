@@ -28,10 +28,6 @@ public:
     }
 };
 
-}  // namespace
-
-namespace {
-
 // Pages are painted with fonts, which takes a platform; the offscreen one needs no display.
 int writeReport(int argc, char *argv[])
 {
@@ -61,26 +57,30 @@ int main(int argc, char *argv[])
     const auto &publish = parsed.options.publish;
     const bool publishing = parsed.outcome == console::Parsed::Outcome::Run && publish;
     // The records folder belongs to one copy of the tool at a time, the window's or this one's.
+    // Asked for by the parser, however the option was spelt.
     WorkFolderLock folderLock;
-    RecordsFolder records;
-    if (QCoreApplication::arguments().contains(QStringLiteral("--records")) || publishing) {
+    std::unique_ptr<RecordsFolder> records;
+    ErrorLog errors;
+    // Declared after the records, whose writer tells it of new lines: it goes first.
+    std::unique_ptr<mqtt::Publisher> publisher;
+    commandLine.setRecordsOpener([&]() -> RecordSink * {
         if (!folderLock.tryLock()) {
             err << "t7r-cli: " << (publishing ? "--mqtt" : "--records")
                 << ": another copy of the tool works in this folder (process "
                 << folderLock.holder() << ")\n";
-            return console::exitUsage;
+            err.flush();
+            return nullptr;
         }
-        commandLine.setRecordSink(&records);
-    }
-    ErrorLog errors;
-    std::unique_ptr<mqtt::Publisher> publisher;
-    if (publishing) {
-        publisher = std::make_unique<mqtt::Publisher>(*publish, records.recordWriter().directory(),
-                                                      &errors);
-        QObject::connect(&records.recordWriter(), &RecordWriter::appended, publisher.get(),
-                         &mqtt::Publisher::recordsAdded);
-    }
-    StopSignals stop([&commandLine] { commandLine.requestStop(); });
+        records = std::make_unique<RecordsFolder>();
+        if (publishing) {
+            publisher = std::make_unique<mqtt::Publisher>(
+                *publish, records->recordWriter().directory(), &errors);
+            QObject::connect(&records->recordWriter(), &RecordWriter::appended, publisher.get(),
+                             &mqtt::Publisher::recordsAdded);
+        }
+        return records.get();
+    });
+    StopSignals stop([&commandLine](int signal) { commandLine.requestStop(signal); });
     const int code = commandLine.run(QCoreApplication::arguments());
     if (publisher)
         publisher->finish(publishWaitMs);

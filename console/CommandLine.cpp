@@ -40,6 +40,11 @@ QString outcomeText(const ExchangeOutcome &outcome)
     }
 }
 
+// The readers would create a missing file; a command-line run leaves the folder alone.
+bool settingsPresent()
+{
+    return QFileInfo(QStringLiteral("settings.cfg")).isFile();
+}
 // Why the journal is not kept goes to standard error, as the records' reason does.
 class JournalErrors : public m::ifc::ILog
 {
@@ -59,10 +64,7 @@ private:
 
 Settings folderSettings()
 {
-    // readSettings would create a missing file; a command-line run leaves the folder alone.
-    if (!QFileInfo(QStringLiteral("settings.cfg")).isFile())
-        return Settings();
-    return readSettings();
+    return settingsPresent() ? readSettings() : Settings();
 }
 
 }  // namespace
@@ -103,10 +105,15 @@ int CommandLine::run(const QStringList &arguments)
         err << "t7r-cli: " << settings.mismatch << '\n';
         err.flush();
     }
-    if (options.records && !recordSink) {
-        err << "t7r-cli: --records: this build has no records folder\n";
-        err.flush();
-        return exitUsage;
+    if (options.records) {
+        if (!openRecords) {
+            err << "t7r-cli: --records: this build has no records folder\n";
+            err.flush();
+            return exitUsage;
+        }
+        recordSink = openRecords();
+        if (!recordSink)
+            return exitUsage;
     }
     if (!options.limitsFile.isEmpty()) {
         if (!QFileInfo(options.limitsFile).isFile()) {
@@ -122,6 +129,11 @@ int CommandLine::run(const QStringList &arguments)
             return exitUsage;
         }
         limits = file.channels;
+    }
+    // Records and limits both go by the probe's channel, which only settings.cfg knows.
+    if ((options.records || limits) && settingsPresent()) {
+        m::DummyLog quiet;
+        probeToAddr = readProbeToAddr(&quiet);
     }
     writer = std::make_unique<RowWriter>(out, options.format, limits.has_value());
 
@@ -202,9 +214,11 @@ void CommandLine::begin()
                 return;
             if (scan->found().empty())
                 anyFailed = true;
-            if (!completed && !stopping)
+            if (stopping && !completed)
+                return finish(128 + stopSignal);
+            if (!completed)
                 return deviceLost(QStringLiteral("the line takes no requests"));
-            finish(earned());
+            finish(earnedCode());
         });
         scan->start();
     } else {
@@ -294,10 +308,8 @@ void CommandLine::outcomeArrived(uint64_t ticket, const ExchangeOutcome &outcome
     }
     step.outcome = outcome;
     stepFinished(index);
-    if (--stepsLeft > 0 && !stopping)
-        return;
-    if (stopping)
-        return finish(earned());
+    if (--stepsLeft > 0)
+        return stopping ? finishStopped() : void();
     roundDone();
 }
 
@@ -314,21 +326,24 @@ void CommandLine::stepFinished(int index)
     row.outcome = outcomeText(outcome);
     journal(step, outcome);
     if (step.request.command == Command::GetMeasurementResult) {
-        const int position = index - int(options.addresses.size());
         const std::optional<ExchangeOutcome> &start = steps[size_t(step.after)].outcome;
+        // Without a start that the probe took, the result may be the previous measurement's.
         if (start && !start->ok())
             row.outcome = outcomeText(*start);
-        if (outcome.ok()) {
+        else if (start && outcome.ok()) {
             row.rawUm = outcome.um;
             row.calibratedUm = outcome.umCalib;
             row.quality = outcome.quality;
-            judge(row, position + 1, outcome.umCalib);
-            if (options.records && recordSink) {
-                MeasurementRecord record{row.time,   position + 1,    step.request.address,
+            const QVector<int> channels = channelsOf(step.request.address);
+            const int channel = channels.value(0);
+            judge(row, channel, outcome.umCalib);
+            if (recordSink) {
+                MeasurementRecord record{row.time,   channels,        step.request.address,
                                          outcome.um, outcome.umCalib, outcome.quality};
-                if (limits && position < records::channelCount)
-                    record.limits = (*limits)[size_t(position)];
-                recordSink->append(record);
+                if (limits)
+                    record.limits = *limits;
+                if (!recordSink->append(record))
+                    recordsFailed = true;
             }
         }
     }
@@ -339,9 +354,9 @@ void CommandLine::roundDone()
 {
     ++rounds;
     emit roundFinished(rounds);
-    if (options.count > 0 && rounds >= options.count)
-        return finish(earned());
     roundOver = true;
+    if ((options.count > 0 && rounds >= options.count) || stopping)
+        return finish(earnedCode());
     if (!roundTimer.isActive())
         QTimer::singleShot(0, this, &CommandLine::nextRound);
 }
@@ -351,7 +366,7 @@ void CommandLine::nextRound()
     if (!running || !roundOver)
         return;
     if (stopping)
-        return finish(earned());
+        return finishStopped();
     startRound();
 }
 
@@ -396,11 +411,6 @@ void CommandLine::journal(const Step &step, const ExchangeOutcome &outcome)
                            quality::answerText(outcome)));
 }
 
-int CommandLine::earned() const
-{
-    return anyFailed ? exitProbeFailed : anyOutOfTolerance ? exitOutOfTolerance : exitOk;
-}
-
 void CommandLine::writeRow(const Row &row)
 {
     if (row.outcome != QLatin1String("ok"))
@@ -408,11 +418,12 @@ void CommandLine::writeRow(const Row &row)
     writer->write(row);
 }
 
-void CommandLine::requestStop()
+void CommandLine::requestStop(int signal)
 {
-    if (!running)
+    if (!running || stopping)
         return;
     stopping = true;
+    stopSignal = signal;
     if (scan) {
         scan->cancel();
         return;
@@ -420,7 +431,45 @@ void CommandLine::requestStop()
     // The request on the line is let finish: its row is still written.
     requests->clear();
     if (requests->isIdle())
-        finish(earned());
+        finishStopped();
+}
+
+// The commands of a cut round that never went out still get their rows, so that a script sees
+// every address it asked for.
+void CommandLine::finishStopped()
+{
+    if (roundOver || steps.empty())
+        return finish(earnedCode());
+    for (const Step &step : steps) {
+        if (step.outcome || step.request.command == Command::StartMeasurement)
+            continue;
+        Row row;
+        row.time = QDateTime::currentDateTime();
+        row.address = step.request.address;
+        row.command = actionName(options.action);
+        row.outcome = QStringLiteral("stopped");
+        writeRow(row);
+    }
+    finish(128 + stopSignal);
+}
+
+// A record's channel is the probe's, not the address's place on this command line, so that the
+// history never joins two probes into one curve, and limits judge the probe they were set for.
+QVector<int> CommandLine::channelsOf(uint8_t address) const
+{
+    QVector<int> channels;
+    for (const auto &[position, held] : probeToAddr) {
+        if (held == address)
+            channels << position + 1;
+    }
+    return channels;
+}
+
+int CommandLine::earnedCode() const
+{
+    return anyFailed || recordsFailed ? exitProbeFailed
+           : anyOutOfTolerance        ? exitOutOfTolerance
+                                      : exitOk;
 }
 
 void CommandLine::deviceLost(const QString &reason)

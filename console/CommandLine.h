@@ -14,6 +14,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -44,15 +45,21 @@ public:
     CommandLine(QTextStream &out, QTextStream &err, QObject *parent = nullptr);
     ~CommandLine() override;
 
-    // Where --records sends the measurements; without one, --records is refused.
-    void setRecordSink(RecordSink *sink) { recordSink = sink; }
+    // Opens where --records sends the measurements, called only when the arguments ask for
+    // records; null refuses them (the opener has said why). Without one, --records is refused.
+    void setRecordsOpener(std::function<RecordSink *()> opener) { openRecords = std::move(opener); }
+    void setRecordSink(RecordSink *sink)
+    {
+        setRecordsOpener([sink] { return sink; });
+    }
 
     // `arguments` as main receives them, the program's name first. Runs its own event loop and
     // returns the exit code.
     int run(const QStringList &arguments);
 
-    // Ends the run once the exchange on the line has its outcome (SIGINT, SIGTERM).
-    void requestStop();
+    // Ends the run once the exchange on the line has its outcome. A round cut short ends with
+    // 128 + `signal`, as shells expect; a stop between rounds with the code the rounds earned.
+    void requestStop(int signal);
 
 signals:
     void roundFinished(int round);
@@ -77,14 +84,18 @@ private:
     void nextRound();
     void writeRow(const Row &row);
     void finish(int code);
-    // 1 for a probe that failed, else 5 for a value out of tolerance, else 0.
-    int earned() const;
     void judge(Row &row, int channel, float calibrated);
     void journal(const Step &step, const ExchangeOutcome &outcome);
+    void finishStopped();
+    // 1 for a probe that failed or a record not kept, else 5 for a value out of tolerance,
+    // else 0.
+    int earnedCode() const;
+    QVector<int> channelsOf(uint8_t address) const;
     void deviceLost(const QString &reason);
 
     QTextStream &out;
     QTextStream &err;
+    std::function<RecordSink *()> openRecords;
     RecordSink *recordSink = nullptr;
     Options options;
     std::unique_ptr<RowWriter> writer;
@@ -108,6 +119,10 @@ private:
     std::optional<quality::ChannelLimits> limits;
     std::unique_ptr<quality::CalibrationJournal> calibrationJournal;
     std::unique_ptr<m::ifc::ILog> journalErrors;
+    bool recordsFailed = false;
+    int stopSignal = 0;
+    // settings.cfg's probe lines: position (0 to 7) to address.
+    std::map<uint8_t, uint8_t> probeToAddr;
 };
 
 }  // namespace console

@@ -3,6 +3,7 @@
 #include "quality/Limits.h"
 
 #include <QDateTime>
+#include <QVector>
 
 #include <cstdint>
 
@@ -11,19 +12,21 @@
 struct MeasurementRecord
 {
     QDateTime time;
-    // The address's place among the command's addresses, from 1: the window's panel number.
-    int channel = 0;
+    // The channels (1 to 8) whose probe line of settings.cfg holds the address, as the window
+    // numbers its panels; none for an address that no line holds.
+    QVector<int> channels;
     uint8_t address = 0;
     float rawUm = 0;
     float calibratedUm = 0;
     uint8_t quality = 0;
-    // The channel's limits with --limits; the record gets its verdict from them.
-    std::optional<quality::Limits> limits = std::nullopt;
+    // With --limits; the record gets its verdict from its first channel's.
+    quality::ChannelLimits limits{};
 };
 
 class RecordSink
 {
 public:
     virtual ~RecordSink() = default;
-    virtual void append(const MeasurementRecord &record) = 0;
+    // False when the record could not be kept.
+    virtual bool append(const MeasurementRecord &record) = 0;
 };

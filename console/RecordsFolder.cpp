@@ -4,15 +4,12 @@
 
 RecordsFolder::RecordsFolder() = default;
 
-void RecordsFolder::append(const MeasurementRecord &record)
+bool RecordsFolder::append(const MeasurementRecord &record)
 {
-    records::Record line = records::makeRecord(record.time, {record.channel}, record.address,
+    records::Record line = records::makeRecord(record.time, record.channels, record.address,
                                                record.rawUm, record.calibratedUm, record.quality);
-    quality::ChannelLimits limits;
-    if (record.channel >= 1 && record.channel <= records::channelCount)
-        limits[size_t(record.channel - 1)] = record.limits;
-    quality::judge(line, limits);
-    writer.append(line);
+    quality::judge(line, record.limits);
+    return writer.append(line);
 }
 
 void RecordsFolder::ErrorLog::write(uint32_t level, std::string_view text)

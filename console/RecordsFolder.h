@@ -10,7 +10,7 @@ class RecordsFolder : public RecordSink
 {
 public:
     RecordsFolder();
-    void append(const MeasurementRecord &record) override;
+    bool append(const MeasurementRecord &record) override;
     const RecordWriter &recordWriter() const { return writer; }
 
 private:

@@ -6,7 +6,9 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <algorithm>
 #include <climits>
+#include <vector>
 
 namespace {
 
@@ -33,32 +35,59 @@ QDateTime runStart(const QString &path)
     return info.birthTime().isValid() ? info.birthTime() : info.lastModified();
 }
 
-// Moves the previous run's log aside as log/log-<start>.txt and drops the oldest kept ones. A
-// log that cannot be moved stays where it is: the new lines follow it rather than replace it.
+// Kept logs are numbered in the order they were moved aside: the time stamps inside cannot order
+// them, since a clock reset or a wrong battery-backed clock would make the newest log the
+// oldest. Logs kept before the numbering (log-<start>.txt) come before every numbered one.
+struct KeptLog
+{
+    qint64 number = 0;
+    QString name;
+    bool operator<(const KeptLog &other) const
+    {
+        return number != other.number ? number < other.number : name < other.name;
+    }
+};
+
+std::vector<KeptLog> keptLogs(const QDir &folder)
+{
+    static const QRegularExpression keptName(QStringLiteral(
+        "^log-(?:(\\d{1,9})-)?\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d(_\\d+)?\\.txt$"));
+    std::vector<KeptLog> logs;
+    for (const QString &name : folder.entryList(QDir::Files)) {
+        const auto match = keptName.match(name);
+        if (match.hasMatch())
+            logs.push_back({match.captured(1).toLongLong(), name});
+    }
+    std::sort(logs.begin(), logs.end());
+    return logs;
+}
+
+// Moves the previous run's log aside as log/log-<number>-<start>.txt and drops the logs moved
+// aside first. A log that cannot be moved stays where it is: the new lines follow it rather than
+// replace it.
 void keepPreviousRun(const QString &path)
 {
     if (!QFileInfo(path).isFile())
         return;
-    const QString base =
-        QStringLiteral("log/log-") + runStart(path).toString(QLatin1String(keptNameFormat));
-    QString kept = base + QStringLiteral(".txt");
-    // Two starts within one second: the later one gets a suffix and still sorts after.
-    for (int copy = 2; QFileInfo::exists(kept) && copy < 1000; ++copy)
-        kept = base + QStringLiteral("_%1.txt").arg(copy);
+    QDir folder(QStringLiteral("log"));
+    const std::vector<KeptLog> before = keptLogs(folder);
+    qint64 number = before.empty() ? 1 : before.back().number + 1;
+    const QString start = runStart(path).toString(QLatin1String(keptNameFormat));
+    const auto keptPath = [&start](qint64 n) {
+        return QStringLiteral("log/log-%1-%2.txt").arg(n).arg(start);
+    };
+    while (QFileInfo::exists(keptPath(number)))
+        ++number;
+    const QString kept = keptPath(number);
     if (!QFile::rename(path, kept))
         return;
-
-    static const QRegularExpression keptName(
-        QStringLiteral("^log-\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d(_\\d+)?\\.txt$"));
-    QDir folder(QStringLiteral("log"));
-    QStringList runs;
-    for (const QString &name : folder.entryList(QDir::Files, QDir::Name)) {
-        if (keptName.match(name).hasMatch())
-            runs.append(name);
+    const QString keptName = QFileInfo(kept).fileName();
+    const std::vector<KeptLog> logs = keptLogs(folder);
+    for (size_t i = 0; i + keptRuns < logs.size(); ++i) {
+        // Whatever the folder holds, the log this start moved aside is not the one to go.
+        if (logs[i].name != keptName)
+            folder.remove(logs[i].name);
     }
-    // The names sort by time.
-    for (int i = 0; i < runs.size() - keptRuns; ++i)
-        folder.remove(runs.at(i));
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <QFile>
 
 // The run's log, log/log.txt: begun afresh at start (the previous run's log is kept as
-// log/log-<time of its first line>.txt, the newest 30 of them), one time-stamped line per
-// write, complete on disk after every line.
+// log/log-<number>-<time of its first line>.txt, the 30 moved aside last), one time-stamped
+// line per write, complete on disk after every line.
 class FileLog : public m::ifc::ILog
 {
 public:

@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <cmath>
+
 namespace mqtt {
 
 Topics::Topics(const QString &prefix, const QString &station)
@@ -27,10 +29,15 @@ QByteArray measurementJson(const records::Record &record, const QByteArray &stat
                            quint64 sequence)
 {
     // The lowest panel that shows the address: a record names more than one only when the
-    // operator typed one address into two panels.
+    // operator typed one address into two panels, and none for an address that no probe line of
+    // settings.cfg holds (t7r-cli).
     int channel = 1;
-    while (channel < records::channelCount && !record.hasChannel(channel))
+    while (channel <= records::channelCount && !record.hasChannel(channel))
         ++channel;
+    // JSON has no NaN or infinity: a value that is not finite is null, as it is no measurement.
+    const auto number = [](float value) {
+        return std::isfinite(value) ? records::formatFloat(value) : QByteArrayLiteral("null");
+    };
     QByteArray json;
     json.reserve(200);
     json += "{\"time\":\"";
@@ -38,13 +45,14 @@ QByteArray measurementJson(const records::Record &record, const QByteArray &stat
     json += "\",\"station\":";
     json += station;
     json += ",\"channel\":";
-    json += QByteArray::number(channel);
+    json +=
+        channel <= records::channelCount ? QByteArray::number(channel) : QByteArrayLiteral("null");
     json += ",\"address\":";
     json += QByteArray::number(record.address);
     json += ",\"raw_um\":";
-    json += records::formatFloat(record.raw);
+    json += number(record.raw);
     json += ",\"calibrated_um\":";
-    json += records::formatFloat(record.calibrated);
+    json += number(record.calibrated);
     json += ",\"quality\":";
     json += QByteArray::number(record.quality);
     json += ",\"sequence\":";

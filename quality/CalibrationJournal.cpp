@@ -200,7 +200,15 @@ std::vector<CalibrationEvent> readJournalFile(const QString &path, qint64 fromMs
 }
 
 CalibrationJournal::CalibrationJournal(m::ifc::ILog *log, const QString &path)
-    : log(log), filePath(path), file(std::make_unique<records::LineFile>())
+    : log(log),
+      filePath(path),
+      file(std::make_unique<records::LineFile>(
+          [this](const QByteArray &first, const QByteArray &last) {
+              std::lock_guard<std::mutex> lock(failureMutex);
+              if (failedFirst.isEmpty())
+                  failedFirst = first;
+              failedLast = last;
+          }))
 {
 }
 
@@ -208,8 +216,23 @@ CalibrationJournal::~CalibrationJournal() = default;
 
 bool CalibrationJournal::append(const CalibrationEvent &event)
 {
-    const bool written = (file->isOpen() || file->open(filePath, journalHeader())) &&
-                         file->append(formatEvent(event));
+    const QByteArray line = formatEvent(event);
+    bool written =
+        (file->isOpen() || file->open(filePath, journalHeader())) &&
+        file->append(line, filePath.toUtf8() + ": the event of " + line.left(line.indexOf(',')));
+    // A flush that failed since the last event: the events it concerns may not be on the disk.
+    QByteArray failed;
+    {
+        std::lock_guard<std::mutex> lock(failureMutex);
+        failed.swap(failedFirst);
+        if (!failed.isEmpty() && failedLast != failed)
+            failed += " to " + failedLast.mid(failedLast.lastIndexOf(' ') + 1);
+    }
+    if (!failed.isEmpty()) {
+        m::writeLine(log, 0,
+                     QStringLiteral("Calibration journal: ") + QString::fromUtf8(failed) +
+                         QStringLiteral(" may not be on the disk: its flush failed"));
+    }
     if (!written)
         file->close();  // reopened next time: the folder may be back, or writable again
     if (written != keeping) {

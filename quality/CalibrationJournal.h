@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -76,6 +77,11 @@ public:
 private:
     m::ifc::ILog *log;
     QString filePath;
+    // The events of flushes that failed, told with the next event. Set on the flushing thread;
+    // declared before the file, whose thread sets them, so they outlive that thread.
+    std::mutex failureMutex;
+    QByteArray failedFirst;
+    QByteArray failedLast;
     std::unique_ptr<records::LineFile> file;
     bool keeping = true;
 };

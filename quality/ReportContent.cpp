@@ -6,6 +6,8 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <cmath>
+#include <map>
 
 namespace quality {
 
@@ -53,10 +55,13 @@ ReportContent gatherReport(const ReportRequest &request)
     for (int channel = 1; channel <= records::channelCount; ++channel)
         wanted[size_t(channel - 1)] =
             request.channels.isEmpty() || request.channels.contains(channel);
-    std::array<history::Series, records::channelCount> series;
-    std::vector<Accumulator> sums;
-    for (int channel = 1; channel <= records::channelCount; ++channel)
-        sums.emplace_back(request.limits[size_t(channel - 1)]);
+    struct Probe
+    {
+        explicit Probe(const std::optional<Limits> &limits) : sums(limits) {}
+        history::Series series;
+        Accumulator sums;
+    };
+    std::map<history::SeriesKey, Probe> probes;
 
     const auto begin =
         std::lower_bound(all.begin(), all.end(), from,
@@ -66,13 +71,15 @@ ReportContent gatherReport(const ReportRequest &request)
             const size_t index = size_t(channel - 1);
             if (!wanted[index] || !record->hasChannel(channel))
                 continue;
-            history::Series &line = series[index];
-            line.x.push_back(double(record->msecs));
-            line.y.push_back(double(record->calibrated));
-            if (!line.addresses.contains(record->address))
-                line.addresses.append(record->address);
-            sums[index].add(record->calibrated);
             const auto &limits = request.limits[index];
+            Probe &probe = probes.try_emplace(history::SeriesKey{channel, record->address}, limits)
+                               .first->second;
+            // A value that is not finite is no measurement: neither drawn nor counted.
+            if (std::isfinite(record->calibrated)) {
+                probe.series.x.push_back(double(record->msecs));
+                probe.series.y.push_back(double(record->calibrated));
+            }
+            probe.sums.add(record->calibrated);
             const Verdict verdict = limits ? limits->verdict(record->calibrated) : Verdict::None;
             if (verdict != Verdict::Below && verdict != Verdict::Above)
                 continue;
@@ -82,16 +89,15 @@ ReportContent gatherReport(const ReportRequest &request)
             ++content.outOfToleranceCount;
         }
     }
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        const size_t index = size_t(channel - 1);
-        if (series[index].x.empty())
+    for (const auto &[key, probe] : probes) {
+        if (probe.series.x.empty())
             continue;
         ChannelReport report;
-        report.channel = channel;
-        report.addresses = series[index].addresses;
-        report.limits = request.limits[index];
-        report.statistics = sums[index].result();
-        history::reduce(series[index], double(from), double(to), trendSlices, report.trend);
+        report.channel = key.channel;
+        report.address = uint8_t(key.address);
+        report.limits = request.limits[size_t(key.channel - 1)];
+        report.statistics = probe.sums.result();
+        history::reduce(probe.series, double(from), double(to), trendSlices, report.trend);
         content.channels.push_back(std::move(report));
     }
     content.calibrations =

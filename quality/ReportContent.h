@@ -51,10 +51,12 @@ struct OutOfTolerance
     Verdict verdict = Verdict::None;
 };
 
+// One probe: a channel and an address. Two addresses recorded under one channel are two probes,
+// never one series or one statistic.
 struct ChannelReport
 {
     int channel = 0;
-    QVector<int> addresses;
+    uint8_t address = 0;
     std::optional<Limits> limits;
     Statistics statistics;
     // The trend as a page can show it: a few points per slice of the range (first, lowest,
@@ -65,7 +67,7 @@ struct ChannelReport
 struct ReportContent
 {
     ReportRequest request;
-    std::vector<ChannelReport> channels;  // those with values, in channel order
+    std::vector<ChannelReport> channels;  // those with values, by channel, then address
     // The first ones, in time order; a year out of tolerance would fill a book.
     std::vector<OutOfTolerance> outOfTolerance;
     qint64 outOfToleranceCount = 0;

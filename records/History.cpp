@@ -101,40 +101,68 @@ Model::Added Model::add(const records::Record &record)
 
 void Model::rebuild()
 {
-    channels = {};
-    sums = {};
+    lines.clear();
     for (const records::Record &record : shown)
         index(record);
 }
 
-// Welford's running mean and squared deviations: exact enough for a year of close values.
 void Model::index(const records::Record &record)
 {
+    if (record.channels == 0)
+        return index({0, record.address}, record);
     for (int channel = 1; channel <= records::channelCount; ++channel) {
-        if (!record.hasChannel(channel))
-            continue;
-        Series &series = channels[size_t(channel - 1)];
-        const double value = double(record.calibrated);
-        series.x.push_back(double(record.msecs));
-        series.y.push_back(value);
-        if (!series.addresses.contains(record.address))
-            series.addresses.append(record.address);
-        Sums &s = sums[size_t(channel - 1)];
-        ++s.count;
-        const double delta = value - s.mean;
-        s.mean += delta / double(s.count);
-        s.m2 += delta * (value - s.mean);
-        s.min = s.count == 1 ? value : std::min(s.min, value);
-        s.max = s.count == 1 ? value : std::max(s.max, value);
-        s.lastMsecs = std::max(s.lastMsecs, record.msecs);
+        if (record.hasChannel(channel))
+            index({channel, record.address}, record);
     }
 }
 
-Statistics Model::statistics(int channel) const
+// Welford's running mean and squared deviations: exact enough for a year of close values.
+void Model::index(const SeriesKey &key, const records::Record &record)
 {
-    const Sums &s = sums[size_t(channel - 1)];
+    Line &line = lines[key];
+    Sums &s = line.sums;
+    const double value = double(record.calibrated);
+    // One nan would make every figure nan and one inf would stretch the axis past every value.
+    if (!std::isfinite(value)) {
+        ++s.notFinite;
+        return;
+    }
+    line.series.x.push_back(double(record.msecs));
+    line.series.y.push_back(value);
+    ++s.count;
+    const double delta = value - s.mean;
+    s.mean += delta / double(s.count);
+    s.m2 += delta * (value - s.mean);
+    s.min = s.count == 1 ? value : std::min(s.min, value);
+    s.max = s.count == 1 ? value : std::max(s.max, value);
+    s.lastMsecs = std::max(s.lastMsecs, record.msecs);
+}
+
+std::vector<SeriesKey> Model::keys() const
+{
+    std::vector<SeriesKey> all;
+    all.reserve(lines.size());
+    for (const auto &entry : lines)
+        all.push_back(entry.first);
+    return all;
+}
+
+const Series &Model::series(const SeriesKey &key) const
+{
+    static const Series none;
+    const auto it = lines.find(key);
+    return it == lines.end() ? none : it->second.series;
+}
+
+Statistics Model::statistics(const SeriesKey &key) const
+{
     Statistics statistics;
+    const auto it = lines.find(key);
+    if (it == lines.end())
+        return statistics;
+    const Sums &s = it->second.sums;
     statistics.count = s.count;
+    statistics.notFinite = s.notFinite;
     if (s.count == 0)
         return statistics;
     statistics.mean = s.mean;
@@ -145,14 +173,11 @@ Statistics Model::statistics(int channel) const
     return statistics;
 }
 
-QString Model::legend(int channel) const
+QString Model::legend(const SeriesKey &key)
 {
-    QStringList addresses;
-    for (const int address : series(channel).addresses)
-        addresses << QString::number(address);
-    return QStringLiteral("Канал %1, адрес %2")
-        .arg(channel)
-        .arg(addresses.join(QStringLiteral(", ")));
+    return (key.channel == 0 ? QStringLiteral("Без канала")
+                             : QStringLiteral("Канал %1").arg(key.channel)) +
+           QStringLiteral(", адрес %1").arg(key.address);
 }
 
 bool Model::exportCsv(QIODevice &device) const

@@ -9,12 +9,12 @@
 #include <QString>
 #include <QVector>
 
-#include <array>
+#include <map>
 #include <utility>
 #include <vector>
 
 // What the history tab shows, without a widget: the records of the chosen days, one series per
-// channel, the statistics, the table and the export. The tab only draws it.
+// channel and address, the statistics, the table and the export. The tab only draws it.
 namespace history {
 
 enum class DaySpan { Today, LastWeek, Range };
@@ -26,6 +26,8 @@ std::pair<QDate, QDate> days(DaySpan span, const QDate &today, const QDate &from
 struct Statistics
 {
     qint64 count = 0;
+    // Values the probe gave as nan or inf: neither drawn nor in the figures below.
+    qint64 notFinite = 0;
     double mean = 0;
     double stddev = 0;  // sample standard deviation; 0 for a single value
     double min = 0;
@@ -33,12 +35,28 @@ struct Statistics
     qint64 lastMsecs = 0;  // time of the latest value
 };
 
-// One channel's calibrated values against time (ms since the epoch), in time order.
+// What one curve and one row of statistics belong to: one probe, seen on one channel. Two
+// addresses on a channel are two probes, never one curve. Channel 0 holds the records that name
+// no channel.
+struct SeriesKey
+{
+    int channel = 0;
+    int address = 0;
+    bool operator<(const SeriesKey &other) const
+    {
+        return channel != other.channel ? channel < other.channel : address < other.address;
+    }
+    bool operator==(const SeriesKey &other) const
+    {
+        return channel == other.channel && address == other.address;
+    }
+};
+
+// One key's finite calibrated values against time (ms since the epoch), in time order.
 struct Series
 {
     std::vector<double> x;
     std::vector<double> y;
-    QVector<int> addresses;  // in the order they first appear
 };
 
 // At most four points per bucket (first, lowest, highest, last) of `buckets` equal slices of
@@ -57,13 +75,15 @@ public:
     Added add(const records::Record &record);
 
     const std::vector<records::Record> &records() const { return shown; }
-    const Series &series(int channel) const { return channels[size_t(channel - 1)]; }
-    Statistics statistics(int channel) const;
+    // Every key with a record shown, by channel, then address.
+    std::vector<SeriesKey> keys() const;
+    const Series &series(const SeriesKey &key) const;
+    Statistics statistics(const SeriesKey &key) const;
     qint64 skipped() const { return skippedLines; }
     QDate firstDay() const { return first; }
     QDate lastDay() const { return last; }
-    // "Канал 3, адрес 14"
-    QString legend(int channel) const;
+    // "Канал 3, адрес 14"; "Без канала, адрес 14"
+    static QString legend(const SeriesKey &key);
 
     // The records shown, in the record files' format.
     bool exportCsv(QIODevice &device) const;
@@ -72,15 +92,21 @@ private:
     struct Sums
     {
         qint64 count = 0;
+        qint64 notFinite = 0;
         double mean = 0, m2 = 0, min = 0, max = 0;
         qint64 lastMsecs = 0;
     };
+    struct Line
+    {
+        Series series;
+        Sums sums;
+    };
     void index(const records::Record &record);
+    void index(const SeriesKey &key, const records::Record &record);
     void rebuild();
 
     std::vector<records::Record> shown;
-    std::array<Series, records::channelCount> channels;
-    std::array<Sums, records::channelCount> sums;
+    std::map<SeriesKey, Line> lines;
     qint64 skippedLines = 0;
     QDate first, last;
 };

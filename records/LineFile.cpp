@@ -3,8 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -52,11 +52,15 @@ namespace records {
 
 // Flushes files to the disk on its own thread. Each request hands over a duplicate of the
 // file's handle, so a file closed meanwhile is still flushed, and never another one that took
-// its number. Requests that pile up during one flush are served together.
+// its number. Requests that pile up during one flush are served together; a flush that fails is
+// told, on this thread, for the lines it concerns.
 class DiskSync
 {
 public:
-    DiskSync() : worker([this] { run(); }) {}
+    // Called on the flushing thread with the first and the last line the failed flush concerns.
+    using Failed = std::function<void(const QByteArray &first, const QByteArray &last)>;
+
+    explicit DiskSync(Failed failed) : failed(std::move(failed)), worker([this] { run(); }) {}
     ~DiskSync()
     {
         {
@@ -68,22 +72,20 @@ public:
     }
 
     // `file` tells the files apart: one flush of the latest copy covers a file's earlier lines.
-    void request(int handle, quint64 file)
+    // `line` names the line the request is for.
+    void request(int handle, quint64 file, const QByteArray &line)
     {
         const int copy = duplicate(handle);
         if (copy < 0) {
-            failed = true;
+            failed(line, line);
             return;
         }
         {
             std::lock_guard<std::mutex> lock(mutex);
-            pending.push_back({copy, file});
+            pending.push_back({copy, file, line});
         }
         wake.notify_one();
     }
-
-    // A flush failed since the last call: the disk may not have the lines.
-    bool takeFailure() { return failed.exchange(false); }
 
 private:
     void run()
@@ -96,9 +98,13 @@ private:
             std::vector<Request> requests;
             requests.swap(pending);
             lock.unlock();
+            size_t first = 0;
             for (size_t i = 0; i < requests.size(); ++i) {
-                if (i + 1 == requests.size() || requests[i + 1].file != requests[i].file)
-                    failed = !syncToDisk(requests[i].handle) || failed;
+                if (i + 1 == requests.size() || requests[i + 1].file != requests[i].file) {
+                    if (!syncToDisk(requests[i].handle))
+                        failed(requests[first].line, requests[i].line);
+                    first = i + 1;
+                }
                 closeHandle(requests[i].handle);
             }
             lock.lock();
@@ -109,13 +115,14 @@ private:
     {
         int handle;
         quint64 file;
+        QByteArray line;
     };
 
+    Failed failed;
     std::mutex mutex;
     std::condition_variable wake;
     std::vector<Request> pending;
     bool stopping = false;
-    std::atomic<bool> failed{false};
     std::thread worker;
 };
 
@@ -123,7 +130,7 @@ private:
 
 namespace records {
 
-LineFile::LineFile() : sync(std::make_unique<DiskSync>()) {}
+LineFile::LineFile(FlushFailed failed) : sync(std::make_unique<DiskSync>(std::move(failed))) {}
 
 LineFile::~LineFile() = default;
 
@@ -147,22 +154,19 @@ bool LineFile::open(const QString &path, const QByteArray &header)
         return true;
     }
     first = header.trimmed();
-    return append(header);
+    return append(header, header.trimmed());
 }
 
-bool LineFile::append(const QByteArray &line)
+bool LineFile::append(const QByteArray &line, const QByteArray &label)
 {
     const QByteArray bytes = lineOpen ? QByteArrayLiteral("\r\n") + line : line;
     const qint64 before = file.size();
-    // A flush that failed since the last line means the disk may not have it: not kept.
-    if (file.write(bytes) == bytes.size() && !sync->takeFailure()) {
-        sync->request(file.handle(), fileNumber);
+    if (file.write(bytes) == bytes.size()) {
+        sync->request(file.handle(), fileNumber, label);
         lineOpen = false;
         return true;
     }
-    const QString reason =
-        file.fileName() + QStringLiteral(": ") +
-        (file.error() != QFileDevice::NoError ? file.errorString() : QStringLiteral("not synced"));
+    const QString reason = file.fileName() + QStringLiteral(": ") + file.errorString();
     // Taken back whole; where even that fails the next line starts on a line of its own.
     if (file.size() != before)
         lineOpen = !file.resize(before) || lineOpen;

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace records {
@@ -18,15 +19,19 @@ class DiskSync;
 class LineFile
 {
 public:
-    LineFile();
+    // Called on the flushing thread with the labels of the first and the last line a failed
+    // flush concerns.
+    using FlushFailed = std::function<void(const QByteArray &first, const QByteArray &last)>;
+
+    explicit LineFile(FlushFailed failed);
     ~LineFile();
 
     // Opens `path` for appending, creating its folder, and writes `header` into an empty file.
     bool open(const QString &path, const QByteArray &header);
     bool isOpen() const { return file.isOpen(); }
     void close() { file.close(); }
-    // `line` with its line end.
-    bool append(const QByteArray &line);
+    // `line` with its line end; `label` names it in a report of a failed flush.
+    bool append(const QByteArray &line, const QByteArray &label);
     // The first line of the file as open found it, without its line end: the header a file
     // written before brings.
     QByteArray firstLine() const { return first; }

@@ -44,17 +44,20 @@ bool parseInteger(std::string_view text, Number &value, int low, int high)
     return true;
 }
 
-// Finite values only: a point that cannot be drawn is no point.
+// A probe's nan or inf reads back as it was written: the record is the probe's answer, and the
+// history, not the reader, decides that it cannot be drawn.
 bool parseFloat(std::string_view text, float &value)
 {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && error == std::errc() && end == text.data() + text.size() &&
-           std::isfinite(value);
+    return !text.empty() && error == std::errc() && end == text.data() + text.size();
 }
 
+// Empty: a result no channel was named for (t7r-cli's address without a probe line).
 bool parseChannels(std::string_view text, uint8_t &channels)
 {
     channels = 0;
+    if (text.empty())
+        return true;
     while (!text.empty()) {
         const size_t separator = text.find(';');
         const std::string_view one = text.substr(0, separator);

@@ -3,8 +3,13 @@
 #include "records/LineFile.h"
 
 RecordWriter::RecordWriter(m::ifc::ILog *log, const QString &directory, QObject *parent)
-    : QObject(parent), log(log), folder(directory), file(std::make_unique<records::LineFile>())
+    : QObject(parent), log(log), folder(directory)
 {
+    file = std::make_unique<records::LineFile>(
+        [this](const QByteArray &first, const QByteArray &last) {
+            QMetaObject::invokeMethod(
+                this, [this, first, last] { flushFailed(first, last); }, Qt::QueuedConnection);
+        });
 }
 
 RecordWriter::~RecordWriter() = default;
@@ -17,8 +22,14 @@ bool RecordWriter::append(const QDateTime &time, const QVector<int> &channels, u
 
 bool RecordWriter::append(const records::Record &record)
 {
-    const bool written =
-        openDay(record.day()) && file->append(records::formatLine(record, fileColumns));
+    bool written = openDay(record.day());
+    if (written) {
+        const QByteArray line = records::formatLine(record, fileColumns);
+        // The line's time names it in a report of a failed flush.
+        written =
+            file->append(line, folder.toUtf8() + '/' + records::fileName(record.day()).toUtf8() +
+                                   ": the line of " + line.left(line.indexOf(',')));
+    }
     if (written) {
         setKeeping(true, QString());
     } else {
@@ -43,6 +54,18 @@ bool RecordWriter::openDay(const QDate &day)
         records::headerColumns(std::string_view(first.constData(), size_t(first.size())));
     fileColumns = named != 0 ? named : records::columnCount;
     return true;
+}
+
+// The lines are in the file, which the system may yet write out; a disk that failed the flush
+// may have lost them. Lines written since are not concerned.
+void RecordWriter::flushFailed(const QByteArray &first, const QByteArray &last)
+{
+    QByteArray lines = first;
+    if (last != first)
+        lines += " to " + last.mid(last.lastIndexOf(' ') + 1);
+    setKeeping(false,
+               QString::fromUtf8(lines) + QStringLiteral(" may not be on the disk: its flush "
+                                                         "failed"));
 }
 
 void RecordWriter::setKeeping(bool keeping, const QString &reason)

@@ -46,6 +46,7 @@ signals:
 private:
     bool openDay(const QDate &day);
     void setKeeping(bool keeping, const QString &reason);
+    void flushFailed(const QByteArray &first, const QByteArray &last);
 
     m::ifc::ILog *log;
     QString folder;

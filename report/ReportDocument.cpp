@@ -225,10 +225,7 @@ private:
         std::vector<QStringList> rows;
         for (const auto &channel : content.channels) {
             const auto &s = channel.statistics;
-            QStringList addresses;
-            for (const int address : channel.addresses)
-                addresses << QString::number(address);
-            rows.push_back({QString::number(channel.channel), addresses.join(QLatin1Char(';')),
+            rows.push_back({QString::number(channel.channel), QString::number(channel.address),
                             limitsText(channel.limits), QString::number(s.count), number(s.mean),
                             number(s.stddev, 3), number(s.min), number(s.max),
                             s.outShare ? number(*s.outShare * 100, 1) + QStringLiteral(" %")
@@ -249,7 +246,9 @@ private:
         const qreal chartHeight = pages.mm(55);
         pages.need(titleHeight + chartHeight + pages.mm(6));
         pages.gap(2);
-        pages.text(QStringLiteral("Тренд, канал %1, мкм").arg(channel.channel),
+        pages.text(QStringLiteral("Тренд, канал %1, адрес %2, мкм")
+                       .arg(channel.channel)
+                       .arg(channel.address),
                    Pages::font(10, true));
         const QFont axisFont = Pages::font(7);
         const qreal axisWidth =

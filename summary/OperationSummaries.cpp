@@ -55,6 +55,12 @@ void OperationSummaries::issuing(int round, int channel, frames::Command command
     finishIfDone(round);
 }
 
+void OperationSummaries::skipped(int round, int channel)
+{
+    if (auto it = rounds.find(round); it != rounds.end())
+        it->second.skipped << QString::number(channel);
+}
+
 // One that matches no announced command (a second answer, a command issued by other code) is
 // not counted; a late answer is another request's, so this one still waits for its own.
 void OperationSummaries::outcome(const ExchangeOutcome &outcome)
@@ -172,5 +178,9 @@ QString OperationSummaries::text(const Round &round)
                 (failed[i].size() == 1 ? QStringLiteral(": канал ") : QStringLiteral(": каналы ")) +
                 failed[i].join(QStringLiteral(", "));
     }
+    if (!round.skipped.isEmpty())
+        line += (round.skipped.size() == 1 ? QStringLiteral("; не корректный адрес: канал ")
+                                           : QStringLiteral("; не корректный адрес: каналы ")) +
+                round.skipped.join(QStringLiteral(", "));
     return line;
 }

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <map>
@@ -34,6 +35,8 @@ public:
     // it. `attempted` is false when the port is closed: the engine then reports nothing.
     void issuing(int round, int channel, frames::Command command, uint64_t sequence,
                  bool attempted);
+    // A channel the operation passed over for an invalid address field: the summary names it.
+    void skipped(int round, int channel);
 
     void outcome(const ExchangeOutcome &outcome);
 
@@ -58,6 +61,7 @@ private:
         std::map<int, Verdict> channels;  // the worst verdict of each channel's commands
         std::map<int, int> undecided;     // commands of each channel still without an outcome
         std::map<int, QString> reasons;   // the probe's first error text of each channel
+        QStringList skipped;
     };
     struct Expected
     {

@@ -1,8 +1,11 @@
+#include "cli/StopSignals.h"
 #include "console/CommandLine.h"
 #include "probesim/ProbeSimulator.h"
+#include "records/History.h"
 #include "scan/BusScan.h"
 #include "support/AdapterLatency.h"
 #include "support/Files.h"
+#include "support/SelfRun.h"
 #include "workfolder/WorkFolderLock.h"
 
 #include <QJsonDocument>
@@ -35,7 +38,11 @@ const Reading probeB{255, 7.25f, 5};
 class CapturingSink : public RecordSink
 {
 public:
-    void append(const MeasurementRecord &record) override { records.push_back(record); }
+    bool append(const MeasurementRecord &record) override
+    {
+        records.push_back(record);
+        return true;
+    }
     std::vector<MeasurementRecord> records;
 };
 
@@ -356,10 +363,8 @@ private slots:
         QCOMPARE(run({"--port", port(), "--delay", "5", "--records", "measure", "255", "12"}),
                  int(console::exitOk));
         QCOMPARE(int(sink.records.size()), 2);
-        QCOMPARE(sink.records[0].channel, 1);
         QCOMPARE(int(sink.records[0].address), probeB.address);
         QCOMPARE(sink.records[0].rawUm, probeB.um);
-        QCOMPARE(sink.records[1].channel, 2);
         QCOMPARE(sink.records[1].calibratedUm, probeA.um);
         QCOMPARE(int(sink.records[1].quality), probeA.quality);
         // Without --records nothing goes there.
@@ -368,7 +373,7 @@ private slots:
         QCOMPARE(int(sink.records.size()), 2);
     }
 
-    // --limits keys the tolerances by channel (the address's place among the command's): rows
+    // --limits keys the tolerances by channel, as settings.cfg maps addresses to them: rows
     // gain the verdict and the limits, a value out of tolerance exits 5 when every probe
     // answered, and a probe that failed still exits 1.
     void limits_data()
@@ -387,7 +392,7 @@ private slots:
             << QStringList{header, "T,12,123.456,123.456,77,measure,ok,ok,100,130",
                            "T,255,7.25,7.25,5,measure,ok,below,8,9"};
         QTest::addRow("on the limits, a channel without")
-            << QByteArray("[channel1]\nlower=7.25\nupper=7.25\n") << QStringList{"255", "12"}
+            << QByteArray("[channel2]\nlower=7.25\nupper=7.25\n") << QStringList{"255", "12"}
             << int(console::exitOk)
             << QStringList{header, "T,255,7.25,7.25,5,measure,ok,ok,7.25,7.25",
                            "T,12,123.456,123.456,77,measure,ok,,,"};
@@ -407,6 +412,8 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QStringList, rows);
         QVERIFY(files::write(QStringLiteral("limits-test.ini"), file));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings({12, 255, 30, 31, 32, 33, 34, 35}, 5)));
         withSink = true;
         QCOMPARE(run(QStringList{"--port", port(), "--delay", "5", "--format", "csv", "--records",
                                  "--limits", "limits-test.ini", "measure"} +
@@ -418,7 +425,7 @@ private slots:
                                          "lower above upper\n"));
             QCOMPARE(int(requests().size()), 0);
         } else {
-            QCOMPARE(bool(sink.records.at(0).limits), file.contains("[channel1]"));
+            QCOMPARE(bool(sink.records.at(0).limits[0]), file.contains("[channel1]"));
         }
     }
 
@@ -463,7 +470,7 @@ private slots:
         const QList<QByteArray> lines = day.readAll().trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[1].trimmed().split(',').mid(1),
-                 (QList<QByteArray>{"1", "12", "123.456", "123.456", "77", "", "", ""}));
+                 (QList<QByteArray>{"", "12", "123.456", "123.456", "77", "", "", ""}));
         day.close();
 
         WorkFolderLock window;
@@ -476,35 +483,201 @@ private slots:
         QCOMPARE(int(requests().size()), sent);
     }
 
-    // The program itself: SIGINT and SIGTERM end a repeated run after the exchange on the
-    // line, with every row whole and every request answered.
+    // The program itself: SIGINT and SIGTERM between the rounds of a repeated run end it with
+    // the code its rounds earned; within a round they end it with 128 + the signal, the rows of
+    // the commands that never went out saying "stopped". Every row whole, every request answered.
     void stopSignal_data()
     {
         QTest::addColumn<int>("signal");
-        QTest::addRow("SIGINT") << SIGINT;
-        QTest::addRow("SIGTERM") << SIGTERM;
+        QTest::addColumn<bool>("betweenRounds");
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("outcomes");
+        const QStringList good{"12", "255"};
+        for (const int signal : {SIGINT, SIGTERM}) {
+            const char *name = signal == SIGINT ? "SIGINT" : "SIGTERM";
+            QTest::addRow("%s between rounds", name)
+                << signal << true << good << 0 << QStringList{"ok", "ok"};
+            QTest::addRow("%s between rounds with a silent probe", name)
+                << signal << true << QStringList{"12", "3"} << int(console::exitProbeFailed)
+                << QStringList{"ok", "no response"};
+            QTest::addRow("%s within a round", name)
+                << signal << false << good << 128 + signal << QStringList{"stopped", "stopped"};
+        }
     }
 
     void stopSignal()
     {
         QFETCH(int, signal);
+        QFETCH(bool, betweenRounds);
+        QFETCH(QStringList, addresses);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, outcomes);
         QProcess cli;
-        cli.start(QStringLiteral(CLI_PATH), {"--port", port(), "--delay", "5", "--format", "json",
-                                             "--every", "0.02", "measure", "12", "255"});
-        QVERIFY(cli.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(requests().size() >= 9, 5000);
-        ::kill(pid_t(cli.processId()), signal);
         QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        // Between rounds: a round of some 70 ms, then a second of waiting. Within: the results
+        // are due 1.2 s after the starts.
+        const QStringList pace = betweenRounds ? QStringList{"--delay", "5", "--every", "1"}
+                                               : QStringList{"--delay", "100"};
+        cli.start(QStringLiteral(CLI_PATH), QStringList{"--port", port(), "--format", "json"} +
+                                                pace + QStringList{"measure"} + addresses);
+        QVERIFY(cli.waitForStarted());
+        if (betweenRounds)
+            QTRY_VERIFY_WITH_TIMEOUT(
+                cli.bytesAvailable() > 0 && cli.canReadLine() && cli.peek(4096).count('\n') == 2,
+                5000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(requests().size() >= 2, 5000);
+        ::kill(pid_t(cli.processId()), signal);
         QVERIFY(finished.wait(2000));
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(cli.exitCode(), exitCode);
         const QList<QByteArray> rows = cli.readAllStandardOutput().split('\n');
-        QVERIFY(rows.size() >= 5);
+        QCOMPARE(rows.size(), outcomes.size() + 1);
         QVERIFY(rows.last().isEmpty());
-        for (int i = 0; i + 1 < rows.size(); ++i)
-            QVERIFY(QJsonDocument::fromJson(rows[i]).isObject());
+        for (int i = 0; i < outcomes.size(); ++i) {
+            const QJsonObject row = QJsonDocument::fromJson(rows[i]).object();
+            QCOMPARE(row.value("address").toInt(), addresses[i].toInt());
+            QCOMPARE(row.value("outcome").toString(), outcomes[i]);
+        }
         QTest::qWait(50);
-        QCOMPARE(simulator->bus().answersWritten(), int(requests().size()));
+        QCOMPARE(
+            simulator->bus().answersWritten(),
+            int(std::count_if(requests().begin(), requests().end(),
+                              [](const probesim::ProbeRequest &r) { return r.address() != 3; })));
+    }
+
+    // A result whose start the probe never took may be the previous measurement's: the row
+    // carries no value and nothing is recorded.
+    void resultWithoutStart()
+    {
+        withSink = true;
+        simulator->faults().script(probesim::Fault::NoAnswer);
+        QCOMPARE(run({"--port", port(), "--delay", "5", "--format", "csv", "--records", "measure",
+                      "12", "255"}),
+                 int(console::exitProbeFailed));
+        QCOMPARE(withoutTime(lines().mid(1).join(QLatin1Char('\n'))),
+                 QStringLiteral("T,12,,,,measure,no response\n"
+                                "T,255,7.25,7.25,5,measure,ok"));
+        QCOMPARE(int(sink.records.size()), 1);
+        QCOMPARE(int(sink.records[0].address), probeB.address);
+    }
+
+    // A record's channel is the probe's line in settings.cfg, whatever the order on the command
+    // line; an address that no line holds has none.
+    void recordChannels()
+    {
+        withSink = true;
+        QVERIFY(
+            files::write(QStringLiteral("settings.cfg"),
+                         files::settings(std::vector<int>{255, 12, 40, 12, 41, 42, 43, 44}, 5)));
+        QCOMPARE(run({"--port", port(), "--records", "measure", "12", "255"}),
+                 int(console::exitOk));
+        QTest::qWait(10);
+        QCOMPARE(run({"--port", port(), "--records", "measure", "255", "12"}),
+                 int(console::exitOk));
+        QFile::remove(QStringLiteral("settings.cfg"));
+        QTest::qWait(10);
+        QCOMPARE(run({"--port", port(), "--delay", "5", "--records", "measure", "12"}),
+                 int(console::exitOk));
+        QCOMPARE(int(sink.records.size()), 5);
+        for (size_t i = 0; i < 4; ++i) {
+            const MeasurementRecord &record = sink.records[i];
+            const QVector<int> expected =
+                record.address == probeA.address ? QVector<int>{2, 4} : QVector<int>{1};
+            QCOMPARE(record.channels, expected);
+        }
+        QVERIFY(sink.records[4].channels.isEmpty());
+    }
+
+    // The lock is taken whatever spelling of --records the parser accepts; a records folder that
+    // cannot be written is a failed run.
+    void recordsOptionSpelling_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addRow("--records") << "--records";
+        QTest::addRow("-records") << "-records";
+    }
+
+    void recordsOptionSpelling()
+    {
+        QFETCH(QString, option);
+        QDir(QStringLiteral("records")).removeRecursively();
+        QProcess cli;
+        QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        const QStringList arguments{"--port", port(), "--delay", "5", option, "measure", "12"};
+        {
+            WorkFolderLock window;
+            QVERIFY(window.tryLock());
+            cli.start(QStringLiteral(CLI_PATH), arguments);
+            QVERIFY(finished.wait(5000));
+            QCOMPARE(cli.exitCode(), int(console::exitUsage));
+            QVERIFY(cli.readAllStandardError().contains("another copy"));
+            QVERIFY(requests().empty());
+        }
+        cli.start(QStringLiteral(CLI_PATH), arguments);
+        QVERIFY(finished.wait(5000));
+        QVERIFY2(cli.exitCode() == console::exitOk, cli.readAllStandardError());
+        QVERIFY(QFile::exists(QStringLiteral("records/") +
+                              QDate::currentDate().toString(Qt::ISODate) + QStringLiteral(".csv")));
+
+        QDir(QStringLiteral("records")).removeRecursively();
+        QVERIFY(files::write(QStringLiteral("records"), "in the way"));
+        QTest::qWait(10);
+        cli.start(QStringLiteral(CLI_PATH), arguments);
+        QVERIFY(finished.wait(5000));
+        const QByteArray errors = cli.readAllStandardError();
+        QFile::remove(QStringLiteral("records"));
+        QCOMPARE(cli.exitCode(), int(console::exitProbeFailed));
+        QVERIFY2(errors.contains("Records not kept"), errors);
+        QVERIFY(cli.readAllStandardOutput().contains("ok"));
+    }
+
+    // The program run twice with the addresses in turn, as an operator would: the history has
+    // one curve and one row of statistics per probe, each of that probe's values alone.
+    void twoRunsTwoCurves()
+    {
+        QDir(QStringLiteral("records")).removeRecursively();
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings(std::vector<int>{12, 255, 3, 4, 5, 6, 7, 8}, 5)));
+        QProcess cli;
+        QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        for (const QStringList &addresses : {QStringList{"12", "255"}, QStringList{"255", "12"}}) {
+            cli.start(QStringLiteral(CLI_PATH),
+                      QStringList{"--port", port(), "--records", "measure"} + addresses);
+            QVERIFY(finished.wait(5000));
+            QVERIFY2(cli.exitCode() == console::exitOk, cli.readAllStandardError());
+        }
+        QFile::remove(QStringLiteral("settings.cfg"));
+        history::Model history;
+        history.load(QStringLiteral("records"), QDate::currentDate(), QDate::currentDate());
+        QCOMPARE(history.keys().size(), size_t(2));
+        for (const history::SeriesKey &key : history.keys()) {
+            const Reading &probe = key.address == probeA.address ? probeA : probeB;
+            QCOMPARE(key.channel, key.address == probeA.address ? 1 : 2);
+            const history::Statistics statistics = history.statistics(key);
+            QCOMPARE(statistics.count, qint64(2));
+            QCOMPARE(statistics.mean, double(probe.um));
+            QCOMPARE(statistics.stddev, 0.0);
+        }
+    }
+
+    // A scan that finds nobody is a failed run: no row, exit code 1.
+    void scanFindsNobody()
+    {
+        for (const Reading &probe : {probeA, probeB})
+            simulator->model().removeProbe(uint8_t(probe.address));
+        QCOMPARE(run({"--port", port(), "--format", "csv", "scan"}), int(console::exitProbeFailed));
+        QVERIFY(lines().isEmpty());
+        QCOMPARE(int(requests().size()), 256);
+    }
+
+    // A second SIGINT ends the program at once, whatever the first is still waiting for.
+    void secondSignalEndsAtOnce()
+    {
+        int code = 0;
+        runSelf({QStringLiteral("--stop-signals-child")}, 10000, code);
+        QCOMPARE(code, 130);
     }
 
     void helpAndVersion()
@@ -519,5 +692,25 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCli)
+// The child of secondSignalEndsAtOnce: a stop that never finishes, then a second SIGINT.
+int main(int argc, char *argv[])
+{
+    if (argc == 2 && qstrcmp(argv[1], "--stop-signals-child") == 0) {
+        QCoreApplication application(argc, argv);
+        int stops = 0;
+        StopSignals stopSignals([&stops](int) { ++stops; });
+        ::raise(SIGINT);
+        QElapsedTimer waited;
+        waited.start();
+        while (stops == 0 && waited.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        ::raise(SIGINT);
+        QCoreApplication::processEvents();
+        return stops;
+    }
+    QCoreApplication application(argc, argv);
+    TestCli test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_cli.moc"

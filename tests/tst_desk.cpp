@@ -2,8 +2,10 @@
 #include "probesim/ProbeBus.h"
 #include "probesim/ProbeModel.h"
 #include "probesim/PseudoTerminal.h"
+#include "records/Record.h"
 #include "support/AdapterLatency.h"
 #include "support/Files.h"
+#include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
 
 #include <QDesktopServices>
@@ -15,7 +17,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <csignal>
 
 // What the operator sees at the desk beyond the probe panels: the state field, the operation
 // summaries, the menus, the keyboard, the icon, the start-up values and the command line.
@@ -112,11 +121,14 @@ private slots:
             QCOMPARE(field.text(),
                      bench->line.slavePath() + ": не подключен, занят другой программой");
             QCOMPARE(files::logMessages().last().left(14), QStringLiteral("0 Reason: busy"));
+            QVERIFY(field.toolTip().contains(QStringLiteral("другой программой")));
         }
 
         connectPort(window, bench->line.slavePath());
         const QString connected = bench->line.slavePath() + ": подключен";
         QCOMPARE(field.text(), connected);
+        // The reason's advice went with the reason: the tip holds the whole text alone.
+        QCOMPARE(field.toolTip(), field.text());
 
         field.setItem("records", "записи не ведутся", "tip");
         field.setItem("continuous", "непрерывное измерение");
@@ -132,20 +144,54 @@ private slots:
                  qPrintable(field.item("port")));
     }
 
+    // What a window in a child process, without root's rights over files and ports, says of a
+    // connect to `port`: the library's error, the port's state item and the field's tooltip.
+    QStringList connectInChild(const QString &port, const QByteArray &language)
+    {
+        QTemporaryDir childDir;
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"LANG", "LC_ALL", "LC_MESSAGES"})
+            environment.insert(QLatin1String(name), QString::fromLatin1(language));
+        child.setProcessEnvironment(environment);
+        child.setWorkingDirectory(childDir.path());
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--connect-child"), port});
+        if (!child.waitForFinished(20000) || child.exitCode() != 0)
+            return {};
+        return QString::fromUtf8(child.readAllStandardOutput()).split('\n');
+    }
+
+    // On a Russian desktop the system's words for a busy port are Russian ("Устройство или
+    // ресурс занято"); it is still shown as busy. This process holds the port in exclusive
+    // mode.
+    void busyPortLocalised()
+    {
+        const QByteArray slave = QFile::encodeName(bench->line.slavePath());
+        const int held = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(held >= 0);
+        QCOMPARE(::ioctl(held, TIOCEXCL), 0);
+        const QStringList said = connectInChild(bench->line.slavePath(), "ru_RU.UTF-8");
+        ::close(held);
+        QCOMPARE(said.size(), 4);
+        // The set-up holds: the library's words are the system's Russian ones.
+        QVERIFY2(said[0].contains(QStringLiteral("занято")), qPrintable(said[0]));
+        QCOMPARE(said[1], bench->line.slavePath() + ": не подключен, занят другой программой");
+        QVERIFY(said[2].contains(QStringLiteral("другой программой")));
+    }
+
     void permissionReason()
     {
-        if (geteuid() == 0)
-            QSKIP("root opens any file; the permission case needs an ordinary user");
         QFile locked(QStringLiteral("locked-port"));
         QVERIFY(locked.open(QIODevice::WriteOnly));
         locked.close();
         QVERIFY(locked.setPermissions({}));
-        OrvaUI window;
-        connectPort(window, QDir::current().absoluteFilePath(QStringLiteral("locked-port")));
-        QVERIFY2(
-            window.stateField().text().endsWith(": не подключен, нет доступа (группа dialout)"),
-            qPrintable(window.stateField().text()));
-        QVERIFY(window.stateField().toolTip().contains(QStringLiteral("dialout")));
+        const QString path = QDir::current().absoluteFilePath(QStringLiteral("locked-port"));
+        const QStringList said = connectInChild(path, "C.UTF-8");
+        QCOMPARE(said.size(), 4);
+        QCOMPARE(said[1], path + ": не подключен, нет доступа (группа dialout)");
+        QVERIFY(said[2].contains(QStringLiteral("dialout")));
     }
 
     // One line after each operation: probes commanded, answered well, and the channels that
@@ -157,6 +203,8 @@ private slots:
         // Channel 3 names a device that is not there; the first answer reports Busy.
         window.ui.le_addr_3->setText(QStringLiteral("99"));
         bench->faults.script(probesim::Fault::Busy);
+        // The connect's message has had its time.
+        window.statusBar()->clearMessage();
         QTest::mouseClick(window.ui.pb_line_meas_update_air, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(
             window.statusBar()->currentMessage(),
@@ -170,8 +218,9 @@ private slots:
         window.ui.le_addr_8->clear();
         QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
         QCOMPARE(window.statusBar()->currentMessage(), "Не корректный адрес, канал 8");
-        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
-                                  "Запуск измерения: приборов 6, успешно 6", 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            window.statusBar()->currentMessage(),
+            "Запуск измерения: приборов 6, успешно 6; не корректный адрес: каналы 5, 8", 20000);
 
         QTest::mouseClick(window.ui.pb_line_meas_zero_2, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
@@ -184,6 +233,78 @@ private slots:
         QTest::mouseClick(closed.ui.pb_line_meas_zero_2, Qt::LeftButton);
         QTest::qWait(100);
         QCOMPARE(closed.statusBar()->currentMessage(), "Не корректный адрес, канал 2");
+    }
+
+    void historyExport_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<QByteArray>("starts");
+        QTest::addRow("csv") << QByteArray("csv") << records::header();
+        QTest::addRow("png") << QByteArray("png") << QByteArray("\x89PNG");
+        QTest::addRow("svg") << QByteArray("svg") << QByteArray("<?xml");
+    }
+
+    // An export that cannot be written says so, and leaves the file that was there as it was;
+    // one that can replaces it. Files may grow to 16 bytes here, as on a full disk: a limit
+    // that holds for root too.
+    void historyExport()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(QByteArray, starts);
+        HistoryTab history(QStringLiteral("records"));
+        history.resize(640, 480);
+        const QString path = QStringLiteral("history.") + QString::fromLatin1(format);
+        QVERIFY(files::write(path, "there before"));
+        struct rlimit limit = {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const struct rlimit small = {16, limit.rlim_max};
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const QString failure = history.exportTo(path, format);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, previous);
+        QVERIFY(!failure.isEmpty());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("there before"));
+        file.close();
+        QVERIFY(!history.exportTo(QStringLiteral("no-such-folder/") + path, format).isEmpty());
+
+        const QString saved = history.exportTo(path, format);
+        QVERIFY2(saved.isEmpty(), qPrintable(saved));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().startsWith(starts));
+    }
+
+    void invalidFieldMessageKept_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("summary");
+        QTest::addRow("air") << "pb_line_meas_update_air"
+                             << "Обновить \"Воздух\": приборов 7, успешно 7; не корректный адрес: "
+                                "канал 3";
+        QTest::addRow("measurement")
+            << "pb_line_meas_get"
+            << "Запуск измерения: приборов 7, успешно 7; не корректный адрес: канал 3";
+    }
+
+    // The message of an invalid field runs its full time out before the summary follows, and
+    // the summary names the field's channel.
+    void invalidFieldMessageKept()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, summary);
+        OrvaUI window;
+        connectPort(window, bench->line.slavePath());
+        window.statusBar()->clearMessage();
+        window.ui.le_addr_3->clear();
+        QSignalSpy messages(window.statusBar(), &QStatusBar::messageChanged);
+        QTest::mouseClick(window.findChild<QPushButton *>(button), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), summary, 20000);
+        QStringList seen;
+        for (const QList<QVariant> &message : messages)
+            seen << message.at(0).toString();
+        QCOMPARE(seen, (QStringList{"Не корректный адрес, канал 3", QString(), summary}));
     }
 
     // The verdicts the line cannot be made to give on cue: a request refused by the gap, a late
@@ -240,6 +361,30 @@ private slots:
                  "Запуск измерения: приборов 1, успешно 0; ошибка: канал 7 — Incorrect parameters");
     }
 
+    // Every connect leaves the port at the probe bus's settings, 460800 8N1 without flow control,
+    // and starts the line's health afresh: read errors of the previous connection, short of a
+    // lost line, do not count towards this one's.
+    void connectStartsAfresh()
+    {
+        OrvaUI window;
+        connectPort(window, bench->line.slavePath());
+        const QSerialPort &port = window.port();
+        QVERIFY(port.isOpen());
+        QCOMPARE(port.baudRate(), 460800);
+        QCOMPARE(port.dataBits(), QSerialPort::Data8);
+        QCOMPARE(port.parity(), QSerialPort::NoParity);
+        QCOMPARE(port.stopBits(), QSerialPort::OneStop);
+        QCOMPARE(port.flowControl(), QSerialPort::NoFlowControl);
+        auto &reporting = const_cast<QSerialPort &>(port);
+        for (int i = 1; i < LinkHealth::burstErrors; ++i)
+            emit reporting.errorOccurred(QSerialPort::ReadError);
+        QVERIFY(port.isOpen());
+        QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+        QVERIFY(port.isOpen());
+        emit reporting.errorOccurred(QSerialPort::ReadError);
+        QVERIFY(port.isOpen());
+    }
+
     void measureValueMessage()
     {
         OrvaUI window;
@@ -247,6 +392,10 @@ private slots:
         window.ui.le_line_meas_setpoint->setText(QStringLiteral("12,5"));
         QTest::mouseClick(window.ui.pb_line_meas_setpoint_1, Qt::LeftButton);
         QCOMPARE(window.statusBar()->currentMessage(), "Не корректное значение меры");
+        // It stays until replaced: the status bar has no time-out running for it.
+        const auto timers = window.statusBar()->findChildren<QTimer *>();
+        QVERIFY(std::none_of(timers.begin(), timers.end(),
+                             [](const QTimer *timer) { return timer->isActive(); }));
         window.ui.le_line_meas_setpoint->setText(QStringLiteral("12.5"));
         QTest::mouseClick(window.ui.pb_line_meas_setpoint_1, Qt::LeftButton);
         QVERIFY(window.statusBar()->currentMessage().isEmpty());
@@ -430,5 +579,40 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDesk)
+// The child of connectInChild: gives up the rights that let root open any file and any port
+// (CI runs as root), connects a window to the port named and prints what it says.
+int connectChild(int argc, char *argv[])
+{
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct capabilities[2] = {};
+    if (::syscall(SYS_capget, &header, capabilities) != 0)
+        return 2;
+    for (const int capability : {CAP_SYS_ADMIN, CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        capabilities[capability / 32].effective &= ~(1u << (capability % 32));
+    if (::syscall(SYS_capset, &header, capabilities) != 0)
+        return 2;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    OrvaUI window;
+    const QString port = QString::fromLocal8Bit(argv[2]);
+    window.ui.cb_ports->addItem(port);
+    window.ui.cb_ports->setCurrentText(port);
+    QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+    QTextStream out(stdout);
+    out.setCodec("UTF-8");
+    out << window.port().errorString() << '\n'
+        << window.stateField().item("port") << '\n'
+        << window.stateField().toolTip().replace(QLatin1Char('\n'), QLatin1Char(' ')) << '\n';
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--connect-child") == 0)
+        return connectChild(argc, argv);
+    QApplication application(argc, argv);
+    TestDesk test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_desk.moc"

@@ -1,5 +1,6 @@
 #include "app/OrvaUI.h"
 #include "support/Files.h"
+#include "ui/FormFit.h"
 
 #include <QAbstractItemView>
 #include <QScreen>
@@ -129,6 +130,41 @@ private slots:
         QVERIFY(qAbs(window.width() - std::min(screen.width(), int(std::ceil(898 * factor)))) <= 2);
         QVERIFY(qAbs(window.height() - std::min(screen.height(), int(std::ceil(536 * factor)))) <=
                 2);
+    }
+
+    // Every rectangle of the form, scaled, still holds the whole of its drawn one scaled: the
+    // right and bottom edges round outwards, the left and top to the nearest pixel.
+    void rectanglesRoundOutwards()
+    {
+        QMainWindow drawnWindow;
+        Ui::OrvaUIClass drawn;
+        drawn.setupUi(&drawnWindow);
+        QMainWindow fittedWindow;
+        Ui::OrvaUIClass fitted;
+        fitted.setupUi(&fittedWindow);
+        const double factor = formfit::fit(&fittedWindow, fitted);
+        int checked = 0;
+        for (QWidget *widget : fitted.tab_4->findChildren<QWidget *>()) {
+            // The rectangles of the form: the page's own widgets and those of its boxes.
+            QWidget *parent = widget->parentWidget();
+            if ((parent != fitted.tab_4 && !qobject_cast<QGroupBox *>(parent)) ||
+                (parent->layout() && parent->layout()->indexOf(widget) >= 0))
+                continue;
+            const QWidget *original = drawn.tab_4->findChild<QWidget *>(widget->objectName());
+            if (!original)
+                continue;
+            const QRect was = original->geometry();
+            const QRect is = widget->geometry();
+            const QString where = widget->objectName();
+            QVERIFY2(
+                qAbs(is.x() - was.x() * factor) <= 0.5 && qAbs(is.y() - was.y() * factor) <= 0.5,
+                qPrintable(where));
+            QVERIFY2(is.x() + is.width() >= (was.x() + was.width()) * factor &&
+                         is.y() + is.height() >= (was.y() + was.height()) * factor,
+                     qPrintable(where));
+            ++checked;
+        }
+        QVERIFY(checked > 50);
     }
 
     // A port name longer than the box shows in full in the open list.

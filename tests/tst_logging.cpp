@@ -161,13 +161,16 @@ private slots:
         QTest::newRow("no log directory") << QByteArray() << QString() << QString();
         QTest::newRow("named after its first line")
             << "0 [07.12.2026 14:03:55:123] Delay: 190" + run << QString()
-            << "log-2026-12-07_14-03-55.txt";
+            << "log-1-2026-12-07_14-03-55.txt";
         // Day and month told apart: 13 is no month.
         QTest::newRow("after the 12th") << "0 [13.01.2027 09:05:00:999] Delay: 190" + run
-                                        << QString() << "log-2027-01-13_09-05-00.txt";
-        QTest::newRow("two starts in one second")
+                                        << QString() << "log-1-2027-01-13_09-05-00.txt";
+        QTest::newRow("numbered after the last one kept")
+            << "0 [07.12.2026 14:03:55:900] Delay: 190" + run << "log-9-2026-12-07_14-03-55.txt"
+            << "log-10-2026-12-07_14-03-55.txt";
+        QTest::newRow("after logs kept before the numbering")
             << "0 [07.12.2026 14:03:55:900] Delay: 190" + run << "log-2026-12-07_14-03-55.txt"
-            << "log-2026-12-07_14-03-55_2.txt";
+            << "log-1-2026-12-07_14-03-55.txt";
     }
 
     // log/log.txt starts afresh at every start; the previous run's is moved aside, named after
@@ -216,7 +219,7 @@ private slots:
             QDir(QStringLiteral("log")).entryList({QStringLiteral("log-*.txt")}, QDir::Files);
         QCOMPARE(kept.size(), 1);
         const QDateTime named =
-            QDateTime::fromString(kept.first().mid(4, 19), QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
+            QDateTime::fromString(kept.first().mid(6, 19), QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
         QVERIFY2(named.isValid() && named >= before && named <= QDateTime::currentDateTime(),
                  qPrintable(kept.first()));
     }
@@ -240,7 +243,47 @@ private slots:
             FileLog log;
         }
         QStringList expected = older.mid(6) + others;
-        expected << QStringLiteral("log-2026-12-07_14-03-55.txt");
+        expected << QStringLiteral("log-1-2026-12-07_14-03-55.txt");
+        expected.sort();
+        QCOMPARE(QDir(QStringLiteral("log")).entryList(QDir::Files, QDir::Name), expected);
+    }
+
+    void clockReset_data()
+    {
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<QString>("gone");
+        QStringList unnumbered;
+        QStringList numbered;
+        for (int day = 1; day <= 30; ++day) {
+            const QString stamp =
+                QStringLiteral("2026-11-%1_08-00-00.txt").arg(day, 2, 10, QLatin1Char('0'));
+            unnumbered << "log-" + stamp;
+            // The first one moved aside has the latest stamp.
+            numbered << (day == 1 ? QStringLiteral("log-1-2027-06-01_08-00-00.txt")
+                                  : QStringLiteral("log-%1-").arg(day) + stamp);
+        }
+        QTest::newRow("kept before the numbering") << unnumbered << unnumbered.first();
+        QTest::newRow("numbered, stamps out of order") << numbered << numbered.first();
+    }
+
+    // A clock set back (01.01.2000) dates the previous run's log before every kept one: the logs
+    // go in the order they were moved aside, and this start's is never the one deleted.
+    void clockReset()
+    {
+        QFETCH(QStringList, kept);
+        QFETCH(QString, gone);
+        QVERIFY(QDir().mkdir(QStringLiteral("log")));
+        for (const QString &name : kept)
+            QVERIFY(files::write("log/" + name, "old"));
+        QVERIFY(files::write(QStringLiteral("log/log.txt"), "0 [01.01.2000 00:00:05:000] x\n"));
+        {
+            FileLog log;
+        }
+        QStringList expected = kept;
+        expected.removeOne(gone);
+        expected << QStringLiteral("log-31-2000-01-01_00-00-05.txt");
+        if (!kept.first().startsWith(QLatin1String("log-1-")))
+            expected.last() = QStringLiteral("log-1-2000-01-01_00-00-05.txt");
         expected.sort();
         QCOMPARE(QDir(QStringLiteral("log")).entryList(QDir::Files, QDir::Name), expected);
     }

@@ -1,3 +1,4 @@
+#include "mqtt/Payload.h"
 #include "mqtt/RecordQueue.h"
 #include "probesim/ProbeSimulator.h"
 #include "records/RecordWriter.h"
@@ -17,6 +18,7 @@
 #include <QtTest>
 
 #include <signal.h>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -168,6 +170,40 @@ private slots:
 
     void cleanup() { simulator.reset(); }
 
+    // Every message is JSON a subscriber can parse: a value that is not finite and a record of
+    // an address no probe line holds are null, never "nan" or a channel it was not on.
+    void payloadOfOddRecords_data()
+    {
+        QTest::addColumn<QVector<int>>("channels");
+        QTest::addColumn<float>("raw");
+        QTest::addColumn<QJsonValue>("channel");
+        QTest::addColumn<QJsonValue>("rawUm");
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const float inf = std::numeric_limits<float>::infinity();
+        QTest::addRow("plain") << QVector<int>{2} << 1.5f << QJsonValue(2) << QJsonValue(1.5);
+        QTest::addRow("two panels, infinity")
+            << QVector<int>{5, 3} << inf << QJsonValue(3) << QJsonValue();
+        QTest::addRow("no channel, nan") << QVector<int>{} << nan << QJsonValue() << QJsonValue();
+        QTest::addRow("channel 8") << QVector<int>{8} << -inf << QJsonValue(8) << QJsonValue();
+    }
+
+    void payloadOfOddRecords()
+    {
+        QFETCH(QVector<int>, channels);
+        QFETCH(float, raw);
+        QFETCH(QJsonValue, channel);
+        QFETCH(QJsonValue, rawUm);
+        const records::Record record =
+            records::makeRecord(QDateTime::currentDateTime(), channels, 12, raw, 4.0f, 9);
+        QJsonParseError error;
+        const QJsonObject object =
+            QJsonDocument::fromJson(mqtt::measurementJson(record, "\"st\"", 1), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(object.value("channel"), channel);
+        QCOMPARE(object.value("raw_um"), rawUm);
+        QCOMPARE(object.value("calibrated_um"), QJsonValue(4.0));
+    }
+
     // The folder read as a queue: whole records only, in day order, one number each, a torn
     // line waited for while its file is the newest and passed over once a later day began.
     void recordQueue()
@@ -221,6 +257,9 @@ private slots:
     // numbering goes on in the next run; the retained topics give the last of each.
     void everyResultOnceInOrder()
     {
+        // t7r-cli takes a record's channel from the probe lines.
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings({12, 255, 30, 31, 32, 33, 34, 35}, 5)));
         Broker broker(workDir->path());
         QVERIFY(broker.start());
         Subscriber subscriber(broker.port);

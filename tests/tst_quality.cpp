@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 using quality::Verdict;
 
@@ -62,6 +63,7 @@ private slots:
     void journalLines();
     void journalFile();
     void reportContent();
+    void reportKeepsProbesApart();
 };
 
 void TestQuality::limitsFile_data()
@@ -372,7 +374,7 @@ void TestQuality::reportContent()
     QCOMPARE(content.channels.size(), size_t(1));
     const auto &channel = content.channels[0];
     QCOMPARE(channel.channel, 1);
-    QCOMPARE(channel.addresses, QVector<int>{12});
+    QCOMPARE(channel.address, uint8_t(12));
     // The same values through the same statistics: what the report prints is what the
     // history and the accumulator say (the values are floats on disk, hence the tolerance).
     QCOMPARE(channel.statistics.count, qint64(8));
@@ -395,6 +397,52 @@ void TestQuality::reportContent()
     QCOMPARE(later.channels[1].statistics.stddev, 0.0);
     QVERIFY(!later.channels[1].statistics.cp);
     QCOMPARE(later.calibrations.size(), size_t(2));
+}
+
+// Two probes recorded under one channel (the addresses given in turn on two runs) stay two rows
+// of statistics and two trends; joined, they would show one zig-zag with a spread of neither.
+void TestQuality::reportKeepsProbesApart()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("records"));
+    QByteArray day = records::header();
+    qint64 msecs = utc("2026-12-08T08:00:00.000Z").toMSecsSinceEpoch();
+    for (int i = 0; i < 4; ++i) {
+        records::Record record;
+        record.channels = records::channelMask({1});
+        for (const auto &[address, value] : {std::pair<uint8_t, float>{13, 300.0f}, {12, 100.0f}}) {
+            record.msecs = msecs += 60000;
+            record.address = address;
+            record.raw = record.calibrated = value;
+            day += records::formatLine(record);
+        }
+        record.msecs = msecs += 60000;
+        record.address = 12;
+        record.raw = record.calibrated = std::numeric_limits<float>::quiet_NaN();
+        day += records::formatLine(record);
+    }
+    writeFile(dir.filePath("records/2026-12-08.csv"), day);
+
+    quality::ReportRequest request;
+    request.recordsFolder = dir.filePath("records");
+    request.from = utc("2026-12-08T08:00:00.000Z");
+    request.to = utc("2026-12-08T23:59:59.999Z");
+    request.limits[0] = quality::Limits{100, 90, 110};
+    const quality::ReportContent content = quality::gatherReport(request);
+    QCOMPARE(content.channels.size(), size_t(2));
+    for (const auto &[index, address, mean] :
+         {std::tuple<size_t, uint8_t, double>{0, 12, 100}, {1, 13, 300}}) {
+        const quality::ChannelReport &probe = content.channels[index];
+        QCOMPARE(probe.channel, 1);
+        QCOMPARE(probe.address, address);
+        QCOMPARE(probe.statistics.count, qint64(4));
+        QCOMPARE(probe.statistics.mean, mean);
+        QCOMPARE(probe.statistics.stddev, 0.0);
+        for (const QPointF &point : probe.trend)
+            QCOMPARE(point.y(), mean);
+    }
+    QCOMPARE(*content.channels[0].statistics.outShare, 0.0);
+    QCOMPARE(*content.channels[1].statistics.outShare, 1.0);
 }
 
 QTEST_GUILESS_MAIN(TestQuality)

@@ -1,4 +1,5 @@
 #include "records/History.h"
+#include "records/LineFile.h"
 #include "records/Record.h"
 #include "records/RecordReader.h"
 #include "records/RecordWriter.h"
@@ -9,17 +10,41 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QMutex>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <signal.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 using records::Record;
+
+namespace {
+
+// The disk's answer to the writer's flushes: set, every flush fails as on a failing disk.
+std::atomic<bool> failFlushes{false};
+
+}  // namespace
+
+// Stands in for the C library's, which the writer calls, so that a test can make it fail.
+extern "C" int fdatasync(int handle)
+{
+    if (failFlushes) {
+        errno = EIO;
+        return -1;
+    }
+    return int(::syscall(SYS_fdatasync, handle));
+}
 
 namespace {
 
@@ -231,20 +256,22 @@ private slots:
         QTest::newRow("comma decimal")
             << head + "2026-03-09T10:00:00.000+01:00,1,12,100,\"101,5\",90\n"
             << 0 << 1;
+        // A probe's nan or inf is its answer: read back as written, the history does not draw it.
         QTest::newRow("not finite") << head + QByteArray(good).replace("101.5", "nan") +
-                                           QByteArray(good).replace("100", "inf")
-                                    << 0 << 2;
+                                           QByteArray(good).replace("100", "-inf")
+                                    << 2 << 0;
         QTest::newRow("address beyond a byte")
             << head + QByteArray(good).replace(",12,", ",256,") << 0 << 1;
         QTest::newRow("quality negative")
             << head + QByteArray(good).replace(",90", ",-1") << 0 << 1;
-        QTest::newRow("channels 0, 9, twice, empty, dangling")
+        // Empty: t7r-cli's result for an address that no probe line of settings.cfg holds.
+        QTest::newRow("channels 0, 9, twice, dangling; none")
             << head + QByteArray(good).replace(",1,", ",0,") +
                    QByteArray(good).replace(",1,", ",9,") +
                    QByteArray(good).replace(",1,", ",1;1,") +
                    QByteArray(good).replace(",1,", ",,") + QByteArray(good).replace(",1,", ",1;,") +
                    good
-            << 1 << 5;
+            << 2 << 4;
         QTest::newRow("time without offset, with a bad month, February 30")
             << head + QByteArray(good).replace("+01:00", "") +
                    QByteArray(good).replace("-03-", "-13-") +
@@ -290,7 +317,7 @@ private slots:
         QCOMPARE(int(result.records.size()), kept);
         QCOMPARE(int(result.skipped), skipped);
         for (const Record &r : result.records)
-            QVERIFY(r.calibrated == 101.5f || r.calibrated == 102.5f);
+            QVERIFY(r.calibrated == 101.5f || r.calibrated == 102.5f || std::isnan(r.calibrated));
     }
 
     // A huge file of noise without a line end is read in bounded memory and counted once.
@@ -321,6 +348,65 @@ private slots:
         QCOMPARE(read.records[1].day(), QDate(2026, 3, 9));
         QCOMPARE(records::dayOfFileName(QStringLiteral("2026-02-30.csv")), std::nullopt);
         QCOMPARE(records::dayOfFileName(QStringLiteral("2026-03-09.csv")), QDate(2026, 3, 9));
+    }
+
+    // A reopened day file that ends in a line end is appended to as it is; a flush that fails is
+    // told for its line, and never costs the next line, which was written whole.
+    void writerReopensAndFlushes()
+    {
+        CapturingLog log;
+        const QDateTime noon(QDate(2026, 3, 9), QTime(12, 0), Qt::OffsetFromUTC, 3600);
+        {
+            RecordWriter writer(&log);
+            QVERIFY(writer.append(noon, {1}, 12, 1.0f, 2.0f, 3));
+        }
+        RecordWriter writer(&log);
+        QSignalSpy keeping(&writer, &RecordWriter::keepingChanged);
+        failFlushes = true;
+        QVERIFY(writer.append(noon.addSecs(1), {1}, 12, 1.0f, 3.0f, 3));
+        const bool told = keeping.wait(5000);
+        failFlushes = false;
+        QVERIFY(told);
+        QCOMPARE(keeping.first().at(0).toBool(), false);
+        QVERIFY2(keeping.first().at(1).toString().contains("2026-03-09T12:00:01.000+01:00"),
+                 qPrintable(keeping.first().at(1).toString()));
+        QVERIFY(writer.append(noon.addSecs(2), {1}, 12, 1.0f, 4.0f, 3));
+        QVERIFY(writer.keeping());
+        QCOMPARE(contents(QStringLiteral("records/2026-03-09.csv")),
+                 records::header() +
+                     "2026-03-09T12:00:00.000+01:00,1,12,1,2,3,,,\r\n"
+                     "2026-03-09T12:00:01.000+01:00,1,12,1,3,3,,,\r\n"
+                     "2026-03-09T12:00:02.000+01:00,1,12,1,4,3,,,\r\n");
+    }
+
+    // The line file under both the records and the calibration journal: a failed flush is told
+    // with the labels of the lines it concerns, and the next line is still written whole.
+    void lineFileFlushFails()
+    {
+        QSemaphore told;
+        QMutex mutex;
+        QByteArrayList labels;
+        records::LineFile file([&](const QByteArray &first, const QByteArray &last) {
+            QMutexLocker lock(&mutex);
+            labels << first << last;
+            told.release();
+        });
+        failFlushes = true;
+        QVERIFY(file.open(QStringLiteral("journal/lines.csv"), "head\r\n"));
+        QVERIFY(file.append("a\r\n", "line a"));
+        // The two lines' flushes fail together or one by one.
+        const auto lastLabel = [&] {
+            QMutexLocker lock(&mutex);
+            return labels.value(labels.size() - 1);
+        };
+        bool failed = true;
+        while (failed && lastLabel() != "line a")
+            failed = told.tryAcquire(1, 5000);
+        failFlushes = false;
+        QVERIFY(failed);
+        QCOMPARE(labels.first(), QByteArray("head"));
+        QVERIFY(file.append("b\r\n", "line b"));
+        QCOMPARE(contents(QStringLiteral("journal/lines.csv")), QByteArray("head\r\na\r\nb\r\n"));
     }
 
     // One header per file, one file per local day, and a line torn by a crash stays a bad line
@@ -473,8 +559,8 @@ private slots:
         QCOMPARE(history::days(DaySpan::Range, today, {}, {2026, 2, 27}), std::pair(today, today));
     }
 
-    // Series per channel (a record of two panels in both), statistics by hand, a live record
-    // kept only on a shown day, and an export that reads back as the records shown.
+    // Series per channel and address (a record of two panels in both), statistics by hand, a
+    // live record kept only on a shown day, and an export that reads back as the records shown.
     void model()
     {
         history::Model model;
@@ -485,11 +571,12 @@ private slots:
         read.skipped = 4;
         model.set(read, {2026, 3, 8}, {2026, 3, 9});
         QCOMPARE(model.skipped(), qint64(4));
-        QCOMPARE(model.series(1).y, (std::vector<double>{20, 10}));
-        QCOMPARE(model.series(3).y, (std::vector<double>{30, 10}));
-        QVERIFY(model.series(2).x.empty());
-        QCOMPARE(model.legend(3), QStringLiteral("Канал 3, адрес 14, 12"));
-        QCOMPARE(model.statistics(2).count, qint64(0));
+        QCOMPARE(model.series({1, 12}).y, (std::vector<double>{20, 10}));
+        QCOMPARE(model.series({3, 14}).y, (std::vector<double>{30}));
+        QCOMPARE(model.series({3, 12}).y, (std::vector<double>{10}));
+        QVERIFY(model.series({2, 12}).x.empty());
+        QCOMPARE(history::Model::legend({3, 14}), QStringLiteral("Канал 3, адрес 14"));
+        QCOMPARE(model.statistics({2, 12}).count, qint64(0));
 
         using Added = history::Model::Added;
         QCOMPARE(model.add(record("2026-03-10T00:00:00.000+01:00", {1}, 12, 1, 99, 9)),
@@ -498,14 +585,14 @@ private slots:
                  Added::AtEnd);
         QCOMPARE(model.add(record("2026-03-09T09:00:00.000+01:00", {1}, 12, 1, 40, 9)),
                  Added::Inserted);
-        const history::Statistics one = model.statistics(1);
+        const history::Statistics one = model.statistics({1, 12});
         QCOMPARE(one.count, qint64(4));
         QCOMPARE(one.mean, 25.0);
         QCOMPARE(one.stddev, std::sqrt(500.0 / 3));
         QCOMPARE(one.min, 10.0);
         QCOMPARE(one.max, 40.0);
         QCOMPARE(one.lastMsecs, record("2026-03-09T10:00:03.000+01:00", {}, 0, 0, 0, 0).msecs);
-        QCOMPARE(model.series(1).y, (std::vector<double>{40, 20, 10, 30}));
+        QCOMPARE(model.series({1, 12}).y, (std::vector<double>{40, 20, 10, 30}));
 
         QBuffer out;
         QVERIFY(out.open(QIODevice::WriteOnly));
@@ -528,6 +615,51 @@ private slots:
 
     // A year of one channel drawn 800 pixels wide: few points, and every bucket's extremes kept,
     // so that no spike is lost and none is invented.
+    // Two probes that changed places on a channel between two runs: two curves and two rows of
+    // statistics, each of one probe, never a zig-zag of both.
+    void oneProbePerCurve()
+    {
+        history::Model model;
+        records::ReadResult read;
+        read.records = {record("2026-03-09T10:00:00.000+01:00", {1}, 12, 1, 100, 9),
+                        record("2026-03-09T10:00:01.000+01:00", {2}, 13, 1, 200, 9),
+                        record("2026-03-09T10:01:00.000+01:00", {1}, 13, 1, 200, 9),
+                        record("2026-03-09T10:01:01.000+01:00", {2}, 12, 1, 100, 9),
+                        record("2026-03-09T10:02:00.000+01:00", {}, 12, 1, 100, 9)};
+        model.set(read, {2026, 3, 9}, {2026, 3, 9});
+        const std::vector<history::SeriesKey> keys = model.keys();
+        QCOMPARE(keys.size(), size_t(5));
+        QCOMPARE(keys.front(), (history::SeriesKey{0, 12}));
+        QCOMPARE(history::Model::legend(keys.front()), QStringLiteral("Без канала, адрес 12"));
+        for (const history::SeriesKey &key : keys) {
+            const history::Statistics s = model.statistics(key);
+            QCOMPARE(s.mean, key.address == 12 ? 100.0 : 200.0);
+            QCOMPARE(s.stddev, 0.0);
+        }
+    }
+
+    // A probe's nan or inf, from the file or live: not drawn, not in the figures, counted apart.
+    void notFiniteValues()
+    {
+        const float inf = std::numeric_limits<float>::infinity();
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        QByteArray file = records::header();
+        for (const float value : {10.0f, inf, 20.0f, nan})
+            file +=
+                records::formatLine(record("2026-03-09T10:00:00.000+01:00", {1}, 12, 1, value, 9));
+        history::Model model;
+        model.set(readBytes(file, QDate(2026, 3, 9)), {2026, 3, 9}, {2026, 3, 9});
+        QCOMPARE(model.records().size(), size_t(4));
+        QCOMPARE(model.add(record("2026-03-09T10:00:01.000+01:00", {1}, 12, 1, -inf, 9)),
+                 history::Model::Added::AtEnd);
+        const history::Statistics s = model.statistics({1, 12});
+        QCOMPARE(s.count, qint64(2));
+        QCOMPARE(s.notFinite, qint64(3));
+        QCOMPARE(s.mean, 15.0);
+        QCOMPARE(s.max, 20.0);
+        QCOMPARE(model.series({1, 12}).y, (std::vector<double>{10, 20}));
+    }
+
     void reduction()
     {
         history::Series series;

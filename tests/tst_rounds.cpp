@@ -43,9 +43,20 @@ private:
         return QTest::qWaitFor([&] { return summaries(operation).size() >= count; }, 15000);
     }
 
+    // The fields without an address, which every summary names.
+    static QString skipped()
+    {
+        QStringList channels;
+        for (int channel = int(addresses.size()) + 1; channel <= 8; ++channel)
+            channels << QString::number(channel);
+        return QStringLiteral("; не корректный адрес: каналы ") +
+               channels.join(QStringLiteral(", "));
+    }
+
     static QString allAnswered(const QString &operation)
     {
-        return operation + QStringLiteral(": приборов %1, успешно %1").arg(addresses.size());
+        return operation + QStringLiteral(": приборов %1, успешно %1").arg(addresses.size()) +
+               skipped();
     }
 
     // Lines of the log that say a request of the round failed on the line.
@@ -143,9 +154,10 @@ private slots:
             QCOMPARE(summaries(air).first(), allAnswered(air));
             if (log.contains(
                     QStringLiteral("1 Packet not sended. Waiting after the previous command.")))
-                QCOMPARE(
-                    summaries(measure).first(),
-                    measure + QStringLiteral(": приборов 2, успешно 1; не отправлено: канал 1"));
+                QCOMPARE(summaries(measure).first(),
+                         measure +
+                             QStringLiteral(": приборов 2, успешно 1; не отправлено: канал 1") +
+                             skipped());
         }
 
         QTest::mouseClick(airButton(), Qt::LeftButton);

@@ -216,12 +216,12 @@ private slots:
             bands += item->isVisible();
         QCOMPARE(bands, 1);
         QCOMPARE(history->calibrationMarks(), 2);
-        const quality::Statistics &all = history->qualityStatistics(1);
+        const quality::Statistics all = history->qualityStatistics({1, 12});
         QCOMPARE(all.count, qint64(10));
         QCOMPARE(*all.outShare, 0.1);
         QVERIFY(all.cp && all.cpk);
-        QVERIFY(!history->qualityStatistics(2).cp);
-        QCOMPARE(history->statistics()->item(0, 7)->text(), QStringLiteral("10.0 %"));
+        QVERIFY(!history->qualityStatistics({2, 13}).cp);
+        QCOMPARE(history->statistics()->item(0, 9)->text(), QStringLiteral("10.0 %"));
 
         const auto histogramTotal = [history] {
             double total = 0;
@@ -235,16 +235,16 @@ private slots:
         QCOMPARE(history->valueHistogram()->sample(23).interval.maxValue(), 104.0);
 
         history->setSinceCalibration(true);
-        QCOMPARE(history->qualityStatistics(1).count, qint64(4));  // 00:16 .. 00:19
-        QCOMPARE(history->qualityStatistics(2).count, qint64(10));
-        QCOMPARE(history->statistics()->item(0, 1)->text(), QStringLiteral("4"));
+        QCOMPARE(history->qualityStatistics({1, 12}).count, qint64(4));  // 00:16 .. 00:19
+        QCOMPARE(history->qualityStatistics({2, 13}).count, qint64(10));
+        QCOMPARE(history->statistics()->item(0, 2)->text(), QStringLiteral("4"));
         QCOMPARE(histogramTotal(), 4.0);
 
         // New limits from the editor judge the history at once.
         quality::ChannelLimits wider;
         wider[0] = quality::Limits{100, 90, 110};
         window.tolerances().setLimits(wider);
-        QCOMPARE(*history->qualityStatistics(1).outShare, 0.0);
+        QCOMPARE(*history->qualityStatistics({1, 12}).outShare, 0.0);
     }
 
     // The header fields are remembered for the next report of this folder.

@@ -861,8 +861,9 @@ private slots:
         QCOMPARE(history->table()->model()->rowCount(), probeCount);
         QCOMPARE(history->statistics()->rowCount(), probeCount);
         for (int channel = 1; channel <= probeCount; ++channel) {
-            QCOMPARE(history->drawnPoints(channel), 1);
-            QCOMPARE(history->model().series(channel).y.front(), 99.0 + channel);
+            const history::SeriesKey key{channel, busAddresses[size_t(channel - 1)]};
+            QCOMPARE(history->drawnPoints(key), 1);
+            QCOMPARE(history->model().series(key).y.front(), 99.0 + channel);
         }
         QCOMPARE(history->table()->model()->index(2, 4).data().toString(), QStringLiteral("102"));
         panel(window, 3).address->setText(busFields[2]);
@@ -871,8 +872,11 @@ private slots:
         QCOMPARE(history->table()->model()->rowCount(), probeCount + 1);
         QCOMPARE(history->table()->model()->index(probeCount, 1).data().toString(),
                  QStringLiteral("3;5"));
-        QTRY_COMPARE(history->drawnPoints(5), 2);
-        QCOMPARE(history->drawnPoints(3), 2);
+        // Channel 5 now holds another probe: a curve of its own.
+        QTRY_COMPARE(history->drawnPoints({5, 14}), 1);
+        QCOMPARE(history->drawnPoints({5, 16}), 1);
+        QCOMPARE(history->drawnPoints({3, 14}), 2);
+        QCOMPARE(history->statistics()->rowCount(), probeCount + 1);
         QVERIFY(history->skippedLabel()->text().isEmpty());
     }
 
@@ -1422,13 +1426,15 @@ private slots:
                             .arg(watch.clearedMs);
             return seen.join(QStringLiteral("; "));
         };
+        // The silent round's summary follows the connect's message once that has had its time.
         QVERIFY2(QTest::qWaitFor(
                      [&watches]() {
-                         return std::all_of(watches.begin(), watches.end(), [](const Watch &watch) {
-                             return watch.clearedMs >= 0;
-                         });
+                         return std::all_of(
+                                    watches.begin(), watches.end(),
+                                    [](const Watch &watch) { return watch.clearedMs >= 0; }) &&
+                                watches[3].text.startsWith(QStringLiteral("Запуск"));
                      },
-                     8000),
+                     14000),
                  qPrintable(watched()));
         // The silent round's summary counts whatever addresses the fields held.
         const QStringList texts{"Устройство подключено", "Устройство не подключено",

@@ -19,6 +19,8 @@ if [ "${1:-}" = "test" ]; then
     # Window tests and end-to-end runs: a virtual display, input injection, screenshots,
     # mount namespaces, and clang for the fuzz targets.
     packages+=(xvfb xauth xdotool x11-utils imagemagick util-linux mount clang-14 libclang-rt-14-dev)
+    # A Russian desktop's system messages (strerror) for the port tests.
+    packages+=(locales)
     # The publishing suite's broker, its password tool and clients, and its certificates.
     packages+=(mosquitto mosquitto-clients openssl)
 fi
@@ -28,11 +30,19 @@ for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
         missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-echo "Installing: ${missing[*]}"
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
+fi
+if [ "${1:-}" = "test" ] && ! locale -a | grep -qix 'ru_RU.utf-\?8'; then
+    echo "Generating the locale ru_RU.UTF-8"
+    "${sudo[@]}" sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen ||
+        echo 'ru_RU.UTF-8 UTF-8' | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+    "${sudo[@]}" locale-gen
+fi

@@ -1,4 +1,5 @@
 #include "app/OrvaUI.h"
+#include "serial/PortHolder.h"
 
 #include <QSettings>
 
@@ -22,7 +23,7 @@ struct Reason
 
 // The serial library reports a port held by another program as a permission error too: on
 // Linux as a lock file or EBUSY, on Windows as "access denied", which there means exactly that.
-Reason reasonOf(QSerialPort::SerialPortError error, const QString &detail)
+Reason reasonOf(QSerialPort::SerialPortError error, const QString &detail, const QString &port)
 {
     const Reason notFound{QStringLiteral("не найден"), QStringLiteral("not found"), QString()};
     const Reason busy{QStringLiteral("занят другой программой"), QStringLiteral("busy"),
@@ -40,14 +41,7 @@ Reason reasonOf(QSerialPort::SerialPortError error, const QString &detail)
         case QSerialPort::WriteError:
             return notFound;
         case QSerialPort::PermissionError:
-#ifdef Q_OS_WIN
-            return busy;
-#else
-            if (detail.contains(QStringLiteral("lock"), Qt::CaseInsensitive) ||
-                detail.contains(QStringLiteral("busy"), Qt::CaseInsensitive))
-                return busy;
-            return denied;
-#endif
+            return portHeldByAnother(port) ? busy : denied;
         default:
             return {QStringLiteral("ошибка порта"), QStringLiteral("port error"), detail};
     }
@@ -69,7 +63,7 @@ void OrvaUI::showConnected()
 
 void OrvaUI::showNotConnected(QSerialPort::SerialPortError error, const QString &detail)
 {
-    const Reason reason = reasonOf(error, detail);
+    const Reason reason = reasonOf(error, detail, portName);
     const QString name = portName.isEmpty() ? QStringLiteral("Порт не выбран") : portName;
     state->setItem(portItem, name + QStringLiteral(": не подключен, ") + reason.shown, reason.tip);
     m::writeLine(log, 0,

@@ -1,5 +1,6 @@
 #include "ui/HistoryTab.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -9,10 +10,13 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
+#include <QSvgGenerator>
 #include <QTableView>
 #include <QTableWidget>
 #include <QToolButton>
@@ -164,14 +168,6 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
         band->attach(chart);
         bands[size_t(channel - 1)] = band;
     }
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        auto *curve = new QwtPlotCurve;
-        // A wider pen goes through the stroker: three times the cost of a year's redraw.
-        curve->setPen(channelColours[channel - 1], 1.0);
-        curve->setRenderHint(QwtPlotItem::RenderAntialiased, false);
-        curve->attach(chart);
-        curves[size_t(channel - 1)] = curve;
-    }
     zoomer = new TimeZoomer(chart->canvas());
     auto *panner = new QwtPlotPanner(chart->canvas());
     panner->setMouseButton(Qt::MiddleButton);
@@ -190,12 +186,14 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
         0, recordTable->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00.000")) +
                2 * recordTable->fontMetrics().averageCharWidth());
 
-    statisticsTable = new QTableWidget(0, 10, this);
+    // A row per channel and address; "Не числа" counts the nan and inf values, which are in no
+    // other figure.
+    statisticsTable = new QTableWidget(0, 12, this);
     statisticsTable->setHorizontalHeaderLabels(
-        {QStringLiteral("Канал"), QStringLiteral("Число"), QStringLiteral("Среднее"),
-         QStringLiteral("СКО"), QStringLiteral("Мин."), QStringLiteral("Макс."),
-         QStringLiteral("Последнее"), QStringLiteral("Вне допуска"), QStringLiteral("Cp"),
-         QStringLiteral("Cpk")});
+        {QStringLiteral("Канал"), QStringLiteral("Адрес"), QStringLiteral("Число"),
+         QStringLiteral("Среднее"), QStringLiteral("СКО"), QStringLiteral("Мин."),
+         QStringLiteral("Макс."), QStringLiteral("Последнее"), QStringLiteral("Не числа"),
+         QStringLiteral("Вне допуска"), QStringLiteral("Cp"), QStringLiteral("Cpk")});
     statisticsTable->verticalHeader()->hide();
     statisticsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // A header cut short ("Сырое, мк") leaves the operator guessing the unit.
@@ -367,10 +365,24 @@ void HistoryTab::redraw()
 
 void HistoryTab::redrawCurves(bool replot)
 {
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        QwtPlotCurve *curve = curves[size_t(channel - 1)];
-        const bool any = !data.series(channel).x.empty();
-        curve->setTitle(data.legend(channel));
+    const std::vector<history::SeriesKey> keys = data.keys();
+    for (const history::SeriesKey &key : keys) {
+        QwtPlotCurve *&curve = curves[key];
+        if (curve)
+            continue;
+        // The channel's colour; a second probe seen on the same channel is dashed.
+        const auto sameChannel = std::count_if(keys.begin(), keys.end(), [&key](const auto &k) {
+            return k.channel == key.channel && k.address < key.address;
+        });
+        curve = new QwtPlotCurve(history::Model::legend(key));
+        // A wider pen goes through the stroker: three times the cost of a year's redraw.
+        curve->setPen(key.channel == 0 ? QColor(Qt::black) : channelColours[key.channel - 1], 1.0,
+                      sameChannel == 0 ? Qt::SolidLine : Qt::DashLine);
+        curve->setRenderHint(QwtPlotItem::RenderAntialiased, false);
+        curve->attach(chart);
+    }
+    for (const auto &[key, curve] : curves) {
+        const bool any = !data.series(key).x.empty();
         curve->setVisible(any);
         curve->setItemAttribute(QwtPlotItem::Legend, any);
     }
@@ -396,8 +408,11 @@ void HistoryTab::drawLimits()
 {
     for (int channel = 1; channel <= records::channelCount; ++channel) {
         const auto &limit = limits[size_t(channel - 1)];
+        bool any = false;
+        for (const history::SeriesKey &key : data.keys())
+            any = any || (key.channel == channel && !data.series(key).x.empty());
         QwtPlotZoneItem *band = bands[size_t(channel - 1)];
-        band->setVisible(limit && !data.series(channel).x.empty());
+        band->setVisible(limit && any);
         if (limit)
             band->setInterval(limit->lower, limit->upper);
     }
@@ -438,17 +453,54 @@ void HistoryTab::setSinceCalibration(bool since)
     updateStatistics();
 }
 
+quality::Statistics HistoryTab::qualityStatistics(const history::SeriesKey &key) const
+{
+    const auto it = judged.find(key);
+    return it == judged.end() ? quality::Statistics() : it->second.first;
+}
+
+// Values of each channel and address judged by the channel's limits, from the channel's last
+// calibration the probe took when the operator asks for that.
+void HistoryTab::judge()
+{
+    judged.clear();
+    for (const history::SeriesKey &key : data.keys()) {
+        const history::Series &series = data.series(key);
+        size_t begin = 0;
+        if (sinceCalibration->isChecked() && key.channel != 0) {
+            for (const auto &event : calibrations) {
+                if (event.channel == key.channel && event.address == key.address && event.ok())
+                    begin =
+                        std::max(begin, size_t(std::upper_bound(series.x.begin(), series.x.end(),
+                                                                double(event.msecs)) -
+                                               series.x.begin()));
+            }
+        }
+        quality::Accumulator sums(key.channel >= 1 && key.channel <= records::channelCount
+                                      ? limits[size_t(key.channel - 1)]
+                                      : std::nullopt);
+        for (size_t i = begin; i < series.y.size(); ++i)
+            sums.add(series.y[i]);
+        judged[key] = {sums.result(), begin};
+    }
+    drawHistogram();
+}
+
 // Equal bins over the values and the limits of the chosen channel, the statistics' range alone.
 void HistoryTab::drawHistogram()
 {
     constexpr int binCount = 24;
     const int channel = histogramChannel->currentData().toInt();
-    const history::Series &series = data.series(channel);
-    const quality::Statistics &s = judged[size_t(channel - 1)];
     const auto &limit = limits[size_t(channel - 1)];
+    double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
+    for (const auto &[key, entry] : judged) {
+        if (key.channel == channel && entry.first.count > 0) {
+            low = std::min(low, entry.first.min);
+            high = std::max(high, entry.first.max);
+        }
+    }
     QVector<QwtIntervalSample> bins;
-    if (s.count > 0) {
-        double low = s.min, high = s.max;
+    if (low <= high) {
         if (limit) {
             low = std::min(low, limit->lower);
             high = std::max(high, limit->upper);
@@ -457,9 +509,14 @@ void HistoryTab::drawHistogram()
             high = low + 1;
         const double width = (high - low) / binCount;
         QVector<double> counts(binCount, 0);
-        for (size_t i = firstJudged[size_t(channel - 1)]; i < series.y.size(); ++i) {
-            if (std::isfinite(series.y[i]))
-                counts[std::clamp(int((series.y[i] - low) / width), 0, binCount - 1)] += 1;
+        for (const auto &[key, entry] : judged) {
+            if (key.channel != channel)
+                continue;
+            const history::Series &series = data.series(key);
+            for (size_t i = entry.second; i < series.y.size(); ++i) {
+                if (std::isfinite(series.y[i]))
+                    counts[std::clamp(int((series.y[i] - low) / width), 0, binCount - 1)] += 1;
+            }
         }
         for (int bin = 0; bin < binCount; ++bin)
             bins.append(QwtIntervalSample(counts[bin], low + bin * width, low + (bin + 1) * width));
@@ -470,36 +527,11 @@ void HistoryTab::drawHistogram()
     histogram->setBrush(fill);
     histogram->setSamples(bins);
     for (size_t i = 0; i < histogramLimits.size(); ++i) {
-        histogramLimits[i]->setVisible(bool(limit) && s.count > 0);
+        histogramLimits[i]->setVisible(bool(limit) && !bins.isEmpty());
         if (limit)
             histogramLimits[i]->setXValue(i == 0 ? limit->lower : limit->upper);
     }
     histogramPlot->replot();
-}
-
-// Values of a channel judged by its limits, from its last calibration the probe took when the
-// operator asks for that.
-void HistoryTab::judge()
-{
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        const history::Series &series = data.series(channel);
-        size_t begin = 0;
-        if (sinceCalibration->isChecked()) {
-            for (const auto &event : calibrations) {
-                if (event.channel == channel && event.ok())
-                    begin =
-                        std::max(begin, size_t(std::upper_bound(series.x.begin(), series.x.end(),
-                                                                double(event.msecs)) -
-                                               series.x.begin()));
-            }
-        }
-        quality::Accumulator sums(limits[size_t(channel - 1)]);
-        for (size_t i = begin; i < series.y.size(); ++i)
-            sums.add(series.y[i]);
-        judged[size_t(channel - 1)] = sums.result();
-        firstJudged[size_t(channel - 1)] = begin;
-    }
-    drawHistogram();
 }
 
 // From the first value to the last (the whole of the days shown while there is none), and every
@@ -508,8 +540,8 @@ void HistoryTab::resetView()
 {
     double left = std::numeric_limits<double>::max();
     double right = std::numeric_limits<double>::lowest();
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        const history::Series &series = data.series(channel);
+    for (const history::SeriesKey &key : data.keys()) {
+        const history::Series &series = data.series(key);
         if (!series.x.empty()) {
             left = std::min(left, series.x.front());
             right = std::max(right, series.x.back());
@@ -524,15 +556,17 @@ void HistoryTab::resetView()
         right += room;
     }
     double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        const history::Statistics s = data.statistics(channel);
+    for (const history::SeriesKey &key : data.keys()) {
+        const history::Statistics s = data.statistics(key);
         if (s.count) {
             low = std::min(low, s.min);
             high = std::max(high, s.max);
             // The band is part of what the values are read against.
-            if (const auto &limit = limits[size_t(channel - 1)]) {
-                low = std::min(low, limit->lower);
-                high = std::max(high, limit->upper);
+            if (key.channel >= 1 && key.channel <= records::channelCount) {
+                if (const auto &limit = limits[size_t(key.channel - 1)]) {
+                    low = std::min(low, limit->lower);
+                    high = std::max(high, limit->upper);
+                }
             }
         }
     }
@@ -550,15 +584,16 @@ void HistoryTab::reduceToView()
     const QwtScaleDiv &x = chart->axisScaleDiv(QwtPlot::xBottom);
     const int width = std::max(100, chart->canvas()->width());
     QVector<QPointF> points;
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        history::reduce(data.series(channel), x.lowerBound(), x.upperBound(), width, points);
-        curves[size_t(channel - 1)]->setSamples(points);
+    for (const auto &[key, curve] : curves) {
+        history::reduce(data.series(key), x.lowerBound(), x.upperBound(), width, points);
+        curve->setSamples(points);
     }
 }
 
-int HistoryTab::drawnPoints(int channel) const
+int HistoryTab::drawnPoints(const history::SeriesKey &key) const
 {
-    return int(curves[size_t(channel - 1)]->dataSize());
+    const auto it = curves.find(key);
+    return it == curves.end() ? 0 : int(it->second->dataSize());
 }
 
 void HistoryTab::updateStatistics()
@@ -566,28 +601,35 @@ void HistoryTab::updateStatistics()
     if (!isVisible() && statisticsTable->rowCount() > 0 && sender() == &ageTicker)
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    QVector<int> shown;
-    for (int channel = 1; channel <= records::channelCount; ++channel) {
-        if (data.statistics(channel).count)
-            shown << channel;
-    }
-    statisticsTable->setRowCount(shown.size());
-    for (int row = 0; row < shown.size(); ++row) {
-        const history::Statistics last = data.statistics(shown[row]);
-        const quality::Statistics &s = judged[size_t(shown[row] - 1)];
-        const bool any = s.count > 0;
+    const std::vector<history::SeriesKey> shown = data.keys();
+    statisticsTable->setRowCount(int(shown.size()));
+    for (int row = 0; row < int(shown.size()); ++row) {
+        const history::SeriesKey &key = shown[size_t(row)];
+        history::Statistics s = data.statistics(key);
+        const quality::Statistics q = qualityStatistics(key);
+        // Since the last calibration, every figure is of the values since.
+        if (sinceCalibration->isChecked()) {
+            s.count = q.count;
+            s.mean = q.mean;
+            s.stddev = q.stddev;
+            s.min = q.min;
+            s.max = q.max;
+        }
         const QString none = QStringLiteral("—");
+        const bool any = s.count > 0;
         const QStringList cells{
-            QString::number(shown[row]),
+            key.channel ? QString::number(key.channel) : none,
+            QString::number(key.address),
             QString::number(s.count),
             any ? number(s.mean) : none,
             any ? number(s.stddev) : none,
             any ? number(s.min) : none,
             any ? number(s.max) : none,
-            age(now - last.lastMsecs),
-            s.outShare ? QString::number(*s.outShare * 100, 'f', 1) + QStringLiteral(" %") : none,
-            optionalNumber(s.cp),
-            optionalNumber(s.cpk)};
+            any ? age(now - s.lastMsecs) : none,
+            QString::number(s.notFinite),
+            q.outShare ? QString::number(*q.outShare * 100, 'f', 1) + QStringLiteral(" %") : none,
+            optionalNumber(q.cp),
+            optionalNumber(q.cpk)};
         for (int column = 0; column < cells.size(); ++column) {
             QTableWidgetItem *item = statisticsTable->item(row, column);
             if (!item)
@@ -597,20 +639,59 @@ void HistoryTab::updateStatistics()
     }
 }
 
-bool HistoryTab::exportCsv(const QString &path) const
+QString HistoryTab::exportTo(const QString &path, const QByteArray &format)
 {
+    // Written aside and put in place whole: a failed export never passes for the file that was
+    // there before.
     QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && data.exportCsv(file) && file.commit();
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    bool written = false;
+    if (format == "csv") {
+        written = data.exportCsv(file);
+    } else {
+        const QByteArray chart = renderChart(format);
+        written = !chart.isEmpty() && file.write(chart) == chart.size();
+    }
+    // Flushed here: commit() takes a failure of its own last flush for success.
+    if (written && file.flush() && file.commit())
+        return {};
+    const QString reason =
+        file.error() != QFileDevice::NoError ? file.errorString() : QStringLiteral("ошибка записи");
+    file.cancelWriting();
+    return reason;
 }
 
-bool HistoryTab::exportChart(const QString &path, const QByteArray &format)
+// The chart at its size on screen, at 96 dpi; drawn in memory, since the drawing classes do
+// not tell of a write that fell short.
+QByteArray HistoryTab::renderChart(const QByteArray &format)
 {
     QwtPlotRenderer renderer;
     renderer.setDiscardFlag(QwtPlotRenderer::DiscardBackground, false);
-    // The size on screen, at 96 dpi.
-    const QSizeF millimetres = QSizeF(chart->size()) * 25.4 / 96;
-    renderer.renderDocument(chart, path, QString::fromLatin1(format), millimetres, 96);
-    return QFileInfo(path).isFile() && QFileInfo(path).size() > 0;
+    const QRectF area(QPointF(0, 0), QSizeF(chart->size()));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (format == "svg") {
+        QSvgGenerator generator;
+        generator.setOutputDevice(&buffer);
+        generator.setResolution(96);
+        generator.setSize(chart->size());
+        generator.setViewBox(area);
+        QPainter painter(&generator);
+        renderer.render(chart, &painter, area);
+        if (!painter.end())
+            return {};
+        return buffer.data();
+    }
+    QImage image(chart->size(), QImage::Format_ARGB32);
+    const int dotsPerMetre = qRound(96 / 0.0254);
+    image.setDotsPerMeterX(dotsPerMetre);
+    image.setDotsPerMeterY(dotsPerMetre);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    renderer.render(chart, &painter, area);
+    painter.end();
+    return image.save(&buffer, format.constData()) ? buffer.data() : QByteArray();
 }
 
 void HistoryTab::chooseExport(const QByteArray &format)
@@ -623,8 +704,8 @@ void HistoryTab::chooseExport(const QByteArray &format)
         filter);
     if (path.isEmpty())
         return;
-    if (format == "csv")
-        exportCsv(path);
-    else
-        exportChart(path, format);
+    const QString failure = exportTo(path, format);
+    if (!failure.isEmpty())
+        QMessageBox::warning(this, QStringLiteral("Экспорт"),
+                             QStringLiteral("Файл %1 не сохранён: %2").arg(path, failure));
 }

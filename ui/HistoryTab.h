@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <array>
+#include <map>
 #include <vector>
 
 class QCheckBox;
@@ -45,17 +46,17 @@ public:
     bool isLoading() const { return loading != 0; }
     void resetView();
 
-    bool exportCsv(const QString &path) const;
-    // "png" or "svg"
-    bool exportChart(const QString &path, const QByteArray &format);
+    // "csv", "png" or "svg". Why the file was not saved, empty when it was: a file that was there
+    // before is left as it was.
+    QString exportTo(const QString &path, const QByteArray &format);
 
     const history::Model &model() const { return data; }
     QwtPlot *plot() const { return chart; }
     QTableView *table() const { return recordTable; }
     QTableWidget *statistics() const { return statisticsTable; }
     QLabel *skippedLabel() const { return skipped; }
-    // Points the chart draws for a channel at the present view.
-    int drawnPoints(int channel) const;
+    // Points the chart draws for a channel's address at the present view.
+    int drawnPoints(const history::SeriesKey &key) const;
 
     // The tolerance band of each channel on the trend, and the statistics judged by it.
     void setLimits(const quality::ChannelLimits &limits);
@@ -64,10 +65,7 @@ public:
     void addCalibration(const quality::CalibrationEvent &event);
     // Statistics of each channel only from its last calibration that the probe took.
     void setSinceCalibration(bool since);
-    const quality::Statistics &qualityStatistics(int channel) const
-    {
-        return judged[size_t(channel - 1)];
-    }
+    quality::Statistics qualityStatistics(const history::SeriesKey &key) const;
     int calibrationMarks() const { return int(marks.size()); }
     // The chosen channel's values in bins, with its limits.
     QwtPlotHistogram *valueHistogram() const { return histogram; }
@@ -86,6 +84,7 @@ private:
     void reduceToView();
     void updateStatistics();
     void chooseExport(const QByteArray &format);
+    QByteArray renderChart(const QByteArray &format);
     void judge();
     void drawHistogram();
     void drawLimits();
@@ -106,7 +105,8 @@ private:
     QLabel *skipped;
     QProgressBar *progress;
     QwtPlot *chart;
-    std::array<QwtPlotCurve *, records::channelCount> curves{};
+    // One per channel and address shown; made as keys first appear, kept while the page lives.
+    std::map<history::SeriesKey, QwtPlotCurve *> curves;
     QwtPlotZoomer *zoomer;
     QTableView *recordTable;
     QTableWidget *statisticsTable;
@@ -115,8 +115,8 @@ private:
     std::array<QwtPlotZoneItem *, records::channelCount> bands{};
     std::vector<quality::CalibrationEvent> calibrations;
     std::vector<QwtPlotMarker *> marks;
-    std::array<quality::Statistics, records::channelCount> judged{};
-    std::array<size_t, records::channelCount> firstJudged{};
+    // Per key: the statistics judged by the limits, from the index of the first value taken.
+    std::map<history::SeriesKey, std::pair<quality::Statistics, size_t>> judged;
     QComboBox *histogramChannel;
     QwtPlot *histogramPlot;
     QwtPlotHistogram *histogram;

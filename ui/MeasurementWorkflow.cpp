@@ -28,8 +28,10 @@ void OrvaUI::updateAirCode_Slot()
     const int round = summaries.begin(ui.pb_line_meas_update_air->text());
     for (int probe = 0; probe < probeCount; ++probe) {
         const auto addr = probeAddress(probe);
-        if (!addr)
+        if (!addr) {
+            summaries.skipped(round, probe + 1);
             continue;
+        }
         summaries.expect(round, probe + 1);
         QTimer::singleShot(schedule::commandInterval(delay, probe), Qt::PreciseTimer, this,
                            [this, round, probe, addr = *addr] {
@@ -81,8 +83,10 @@ void OrvaUI::armMeasurementRound(QObject *context)
     const int round = summaries.begin(ui.pb_line_meas_get->text());
     for (int probe = 0; probe < probeCount; ++probe) {
         const auto addr = probeAddress(probe);
-        if (!addr)
+        if (!addr) {
+            summaries.skipped(round, probe + 1);
             continue;
+        }
         // An old value beside a new measurement would pass for its result if this one fails.
         panels[probe].value->clear();
         panels[probe].value->setPlaceholderText(QString());
