@@ -10,7 +10,8 @@ case "${1:-}" in
 Usage: tools/test.sh
 
 Installs what is missing (apt-get; needs root or sudo only then), builds and runs every test:
-  1. build/       RelWithDebInfo: every CTest suite (about 90 s on 2 cores),
+  1. build/       RelWithDebInfo: every CTest suite (about 150 s on 2 cores; a failing suite
+                  runs once more and both runs are shown),
   2. build-asan/  Debug with AddressSanitizer + UndefinedBehaviorSanitizer: the suites again,
   3. build-fuzz/  each fuzz target for 15 s (tools/run-fuzzers.sh).
 Exits non-zero on the first failing step. One suite alone:
