@@ -13,6 +13,7 @@ Installs what is missing (apt-get; needs root or sudo only then), builds and run
   1. build/       RelWithDebInfo: every CTest suite (about 150 s on 2 cores; a failing suite
                   runs once more and both runs are shown),
   2. build-asan/  Debug with AddressSanitizer + UndefinedBehaviorSanitizer: the suites again,
+                  one at a time,
   3. build-fuzz/  each fuzz target for 15 s (tools/run-fuzzers.sh).
 Exits non-zero on the first failing step. One suite alone:
   ctest --test-dir build -R tst_window --output-on-failure
@@ -37,8 +38,11 @@ ctest --test-dir build -j"$jobs" --output-on-failure --repeat until-pass:2
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
+# One suite at a time: the sanitizers slow every suite two- to threefold, and two of them on
+# the same cores leave the simulated probes, which answer from each suite's own thread, no room
+# within the tool's answer limit.
 ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    ctest --test-dir build-asan -j"$jobs" --output-on-failure --repeat until-pass:2
+    ctest --test-dir build-asan --output-on-failure --repeat until-pass:2
 
 if [ -x tools/run-fuzzers.sh ]; then
     tools/run-fuzzers.sh 15
