@@ -2,9 +2,9 @@
 
 #include "app/Version.h"
 #include "icon/AppIcon.h"
+#include "protocol/FieldRules.h"
 #include "settings/Settings.h"
 #include "ui/ContinuousResume.h"
-#include "ui/FieldRules.h"
 #include "ui/FormFit.h"
 #include "ui/HistoryPage.h"
 #include "ui/ProbePanels.h"

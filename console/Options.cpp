@@ -1,9 +1,10 @@
 #include "console/Options.h"
 
+#include "protocol/FieldRules.h"
+
 #include <QCommandLineParser>
 
 #include <climits>
-#include <cmath>
 
 namespace console {
 
@@ -73,15 +74,6 @@ Parsed fail(const QString &text)
     parsed.outcome = Parsed::Outcome::Error;
     parsed.text = QLatin1String(programName) + QStringLiteral(": ") + text;
     return parsed;
-}
-
-std::optional<uint8_t> parseAddress(const QString &text)
-{
-    bool ok = false;
-    const uint value = text.toUInt(&ok, 10);
-    if (!ok || value > 255)
-        return std::nullopt;
-    return uint8_t(value);
 }
 
 }  // namespace
@@ -215,12 +207,11 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
     if (options.action == Action::Point) {
         if (positional.size() != 2)
             return fail(QStringLiteral("point wants ADDR and UM"));
-        bool ok = false;
-        const float um = positional.takeLast().toFloat(&ok);
-        if (!ok || !std::isfinite(um))
+        const auto um = fieldrules::parseMeasureValue(positional.takeLast());
+        if (!um)
             return fail(
                 QStringLiteral("UM '%1' is not a number").arg(parser.positionalArguments().last()));
-        options.pointUm = um;
+        options.pointUm = *um;
     }
     if (positional.size() < entry->minAddresses ||
         (entry->maxAddresses >= 0 && positional.size() > entry->maxAddresses)) {
@@ -232,7 +223,7 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
                         : QStringLiteral("%1 wants at least one address").arg(name));
     }
     for (const QString &text : positional) {
-        const auto address = parseAddress(text);
+        const auto address = fieldrules::parseProbeAddress(text);
         if (!address)
             return fail(
                 QStringLiteral("address '%1' is not a whole number from 0 to 255").arg(text));

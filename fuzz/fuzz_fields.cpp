@@ -1,7 +1,7 @@
 // Any text as a probe's address field and as the measure value.
 
 #include "FuzzCheck.h"
-#include "ui/FieldRules.h"
+#include "protocol/FieldRules.h"
 
 #include <QByteArray>
 #include <QLocale>

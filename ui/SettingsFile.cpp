@@ -1,8 +1,8 @@
 #include "ui/SettingsFile.h"
 
 #include "app/OrvaUI.h"
+#include "protocol/FieldRules.h"
 #include "settings/SettingsWriter.h"
-#include "ui/FieldRules.h"
 #include "ui/OperatorMenus.h"
 #include "ui/ProbePanels.h"
 

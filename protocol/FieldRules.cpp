@@ -1,4 +1,4 @@
-#include "ui/FieldRules.h"
+#include "protocol/FieldRules.h"
 
 #include <cmath>
 #include <limits>
