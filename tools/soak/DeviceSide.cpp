@@ -2,6 +2,7 @@
 
 #include "LogTally.h"
 #include "ProcessStats.h"
+#include "protocol/ProbeLine.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -14,7 +15,6 @@ using probesim::Fault;
 namespace {
 
 constexpr uint8_t firstAddress = 11;
-constexpr int probes = 8;
 constexpr int warmUpTransactions = 100;
 // Far beyond the slowest fault (a late answer, 100 ms).
 constexpr qint64 answerTimeoutNs = 1000 * 1000 * 1000;
@@ -72,7 +72,7 @@ int DeviceSide::run()
         std::fprintf(stderr, "soak: %s\n", qPrintable(simulator.errorString()));
         return 2;
     }
-    for (int probe = 0; probe < probes; ++probe) {
+    for (int probe = 0; probe < probeline::probeCount; ++probe) {
         probesim::ProbeSettings settings;
         settings.thickness = 200.0f + 25.0f * float(probe);
         settings.walkStep = 0.5f;
@@ -94,7 +94,7 @@ int DeviceSide::run()
                      });
 
     port.setPortName(simulator.portPath());
-    port.setBaudRate(460800);
+    port.setBaudRate(probeline::baudRate);
     if (!port.open(QIODevice::ReadWrite)) {
         std::fprintf(stderr, "soak: %s\n", qPrintable(port.errorString()));
         return 2;
@@ -141,8 +141,8 @@ int DeviceSide::run()
 
 uint32_t DeviceSide::issue(int transaction)
 {
-    const uint8_t addr = uint8_t(firstAddress + transaction % probes);
-    switch (cycle[size_t(transaction / probes) % cycle.size()]) {
+    const uint8_t addr = uint8_t(firstAddress + transaction % probeline::probeCount);
+    switch (cycle[size_t(transaction / probeline::probeCount) % cycle.size()]) {
         case Step::Start:
             commands.startMeasurement(addr);
             break;
