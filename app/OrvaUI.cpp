@@ -1,6 +1,6 @@
 #include "app/OrvaUI.h"
 
-#include "app/Version.h"
+#include "Version.h"
 #include "icon/AppIcon.h"
 #include "protocol/FieldRules.h"
 #include "settings/Settings.h"

@@ -26,6 +26,7 @@ class OstraCommands : public QObject
     Q_OBJECT
 
 public:
+    // Kept in the published interface with its meta-type; no command fills or reads its fields.
 #pragma pack(push, 1)
     struct Config
     {
@@ -109,6 +110,7 @@ public:
     void sendRequest(std::vector<uint8_t> packet, uint32_t expectedRxSize, ResponseHandler handler);
 
 signals:
+    // These three stay in the published interface, never emitted: no command returns such data.
     void integrals_Signal(std::vector<uint32_t> vec);
     void devAddr_Signal(uint8_t addr);
     void getConfig_Signal(OstraCommands::Config cfg);

@@ -184,7 +184,6 @@ void ToleranceWatch::showAlarm()
                        "или «Приборы» → «Квитировать допуск» (Ctrl+K)."));
     if (acknowledgeAction)
         acknowledgeAction->setEnabled(!channels.isEmpty());
-    emit alarmChanged(channels);
 }
 
 void ToleranceWatch::calibrationIssued(int channel, frames::Command command, uint8_t address,
