@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdio>
 
+using frames::Command;
 using probesim::Fault;
 
 namespace {
@@ -19,13 +20,13 @@ constexpr int warmUpTransactions = 100;
 // Far beyond the slowest fault (a late answer, 100 ms).
 constexpr qint64 answerTimeoutNs = 1000 * 1000 * 1000;
 
-enum class Step { Start, Result, CheckAir, UpdateAir, SetZero, SetMeasurePoint, Reset, TestMem };
-
 // Each step goes to all probes in turn, as the tool's all-probe operations do; every command
 // of the device layer is in it, the measurement most.
-constexpr std::array<Step, 10> cycle{
-    Step::Start,     Step::Result,  Step::CheckAir,        Step::Start, Step::Result,
-    Step::UpdateAir, Step::SetZero, Step::SetMeasurePoint, Step::Reset, Step::TestMem};
+constexpr std::array<Command, 10> cycle{
+    Command::StartMeasurement, Command::GetMeasurementResult, Command::CheckAirCode,
+    Command::StartMeasurement, Command::GetMeasurementResult, Command::UpdateAirCode,
+    Command::SetZeroPoint,     Command::SetMeasurePoint,      Command::ResetCalibration,
+    Command::TestMem};
 
 // Every fault that leaves the count of well-formed answers on the line equal to what a
 // receiver can take. A repeated answer is left out: the engine rightly delivers only what one
@@ -142,33 +143,10 @@ int DeviceSide::run()
 uint32_t DeviceSide::issue(int transaction)
 {
     const uint8_t addr = uint8_t(firstAddress + transaction % probeline::probeCount);
-    switch (cycle[size_t(transaction / probeline::probeCount) % cycle.size()]) {
-        case Step::Start:
-            commands.startMeasurement(addr);
-            break;
-        case Step::Result:
-            commands.getMeasurementResult(addr);
-            return frames::resultSize;
-        case Step::CheckAir:
-            commands.checkAirCode(addr);
-            break;
-        case Step::UpdateAir:
-            commands.updateAirCode(addr);
-            break;
-        case Step::SetZero:
-            commands.setZeroPoint(addr);
-            break;
-        case Step::SetMeasurePoint:
-            commands.setMeasurePoint(addr, 250.0f);
-            break;
-        case Step::Reset:
-            commands.resetCalibration(addr);
-            break;
-        case Step::TestMem:
-            commands.testMem();
-            break;
-    }
-    return frames::ackSize;
+    const Command command = cycle[size_t(transaction / probeline::probeCount) % cycle.size()];
+    // Only the measure point carries the thickness; the other commands ignore it.
+    commands.issue(command, addr, 250.0f);
+    return frames::expectedResponseSize(command);
 }
 
 bool DeviceSide::waitUntil(const std::function<bool()> &done, qint64 deadlineNs)
