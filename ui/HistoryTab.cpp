@@ -401,8 +401,10 @@ void HistoryTab::showLoaded(quint64 load, const std::shared_ptr<history::Loaded>
     skipped->setText(data.skipped() ? QStringLiteral("Пропущено строк: %1").arg(data.skipped())
                                     : QString());
     // The table, the chart and the statistics each take a turn of their own: together they
-    // would hold up the line's timers for longer than a frame.
-    QTimer::singleShot(0, this, [this, result, liveAdded] {
+    // would hold up the line's timers for longer than a frame. Each turn is a timer's, not a
+    // posted event's: the layout and the paint that the turn before posted run first, and the
+    // line's timers get their turn in between.
+    QTimer::singleShot(1, Qt::PreciseTimer, this, [this, result, liveAdded] {
         if (loading)
             return;
         redrawCurves(false);
@@ -418,7 +420,7 @@ void HistoryTab::showLoaded(quint64 load, const std::shared_ptr<history::Loaded>
             curvesStale = false;
         }
         resetView();
-        QTimer::singleShot(0, this, [this] {
+        QTimer::singleShot(1, Qt::PreciseTimer, this, [this] {
             if (loading)
                 return;
             countStatistics();
