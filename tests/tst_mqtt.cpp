@@ -454,6 +454,9 @@ private slots:
             << "mqtt//127.0.0.1" << QStringList() << 2 << "t7r-cli: --mqtt: 'mqtt//127.0.0.1'";
         QTest::addRow("not an MQTT URL")
             << "http://127.0.0.1" << QStringList() << 2 << "not mqtt://host:port";
+        QTest::addRow("password file others read")
+            << "PLAIN" << QStringList{"--mqtt-user", "u", "--mqtt-password-file", "0604"} << 2
+            << "the group or others may read it";
         QTest::addRow("password file the group reads")
             << "PLAIN" << QStringList{"--mqtt-user", "u", "--mqtt-password-file", "0640"} << 2
             << "the group or others may read it";
@@ -511,10 +514,11 @@ private slots:
             const QString mode = more[fileAt];
             QVERIFY(
                 files::write(QStringLiteral("password"), mode == "wrong" ? "guess\n" : "secret\n"));
-            QVERIFY(QFile::setPermissions(
-                QStringLiteral("password"),
-                QFile::ReadOwner | QFile::WriteOwner |
-                    (mode == "0640" ? QFile::ReadGroup : QFile::Permissions())));
+            QVERIFY(QFile::setPermissions(QStringLiteral("password"),
+                                          QFile::ReadOwner | QFile::WriteOwner |
+                                              (mode == "0640"   ? QFile::ReadGroup
+                                               : mode == "0604" ? QFile::ReadOther
+                                                                : QFile::Permissions())));
             more[fileAt] = QStringLiteral("password");
         }
 
