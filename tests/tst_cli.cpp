@@ -563,6 +563,53 @@ private slots:
         QCOMPARE(int(sink.records[0].address), probeB.address);
     }
 
+    // An answer past the answer limit names its sender, in its own exchange or in the next: the
+    // sender is asked again and its row holds its own value; the other probe keeps its own, and
+    // a result waits its measuring time after the start that was asked again.
+    void lateAnswerAskedAgain_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("delay");
+        // What went on the line: S start, R result, A air, and the address.
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QStringList>("rows");
+        // The next request goes before the late answer comes.
+        QTest::addRow("start, in the next exchange")
+            << "measure"
+            << "30" << QStringList{"S12", "S255", "S12", "R12", "R255"}
+            << QStringList{"T,12,123.456,123.456,77,measure,ok", "T,255,7.25,7.25,5,measure,ok"};
+        // The late answer comes while its own exchange is still the last.
+        QTest::addRow("air, in its own exchange")
+            << "air"
+            << "100" << QStringList{"A12", "A12", "A255"}
+            << QStringList{"T,12,,,,air,ok", "T,255,,,,air,ok"};
+    }
+
+    void lateAnswerAskedAgain()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, delay);
+        QFETCH(QStringList, sent);
+        QFETCH(QStringList, rows);
+        probesim::InjectedFault late(probesim::Fault::Late);
+        late.delayMs = OstraCommands::answerTimeLimitMs + 20;
+        simulator->faults().script(late);
+        QCOMPARE(run({"--port", port(), "--delay", delay, "--format", "csv", command, "12", "255"}),
+                 int(console::exitOk));
+        QCOMPARE(withoutTime(lines().mid(1).join(QLatin1Char('\n'))), rows.join(QLatin1Char('\n')));
+        const std::map<uint8_t, QChar> letters{{uint8_t(Command::StartMeasurement), 'S'},
+                                               {uint8_t(Command::GetMeasurementResult), 'R'},
+                                               {uint8_t(Command::UpdateAirCode), 'A'}};
+        QStringList line;
+        for (const probesim::ProbeRequest &request : requests())
+            line << letters.at(request.code()) + QString::number(request.address());
+        QCOMPARE(line, sent);
+        // The result waits its measuring time after the start asked again.
+        if (command == QLatin1String("measure"))
+            QVERIFY((requests()[3].timeUs - requests()[2].timeUs) / 1000.0 >=
+                    12 * delay.toInt() - 3);
+    }
+
     // A record's channel is the probe's line in settings.cfg, whatever the order on the command
     // line; an address that no line holds has none.
     void recordChannels()
