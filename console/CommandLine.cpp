@@ -407,17 +407,17 @@ void CommandLine::stepFinished(int index)
         if (start && !start->ok())
             row.outcome = outcomeText(*start);
         else if (start && outcome.ok()) {
-            row.rawUm = outcome.um;
-            row.calibratedUm = outcome.umCalib;
+            row.raw = outcome.raw;
+            row.calibrated = outcome.calibrated;
             row.quality = outcome.quality;
             const QVector<int> channels = channelsOf(step.request.address);
-            const int channel = channels.value(0);
-            judge(row, channel, outcome.umCalib);
+            judge(row, channels.value(0), outcome.calibrated);
             if (recordSink) {
-                MeasurementRecord record{row.time,   channels,        step.request.address,
-                                         outcome.um, outcome.umCalib, outcome.quality};
+                records::Record record =
+                    records::makeRecord(row.time, channels, step.request.address, outcome.raw,
+                                        outcome.calibrated, outcome.quality);
                 if (limits)
-                    record.limits = *limits;
+                    quality::judge(record, *limits);
                 if (!recordSink->append(record))
                     recordsFailed = true;
             }

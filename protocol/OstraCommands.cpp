@@ -204,10 +204,11 @@ ExchangeOutcome OstraCommands::judgeResult(const QByteArray &response)
         outcome.detail = QLatin1String(*error);
         return outcome;
     }
-    outcome.um = frames::readFloat(response, 4);
-    outcome.umCalib = frames::readFloat(response, 8);
+    outcome.raw = frames::readFloat(response, 4);
+    outcome.calibrated = frames::readFloat(response, 8);
     outcome.quality = uint8_t(response[12]);
-    emit newMeasurement_Signal(uint8_t(response[1]), outcome.um, outcome.umCalib, outcome.quality);
+    emit newMeasurement_Signal(uint8_t(response[1]), outcome.raw, outcome.calibrated,
+                               outcome.quality);
     write("Get Measurement Result OK");
     return outcome;
 }

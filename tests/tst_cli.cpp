@@ -38,19 +38,20 @@ const Reading probeB{255, 7.25f, 5};
 class CapturingSink : public RecordSink
 {
 public:
-    bool append(const MeasurementRecord &record) override
+    bool append(const records::Record &record) override
     {
         records.push_back(record);
         return true;
     }
-    std::vector<MeasurementRecord> records;
+    std::vector<records::Record> records;
 };
 
-// The time stamp, which no test can know: "2026-12-06T10:15:30.123".
+// The time stamp, which no test can know, with the offset the records have:
+// "2026-12-06T10:15:30.123+03:00".
 QString withoutTime(QString text)
 {
     static const QRegularExpression time(
-        QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}"));
+        QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d"));
     return text.replace(time, QStringLiteral("T"));
 }
 
@@ -171,7 +172,7 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::addRow("table") << "table"
                                << QStringList{
-                                      "time                    address raw_um        "
+                                      "time                          address raw_um        "
                                       "calibrated_um quality command outcome",
                                       "T      12       123.456       123.456      77 measure ok",
                                       "T     255          7.25          7.25       5 measure ok"};
@@ -364,8 +365,8 @@ private slots:
                  int(console::exitOk));
         QCOMPARE(int(sink.records.size()), 2);
         QCOMPARE(int(sink.records[0].address), probeB.address);
-        QCOMPARE(sink.records[0].rawUm, probeB.um);
-        QCOMPARE(sink.records[1].calibratedUm, probeA.um);
+        QCOMPARE(sink.records[0].raw, probeB.um);
+        QCOMPARE(sink.records[1].calibrated, probeA.um);
         QCOMPARE(int(sink.records[1].quality), probeA.quality);
         // Without --records nothing goes there.
         QTest::qWait(10);
@@ -425,7 +426,15 @@ private slots:
                                          "lower above upper\n"));
             QCOMPARE(int(requests().size()), 0);
         } else {
-            QCOMPARE(bool(sink.records.at(0).limits[0]), file.contains("[channel1]"));
+            // Each record carries the verdict of its row.
+            QStringList verdicts, recorded;
+            for (const QString &row : rows.mid(1)) {
+                if (row.split(QLatin1Char(','))[6] == QLatin1String("ok"))
+                    verdicts << row.split(QLatin1Char(','))[7];
+            }
+            for (const records::Record &record : sink.records)
+                recorded << QLatin1String(records::verdictName(record.verdict));
+            QCOMPARE(recorded, verdicts);
         }
     }
 
@@ -451,26 +460,36 @@ private slots:
         QCOMPARE(events[2].channel, 0);
     }
 
-    // The program itself appends to the working folder's records, as the window would, and
-    // leaves them alone while a copy of the tool works there.
+    // The program itself appends to the working folder's records, as the window would, each
+    // value and time spelt as its row spells it, and leaves them alone while a copy of the tool
+    // works there.
     void recordsFolderOfTheProgram()
     {
         QDir(QStringLiteral("records")).removeRecursively();
+        probesim::ProbeSettings tiny;
+        tiny.thickness = 0.0001f;
+        QVERIFY(simulator->model().addProbe(40, tiny));
         QProcess cli;
         // The probes are served by this process's event loop, which must run meanwhile.
         QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        cli.start(QStringLiteral(CLI_PATH),
-                  {"--port", port(), "--delay", "5", "--records", "measure", "12"});
+        cli.start(QStringLiteral(CLI_PATH), {"--port", port(), "--delay", "5", "--format", "csv",
+                                             "--records", "measure", "12", "40"});
         QVERIFY(finished.wait(5000));
-        QVERIFY2(cli.exitCode() == console::exitOk,
-                 cli.readAllStandardOutput() + cli.readAllStandardError());
+        const QList<QByteArray> rows = cli.readAllStandardOutput().trimmed().split('\n');
+        QVERIFY2(cli.exitCode() == console::exitOk, cli.readAllStandardError());
         QFile day(QStringLiteral("records/") + QDate::currentDate().toString(Qt::ISODate) +
                   QStringLiteral(".csv"));
         QVERIFY(day.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = day.readAll().trimmed().split('\n');
-        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[1].trimmed().split(',').mid(1),
                  (QList<QByteArray>{"", "12", "123.456", "123.456", "77", "", "", ""}));
+        QCOMPARE(rows.size(), 3);
+        for (int i = 1; i < 3; ++i) {
+            const QList<QByteArray> row = rows[i].split(',');
+            const QList<QByteArray> line = lines[i].trimmed().split(',');
+            QCOMPARE(row.mid(0, 1) + row.mid(1, 4), line.mid(0, 1) + line.mid(2, 4));
+        }
         day.close();
 
         WorkFolderLock window;
@@ -629,12 +648,12 @@ private slots:
                  int(console::exitOk));
         QCOMPARE(int(sink.records.size()), 5);
         for (size_t i = 0; i < 4; ++i) {
-            const MeasurementRecord &record = sink.records[i];
+            const records::Record &record = sink.records[i];
             const QVector<int> expected =
                 record.address == probeA.address ? QVector<int>{2, 4} : QVector<int>{1};
-            QCOMPARE(record.channels, expected);
+            QCOMPARE(record.channels, records::channelMask(expected));
         }
-        QVERIFY(sink.records[4].channels.isEmpty());
+        QCOMPARE(int(sink.records[4].channels), 0);
     }
 
     // The lock is taken whatever spelling of --records the parser accepts; a records folder that
