@@ -536,9 +536,9 @@ void CommandLine::finishStopped()
 QVector<int> CommandLine::channelsOf(uint8_t address) const
 {
     QVector<int> channels;
-    for (const auto &[position, held] : probeToAddr) {
+    for (const auto &[probe, held] : probeToAddr) {
         if (held == address)
-            channels << position + 1;
+            channels << probe + 1;
     }
     return channels;
 }

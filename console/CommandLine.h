@@ -137,7 +137,7 @@ private:
     std::unique_ptr<m::ifc::ILog> journalErrors;
     bool recordsFailed = false;
     int stopSignal = 0;
-    // settings.cfg's probe lines: position (0 to 7) to address.
+    // settings.cfg's probe lines: probe (0 to 7) to address.
     std::map<uint8_t, uint8_t> probeToAddr;
 };
 
