@@ -345,7 +345,8 @@ void CommandLine::outcomeArrived(uint64_t ticket, const ExchangeOutcome &outcome
         unheard.push_back({index});
         return;
     }
-    if (requests->isIdle())
+    // When stopping, the rows still waiting for a late answer follow this one (finishStopped).
+    if (requests->isIdle() && !stopping)
         settleUnheard();
     complete(index);
 }
