@@ -721,7 +721,7 @@ private slots:
         for (const history::SeriesKey &key : history.keys()) {
             const Reading &probe = key.address == probeA.address ? probeA : probeB;
             QCOMPARE(key.channel, key.address == probeA.address ? 1 : 2);
-            const history::Statistics statistics = history.statistics(key);
+            const quality::Statistics statistics = history.statistics(key);
             QCOMPARE(statistics.count, qint64(2));
             QCOMPARE(statistics.mean, double(probe.um));
             QCOMPARE(statistics.stddev, 0.0);
