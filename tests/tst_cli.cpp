@@ -1,6 +1,8 @@
+#include "Version.h"
 #include "cli/StopSignals.h"
 #include "console/CommandLine.h"
 #include "probesim/ProbeSimulator.h"
+#include "protocol/ProbeLine.h"
 #include "records/History.h"
 #include "scan/BusScan.h"
 #include "support/AdapterLatency.h"
@@ -611,7 +613,7 @@ private slots:
         QFETCH(QStringList, sent);
         QFETCH(QStringList, rows);
         probesim::InjectedFault late(probesim::Fault::Late);
-        late.delayMs = OstraCommands::answerTimeLimitMs + 20;
+        late.delayMs = probeline::answerTimeLimitMs + 20;
         simulator->faults().script(late);
         QCOMPARE(run({"--port", port(), "--delay", delay, "--format", "csv", command, "12", "255"}),
                  int(console::exitOk));
