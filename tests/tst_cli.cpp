@@ -336,14 +336,15 @@ private slots:
             const size_t first = size_t(4 * round);
             QCOMPARE(line[first].code(), uint8_t(Command::StartMeasurement));
             QCOMPARE(line[first + 2].code(), uint8_t(Command::GetMeasurementResult));
-            // A request is stamped when the simulator, on this thread, reads it: some slack below,
-            // and above only the bound that tells this delay from the one it must not be.
-            QVERIFY(msBetween(first, first + 1) >= delayMs - 3);
-            QVERIFY(msBetween(first, first + 2) >= 12 * delayMs - 3);
+            // A request is stamped when the simulator, on this thread, reads it: a stall of the
+            // thread makes one stamp late and shortens the gap that follows it. The bounds only
+            // tell the delay taken from no delay below and from the one it must not be above.
+            QVERIFY(msBetween(first, first + 1) >= delayMs / 2);
+            QVERIFY(msBetween(first, first + 2) >= 12 * delayMs / 2);
             if (notDelayMs > 0)
                 QVERIFY(msBetween(first, first + 2) < 12 * notDelayMs - 3);
             if (round > 0 && everyMs > 0)
-                QVERIFY(msBetween(first - 4, first) >= everyMs - 3);
+                QVERIFY(msBetween(first - 4, first) >= everyMs / 2);
         }
     }
 
