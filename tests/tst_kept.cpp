@@ -17,12 +17,6 @@
 // then, and a settings.cfg the window could not use is said on screen.
 namespace {
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
-}
-
 void typeAddresses(OrvaUI &window, const QStringList &fields)
 {
     const auto panels = probePanels(window.ui);
@@ -117,7 +111,7 @@ private slots:
         QFETCH(QString, refusal);
         OrvaUI window;
         typeAddresses(window, fields);
-        QCOMPARE(contents(QStringLiteral("settings.cfg")), startRecord);
+        QCOMPARE(files::read(QStringLiteral("settings.cfg")), startRecord);
         QAction *save = window.findChild<QAction *>(QStringLiteral("actionSaveAddresses"));
         QVERIFY(save && window.operatorMenus().fileMenu()->actions().contains(save));
         QCOMPARE(save->text(), QStringLiteral("Сохранить адреса в settings.cfg"));
@@ -125,14 +119,14 @@ private slots:
         auto *box = window.findChild<QMessageBox *>(QStringLiteral("settingsNotSaved"));
         if (refusal.isEmpty()) {
             QVERIFY(!box);
-            QCOMPARE(contents(QStringLiteral("settings.cfg")), saved);
-            QCOMPARE(contents(QStringLiteral("settings.cfg.bak")), startRecord);
+            QCOMPARE(files::read(QStringLiteral("settings.cfg")), saved);
+            QCOMPARE(files::read(QStringLiteral("settings.cfg.bak")), startRecord);
             QCOMPARE(files::logMessages().last().left(31),
                      QStringLiteral("0 Addresses saved to settings.c"));
         } else {
             QVERIFY(box && box->isVisible());
             QCOMPARE(box->text(), refusal);
-            QCOMPARE(contents(QStringLiteral("settings.cfg")), startRecord);
+            QCOMPARE(files::read(QStringLiteral("settings.cfg")), startRecord);
             QVERIFY(!QFile::exists(QStringLiteral("settings.cfg.bak")));
         }
     }

@@ -9,15 +9,23 @@
 
 namespace window {
 
-Bench::Bench()
+Bench::Bench(const std::vector<int> &addresses)
 {
-    for (int i = 0; i < probeCount; ++i) {
+    for (size_t i = 0; i < addresses.size(); ++i) {
         probesim::ProbeSettings settings;
         settings.thickness = 100.0f + 10.5f * float(i);
         settings.quality = uint8_t(90 + i);
-        model.addProbe(uint8_t(busAddresses[size_t(i)]), settings);
+        model.addProbe(uint8_t(addresses[i]), settings);
     }
     bus.setLatency(adapter::latencyMs, adapter::jitterMs);
+}
+
+bool Bench::open()
+{
+    if (!line.open())
+        return false;
+    bus.attach(line.masterFd());
+    return true;
 }
 
 QStringList measurementLog()
@@ -151,8 +159,7 @@ void Suite::init()
     QTRY_VERIFY_WITH_TIMEOUT(sinceLastTest.elapsed() > 10, 100);
     QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings(busAddresses, delayMs)));
     bench = std::make_unique<Bench>();
-    QVERIFY2(bench->line.open(), qPrintable(bench->line.errorString()));
-    bench->bus.attach(bench->line.masterFd());
+    QVERIFY2(bench->open(), qPrintable(bench->line.errorString()));
 }
 
 void Suite::cleanup()

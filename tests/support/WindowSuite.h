@@ -30,10 +30,12 @@ inline const QStringList shown{"100.0", "110.5", "121.0", "131.5",
 inline const QStringList logged{"100", "110.5", "121", "131.5", "142", "152.5", "163", "173.5"};
 
 // Probes on a pseudo-terminal, built afresh for every test so that no calibration or fault
-// carries over.
+// carries over. The probe at the Nth address reads as shown[N] and logged[N].
 struct Bench
 {
-    Bench();
+    explicit Bench(const std::vector<int> &addresses = busAddresses);
+    // Opens the line and puts the probes on it.
+    bool open();
 
     probesim::ProbeModel model;
     probesim::FaultPlan faults;
