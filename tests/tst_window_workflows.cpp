@@ -10,7 +10,6 @@
 #include <QMenuBar>
 #include <QToolBar>
 
-#include <termios.h>
 #include <climits>
 
 #include <QtTest>
@@ -298,14 +297,6 @@ private slots:
         QCOMPARE(files::logMessages().count("0 Device Connected"), 2);
         choosePort(window, bench->line.slavePath());
 
-        // What the line really runs at: the terminal's own settings, read through the master.
-        termios line{};
-        QCOMPARE(::tcgetattr(bench->line.masterFd(), &line), 0);
-        QCOMPARE(::cfgetispeed(&line), speed_t(B460800));
-        QCOMPARE(::cfgetospeed(&line), speed_t(B460800));
-        QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
-        QCOMPARE(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
-        QCOMPARE(line.c_iflag & (IXON | IXOFF | INPCK), tcflag_t(0));
         QVERIFY(window.close());
         QVERIFY(!window.port().isOpen());
     }
