@@ -572,10 +572,7 @@ int connectChild(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     OrvaUI window;
-    const QString port = QString::fromLocal8Bit(argv[2]);
-    window.ui.cb_ports->addItem(port);
-    window.ui.cb_ports->setCurrentText(port);
-    QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+    choosePort(window, QString::fromLocal8Bit(argv[2]));
     QTextStream out(stdout);
     out.setCodec("UTF-8");
     out << window.port().errorString() << '\n'

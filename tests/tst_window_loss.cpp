@@ -188,8 +188,6 @@ private slots:
         QTest::addColumn<QList<int>>("silent");
         QTest::addColumn<QString>("message");
         QTest::newRow("all answer") << QList<int>() << "Запуск измерения: приборов 8, успешно 8";
-        QTest::newRow("one silent")
-            << QList<int>{3} << "Запуск измерения: приборов 8, успешно 7; нет ответа: канал 3";
         QTest::newRow("two silent")
             << QList<int>{1, 6}
             << "Запуск измерения: приборов 8, успешно 6; нет ответа: каналы 1, 6";
