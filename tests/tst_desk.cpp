@@ -111,8 +111,7 @@ private slots:
         QCOMPARE(field.text(), connected + "  |  непрерывное измерение");
 
         // The adapter is pulled.
-        bench->bus.detach();
-        bench->line.closeMaster();
+        bench->pull();
         QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 2000);
         QVERIFY2(field.item("port").endsWith(": не подключен, не найден"),
                  qPrintable(field.item("port")));

@@ -86,8 +86,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().last(), "1 Set Zero Point OK", 1000);
         QTRY_VERIFY_WITH_TIMEOUT(probesim::steadyMicroseconds() - received().back().timeUs > 6000,
                                  1000);
-        bench->bus.detach();
-        bench->line.closeMaster();
+        bench->pull();
         if (writeAtOnce) {
             // The failed write closes the port inside the engine's own write; nothing more may
             // go to the closed port, and the exchange ends unanswered.

@@ -233,8 +233,7 @@ private slots:
                  qPrintable(shownState));
         QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().count("1 Get Measurement Result OK"), 16,
                                   4000);
-        bench->bus.detach();
-        bench->line.closeMaster();
+        bench->pull();
         QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 2000);
         QTRY_COMPARE_WITH_TIMEOUT(running.count(), 2, 1000);
         QCOMPARE(running.last().first().toBool(), false);

@@ -28,6 +28,12 @@ bool Bench::open()
     return true;
 }
 
+void Bench::pull()
+{
+    bus.detach();
+    line.closeMaster();
+}
+
 QStringList measurementLog()
 {
     QVector<trace::Reading> readings;
@@ -57,11 +63,12 @@ void typeAddress(OrvaUI &window, int probe, const QString &text)
     QTest::keyClick(field, Qt::Key_Return);
 }
 
-void choosePort(OrvaUI &window, const QString &path)
+bool choosePort(OrvaUI &window, const QString &path)
 {
     window.ui.cb_ports->addItem(path);
     window.ui.cb_ports->setCurrentText(path);
     QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+    return window.port().isOpen();
 }
 
 LoopStall::LoopStall(int tickMs)

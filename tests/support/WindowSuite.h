@@ -36,6 +36,8 @@ struct Bench
     explicit Bench(const std::vector<int> &addresses = busAddresses);
     // Opens the line and puts the probes on it.
     bool open();
+    // As an adapter pulled out: the probes leave and the line hangs up.
+    void pull();
 
     probesim::ProbeModel model;
     probesim::FaultPlan faults;
@@ -53,7 +55,8 @@ QStringList panelValues(const OrvaUI &window);
 // operator does.
 void typeAddress(OrvaUI &window, int probe, const QString &text);
 
-void choosePort(OrvaUI &window, const QString &path);
+// Picks the port and clicks connect; true if the port opened.
+bool choosePort(OrvaUI &window, const QString &path);
 
 // The longest the event loop went without a turn while this lives.
 class LoopStall
