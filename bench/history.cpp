@@ -1,7 +1,7 @@
 // A year of records (8 probes, one result a minute, 8 hours a day, 250 days: 960,000 lines) in
 // the history page: reading it, the longest the window's thread stands still meanwhile, drawing
 // it, panning and zooming it, and what it costs in memory; then what one appended record costs
-// the caller.
+// the caller. With --limits every channel has a tolerance band and its statistics.
 
 #include "Statistics.h"
 #include "YearOfRecords.h"
@@ -10,6 +10,7 @@
 #include "ui/HistoryTab.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -54,6 +55,11 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("limits"),
+                      QStringLiteral("Every channel with limits, a tolerance band on the chart.")});
+    parser.addHelpOption();
+    parser.process(application);
     QTemporaryDir directory;
     if (!directory.isValid() || !QDir::setCurrent(directory.path()))
         return 2;
@@ -68,6 +74,14 @@ int main(int argc, char *argv[])
     HistoryTab tab(QStringLiteral("records"));
     tab.resize(1280, 900);
     tab.show();
+    if (parser.isSet(QStringLiteral("limits"))) {
+        quality::ChannelLimits limits;
+        for (int channel = 1; channel <= records::channelCount; ++channel) {
+            const double nominal = 100 + 10 * channel;
+            limits[size_t(channel - 1)] = quality::Limits{nominal, nominal - 1, nominal + 1};
+        }
+        tab.setLimits(limits);
+    }
     {
         QSignalSpy today(&tab, &HistoryTab::loaded);
         if (!today.wait(10000))
@@ -147,8 +161,9 @@ int main(int argc, char *argv[])
         }
     }
 
-    std::printf("A year of records: %d lines in %d files, %zu read, %lld skipped\n", lines, 250,
-                tab.model().records().size(), tab.model().skipped());
+    std::printf("A year of records: %d lines in %d files, %zu read, %lld skipped%s\n", lines, 250,
+                tab.model().records().size(), tab.model().skipped(),
+                parser.isSet(QStringLiteral("limits")) ? ", limits on every channel" : "");
     std::printf("read and first draw: %.0f ms; whole year drawn again: %.1f ms\n", loadMs, fullMs);
     std::printf("longest stall of the window's thread while the year loads: %.1f ms (limit %.0f)\n",
                 stallMs, stallLimitMs);

@@ -97,7 +97,9 @@ ReportContent gatherReport(const ReportRequest &request)
         report.address = uint8_t(key.address);
         report.limits = request.limits[size_t(key.channel - 1)];
         report.statistics = probe.sums.result();
-        history::reduce(probe.series, double(from), double(to), trendSlices, report.trend);
+        history::Reduced trend;
+        history::reduce(probe.series, double(from), double(to), trendSlices, trend);
+        report.trend = std::move(trend.points);
         content.channels.push_back(std::move(report));
     }
     content.calibrations =

@@ -7,8 +7,10 @@ namespace quality {
 
 void Accumulator::add(double value)
 {
-    if (!std::isfinite(value))
+    if (!std::isfinite(value)) {
+        ++notFinite;
         return;
+    }
     ++count;
     const double delta = value - mean;
     mean += delta / double(count);
@@ -23,6 +25,7 @@ Statistics Accumulator::result() const
 {
     Statistics statistics;
     statistics.count = count;
+    statistics.notFinite = notFinite;
     if (count == 0)
         return statistics;
     statistics.mean = mean;

@@ -8,10 +8,12 @@
 
 namespace quality {
 
-// What a QA engineer asks of one channel's values.
+// What a QA engineer asks of one channel's values, and the history page of each curve.
 struct Statistics
 {
     qint64 count = 0;
+    // Values the probe gave as nan or inf: in none of the figures below.
+    qint64 notFinite = 0;
     double mean = 0;
     double stddev = 0;  // sample standard deviation; 0 for a single value
     double min = 0;
@@ -30,13 +32,14 @@ class Accumulator
 public:
     explicit Accumulator(std::optional<Limits> limits = std::nullopt) : limits(limits) {}
 
-    // Values that are not finite are no measurement and are not counted.
+    // A value that is not finite is no measurement: counted apart, in no other figure.
     void add(double value);
     Statistics result() const;
 
 private:
     std::optional<Limits> limits;
     qint64 count = 0;
+    qint64 notFinite = 0;
     qint64 out = 0;
     double mean = 0, m2 = 0, min = 0, max = 0;
 };

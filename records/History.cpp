@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace history {
 
@@ -20,20 +21,50 @@ std::pair<QDate, QDate> days(DaySpan span, const QDate &today, const QDate &from
     return from <= to ? std::pair{from, to} : std::pair{to, from};
 }
 
-void reduce(const Series &series, double from, double to, int buckets, QVector<QPointF> &out)
+double gapOf(const Series &series)
 {
-    out.clear();
+    const std::vector<double> &x = series.x;
+    if (x.size() < 3)
+        return std::numeric_limits<double>::infinity();
+    std::vector<double> spacings(x.size() - 1);
+    std::adjacent_difference(x.begin() + 1, x.end(), spacings.begin());
+    spacings.front() = x[1] - x[0];
+    const auto middle = spacings.begin() + std::ptrdiff_t(spacings.size() / 2);
+    std::nth_element(spacings.begin(), middle, spacings.end());
+    return 5 * std::max(*middle, 1.0);
+}
+
+void reduce(const Series &series, double from, double to, int buckets, Reduced &out)
+{
+    out.points.clear();
+    out.breaks.clear();
     const std::vector<double> &x = series.x;
     const std::vector<double> &y = series.y;
     if (x.empty() || buckets <= 0 || !std::isfinite(from) || !std::isfinite(to) || !(to > from))
         return;
     const size_t begin = size_t(std::lower_bound(x.begin(), x.end(), from) - x.begin());
     const size_t end = size_t(std::upper_bound(x.begin(), x.end(), to) - x.begin());
+    // Each point's spacings to the one before are looked at once: the picks go forward.
+    size_t previous = SIZE_MAX;
+    const auto take = [&](size_t pick) {
+        if (pick == previous)
+            return;
+        if (previous != SIZE_MAX && std::isfinite(series.gap)) {
+            for (size_t i = previous + 1; i <= pick; ++i) {
+                if (x[i] - x[i - 1] > series.gap) {
+                    out.breaks.append(out.points.size());
+                    break;
+                }
+            }
+        }
+        out.points.append({x[pick], y[pick]});
+        previous = pick;
+    };
     if (begin > 0)
-        out.append({x[begin - 1], y[begin - 1]});
+        take(begin - 1);
     if (end - begin <= size_t(4 * buckets)) {
         for (size_t i = begin; i < end; ++i)
-            out.append({x[i], y[i]});
+            take(i);
     } else {
         const double width = (to - from) / buckets;
         size_t i = begin;
@@ -49,18 +80,13 @@ void reduce(const Series &series, double from, double to, int buckets, QVector<Q
                 if (y[i] > y[high])
                     high = i;
             }
-            const size_t last = i - 1;
             // In time order, so that the line between them is drawn as on the full series.
-            size_t previous = SIZE_MAX;
-            for (const size_t pick : {first, std::min(low, high), std::max(low, high), last}) {
-                if (pick != previous)
-                    out.append({x[pick], y[pick]});
-                previous = pick;
-            }
+            for (const size_t pick : {first, std::min(low, high), std::max(low, high), i - 1})
+                take(pick);
         }
     }
     if (end < x.size())
-        out.append({x[end], y[end]});
+        take(end);
 }
 
 void Model::load(const QString &directory, const QDate &firstDay, const QDate &lastDay)
@@ -68,8 +94,10 @@ void Model::load(const QString &directory, const QDate &firstDay, const QDate &l
     set(records::readDays(directory, firstDay, lastDay), firstDay, lastDay);
 }
 
-void Model::set(records::ReadResult result, const QDate &firstDay, const QDate &lastDay)
+void Model::set(records::ReadResult result, const QDate &firstDay, const QDate &lastDay,
+                const quality::ChannelLimits &channelLimits)
 {
+    limits = channelLimits;
     first = firstDay;
     last = lastDay;
     shown = std::move(result.records);
@@ -99,6 +127,12 @@ Model::Added Model::add(const records::Record &record)
     return Added::Inserted;
 }
 
+void Model::setLimits(const quality::ChannelLimits &channelLimits)
+{
+    limits = channelLimits;
+    rebuild();
+}
+
 void Model::rebuild()
 {
     lines.clear();
@@ -116,26 +150,32 @@ void Model::index(const records::Record &record)
     }
 }
 
-// Welford's running mean and squared deviations: exact enough for a year of close values.
 void Model::index(const SeriesKey &key, const records::Record &record)
 {
-    Line &line = lines[key];
-    Sums &s = line.sums;
+    auto at = lines.find(key);
+    if (at == lines.end()) {
+        const bool judged = key.channel >= 1 && key.channel <= records::channelCount;
+        at = lines
+                 .emplace(key, Line{{},
+                                    {},
+                                    quality::Accumulator(judged ? limits[size_t(key.channel - 1)]
+                                                                : std::nullopt)})
+                 .first;
+    }
+    Line &line = at->second;
     const double value = double(record.calibrated);
+    line.whole.add(value);
     // One nan would make every figure nan and one inf would stretch the axis past every value.
     if (!std::isfinite(value)) {
-        ++s.notFinite;
+        line.notFinite.push_back(double(record.msecs));
         return;
     }
     line.series.x.push_back(double(record.msecs));
     line.series.y.push_back(value);
-    ++s.count;
-    const double delta = value - s.mean;
-    s.mean += delta / double(s.count);
-    s.m2 += delta * (value - s.mean);
-    s.min = s.count == 1 ? value : std::min(s.min, value);
-    s.max = s.count == 1 ? value : std::max(s.max, value);
-    s.lastMsecs = std::max(s.lastMsecs, record.msecs);
+    if (line.series.x.size() >= 2 * line.gapMeasuredAt) {
+        line.series.gap = gapOf(line.series);
+        line.gapMeasuredAt = line.series.x.size();
+    }
 }
 
 std::vector<SeriesKey> Model::keys() const
@@ -154,23 +194,48 @@ const Series &Model::series(const SeriesKey &key) const
     return it == lines.end() ? none : it->second.series;
 }
 
-Statistics Model::statistics(const SeriesKey &key) const
+quality::Statistics Model::statistics(const SeriesKey &key, const TimeRange &range) const
 {
-    Statistics statistics;
     const auto it = lines.find(key);
     if (it == lines.end())
-        return statistics;
-    const Sums &s = it->second.sums;
-    statistics.count = s.count;
-    statistics.notFinite = s.notFinite;
-    if (s.count == 0)
-        return statistics;
-    statistics.mean = s.mean;
-    statistics.stddev = s.count > 1 ? std::sqrt(s.m2 / double(s.count - 1)) : 0.0;
-    statistics.min = s.min;
-    statistics.max = s.max;
-    statistics.lastMsecs = s.lastMsecs;
+        return {};
+    const Line &line = it->second;
+    const std::vector<double> &x = line.series.x;
+    const auto within = [&range](const std::vector<double> &times) {
+        return std::pair(std::lower_bound(times.begin(), times.end(), range.from) - times.begin(),
+                         std::upper_bound(times.begin(), times.end(), range.to) - times.begin());
+    };
+    const auto [begin, end] = within(x);
+    const auto [notFiniteBegin, notFiniteEnd] = within(line.notFinite);
+    if (begin == 0 && size_t(end) == x.size() && notFiniteBegin == 0 &&
+        size_t(notFiniteEnd) == line.notFinite.size())
+        return line.whole.result();
+    quality::Accumulator slice(key.channel >= 1 && key.channel <= records::channelCount
+                                   ? limits[size_t(key.channel - 1)]
+                                   : std::nullopt);
+    for (auto i = begin; i < end; ++i)
+        slice.add(line.series.y[size_t(i)]);
+    quality::Statistics statistics = slice.result();
+    statistics.notFinite = notFiniteEnd - notFiniteBegin;
     return statistics;
+}
+
+TimeRange Model::wholeView() const
+{
+    double left = std::numeric_limits<double>::max();
+    double right = std::numeric_limits<double>::lowest();
+    for (const auto &entry : lines) {
+        const std::vector<double> &x = entry.second.series.x;
+        if (!x.empty()) {
+            left = std::min(left, x.front());
+            right = std::max(right, x.back());
+        }
+    }
+    if (left > right)
+        return {double(first.startOfDay().toMSecsSinceEpoch()),
+                double(last.addDays(1).startOfDay().toMSecsSinceEpoch())};
+    const double room = std::max(0.02 * (right - left), 1'000.0);
+    return {left - room, right + room};
 }
 
 QString Model::legend(const SeriesKey &key)
@@ -180,11 +245,44 @@ QString Model::legend(const SeriesKey &key)
            QStringLiteral(", адрес %1").arg(key.address);
 }
 
-bool Model::exportCsv(QIODevice &device) const
+namespace {
+
+// A field with the separator, a quote or a line end in it goes in quotes, its quotes doubled.
+QByteArray excelField(const QByteArray &text)
 {
-    QByteArray text = records::header();
+    if (!text.contains(';') && !text.contains('"') && !text.contains('\n') && !text.contains('\r'))
+        return text;
+    return '"' + QByteArray(text).replace('"', "\"\"") + '"';
+}
+
+QByteArray excelNumber(float value)
+{
+    return records::formatFloat(value).replace('.', ',');
+}
+
+QByteArray excelLine(const records::Record &record)
+{
+    const QDateTime time =
+        QDateTime::fromMSecsSinceEpoch(record.msecs, Qt::OffsetFromUTC, record.offsetSecs);
+    QByteArrayList fields{time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toLatin1(),
+                          excelField(records::formatChannels(record.channels)),
+                          QByteArray::number(record.address),
+                          excelNumber(record.raw),
+                          excelNumber(record.calibrated),
+                          QByteArray::number(record.quality),
+                          records::verdictName(record.verdict)};
+    fields << (record.hasLimits() ? excelNumber(record.lowerUm) : QByteArray())
+           << (record.hasLimits() ? excelNumber(record.upperUm) : QByteArray());
+    return fields.join(';') + "\r\n";
+}
+
+// Written a megabyte at a time: a year's export never doubles in memory.
+template <typename Format>
+bool writeRecords(QIODevice &device, QByteArray text, const std::vector<records::Record> &shown,
+                  Format format)
+{
     for (const records::Record &record : shown) {
-        text += records::formatLine(record);
+        text += format(record);
         if (text.size() > (1 << 20)) {
             if (device.write(text) != text.size())
                 return false;
@@ -192,6 +290,20 @@ bool Model::exportCsv(QIODevice &device) const
         }
     }
     return device.write(text) == text.size();
+}
+
+}  // namespace
+
+bool Model::exportCsv(QIODevice &device) const
+{
+    return writeRecords(device, records::header(), shown,
+                        [](const records::Record &record) { return records::formatLine(record); });
+}
+
+bool Model::exportExcelCsv(QIODevice &device) const
+{
+    return writeRecords(device, "\xEF\xBB\xBF" + records::header().replace(',', ';'), shown,
+                        excelLine);
 }
 
 namespace {
@@ -249,10 +361,25 @@ QVariant TableModel::headerData(int section, Qt::Orientation orientation, int ro
     return section >= 0 && section < 6 ? QString::fromUtf8(columnTitles[section]) : QVariant();
 }
 
+bool TableModel::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && rows < available();
+}
+
+void TableModel::fetchMore(const QModelIndex &parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    const int more = std::min(available() - rows, std::max(rows, firstRows));
+    beginInsertRows({}, rows, rows + more - 1);
+    rows += more;
+    endInsertRows();
+}
+
 void TableModel::reset()
 {
     beginResetModel();
-    rows = int(model->records().size());
+    rows = std::min(available(), firstRows);
     endResetModel();
 }
 
@@ -262,6 +389,9 @@ void TableModel::added(Model::Added how)
         return;
     if (how == Model::Added::Inserted)
         return reset();
+    // Rows not given to the view yet are fetched with the rest.
+    if (rows + 1 != available())
+        return;
     beginInsertRows({}, rows, rows);
     ++rows;
     endInsertRows();

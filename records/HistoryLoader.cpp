@@ -8,7 +8,7 @@ namespace history {
 
 Loader::Loader(QObject *parent) : QObject(parent), worker(new QObject)
 {
-    qRegisterMetaType<std::shared_ptr<history::Model>>();
+    qRegisterMetaType<std::shared_ptr<history::Loaded>>();
     worker->moveToThread(&thread);
     connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
     thread.start(QThread::LowPriority);
@@ -21,10 +21,11 @@ Loader::~Loader()
     thread.wait();
 }
 
-quint64 Loader::load(const QString &directory, const QDate &first, const QDate &last)
+quint64 Loader::load(const QString &directory, const QDate &first, const QDate &last,
+                     const quality::ChannelLimits &limits, int width)
 {
     const quint64 id = ++latest;
-    QMetaObject::invokeMethod(worker, [this, id, directory, first, last] {
+    QMetaObject::invokeMethod(worker, [this, id, directory, first, last, limits, width] {
         const int days = first.isValid() && last.isValid() ? int(first.daysTo(last)) + 1 : 0;
         records::ReadResult result;
         int read = 0;
@@ -39,10 +40,21 @@ quint64 Loader::load(const QString &directory, const QDate &first, const QDate &
             if (read * 100 / days != (read - 1) * 100 / days)
                 emit progress(id, read, days);
         }
-        auto model = std::make_shared<Model>();
-        model->set(std::move(result), first, last);
+        auto loaded = std::make_shared<Loaded>();
+        loaded->model.set(std::move(result), first, last, limits);
+        // The journal of calibrations is a few lines a day.
+        loaded->calibrations = quality::readJournalFile(
+            directory + QStringLiteral("/calibration.csv"), first.startOfDay().toMSecsSinceEpoch(),
+            last.endOfDay().toMSecsSinceEpoch());
+        loaded->view = loaded->model.wholeView();
+        loaded->width = width;
+        if (width > 0) {
+            for (const SeriesKey &key : loaded->model.keys())
+                reduce(loaded->model.series(key), loaded->view.from, loaded->view.to, width,
+                       loaded->reduced[key]);
+        }
         if (latest == id)
-            emit finished(id, model);
+            emit finished(id, loaded);
     });
     return id;
 }

@@ -580,13 +580,12 @@ private slots:
                  Added::AtEnd);
         QCOMPARE(model.add(record("2026-03-09T09:00:00.000+01:00", {1}, 12, 1, 40, 9)),
                  Added::Inserted);
-        const history::Statistics one = model.statistics({1, 12});
+        const quality::Statistics one = model.statistics({1, 12});
         QCOMPARE(one.count, qint64(4));
         QCOMPARE(one.mean, 25.0);
         QCOMPARE(one.stddev, std::sqrt(500.0 / 3));
         QCOMPARE(one.min, 10.0);
         QCOMPARE(one.max, 40.0);
-        QCOMPARE(one.lastMsecs, record("2026-03-09T10:00:03.000+01:00", {}, 0, 0, 0, 0).msecs);
         QCOMPARE(model.series({1, 12}).y, (std::vector<double>{40, 20, 10, 30}));
 
         QBuffer out;
@@ -627,7 +626,7 @@ private slots:
         QCOMPARE(keys.front(), (history::SeriesKey{0, 12}));
         QCOMPARE(history::Model::legend(keys.front()), QStringLiteral("Без канала, адрес 12"));
         for (const history::SeriesKey &key : keys) {
-            const history::Statistics s = model.statistics(key);
+            const quality::Statistics s = model.statistics(key);
             QCOMPARE(s.mean, key.address == 12 ? 100.0 : 200.0);
             QCOMPARE(s.stddev, 0.0);
         }
@@ -647,7 +646,7 @@ private slots:
         QCOMPARE(model.records().size(), size_t(4));
         QCOMPARE(model.add(record("2026-03-09T10:00:01.000+01:00", {1}, 12, 1, -inf, 9)),
                  history::Model::Added::AtEnd);
-        const history::Statistics s = model.statistics({1, 12});
+        const quality::Statistics s = model.statistics({1, 12});
         QCOMPARE(s.count, qint64(2));
         QCOMPARE(s.notFinite, qint64(3));
         QCOMPARE(s.mean, 15.0);
@@ -665,9 +664,10 @@ private slots:
         }
         series.y[77777] = 500;
         series.y[88888] = -5;
-        QVector<QPointF> points;
+        history::Reduced reduced;
+        const QVector<QPointF> &points = reduced.points;
         const double from = series.x[1000] + 1, to = series.x[120000];
-        history::reduce(series, from, to, 800, points);
+        history::reduce(series, from, to, 800, reduced);
         QVERIFY(points.size() <= 4 * 800 + 2);
         QCOMPARE(points.first().x(), series.x[1000]);
         QCOMPARE(points.last().x(), series.x[120001]);
@@ -682,9 +682,9 @@ private slots:
         }
         QCOMPARE(highest, 500.0);
         QCOMPARE(lowest, -5.0);
-        history::reduce(series, series.x[10], series.x[20], 800, points);
+        history::reduce(series, series.x[10], series.x[20], 800, reduced);
         QCOMPARE(points.size(), 11 + 2);
-        history::reduce(series, from, from, 800, points);
+        history::reduce(series, from, from, 800, reduced);
         QVERIFY(points.isEmpty());
     }
 };

@@ -26,6 +26,7 @@
 #include <qwt_date_scale_draw.h>
 #include <qwt_date_scale_engine.h>
 #include <qwt_legend.h>
+#include <qwt_legend_label.h>
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
@@ -38,6 +39,7 @@
 #include <qwt_plot_zoneitem.h>
 #include <qwt_plot_zoomer.h>
 #include <qwt_scale_widget.h>
+#include <qwt_symbol.h>
 
 #include <algorithm>
 #include <climits>
@@ -77,19 +79,70 @@ QString optionalNumber(const std::optional<double> &value)
 // Beyond this many the marks would hide the curves: a year's journal is summed up by its table.
 constexpr size_t mostMarks = 500;
 
-// Zooms with the left button, one step back with the right; time on the axis as a date.
+// Below this many pixels a point, each value gets a mark; above, the marks would merge into a
+// band and cost a year's redraw dearly.
+constexpr int pixelsPerMark = 4;
+
+// Zooms with the left button, one step back with the right; the cursor's time and value are
+// read out beside it.
 class TimeZoomer : public QwtPlotZoomer
 {
 public:
-    explicit TimeZoomer(QWidget *canvas) : QwtPlotZoomer(canvas) {}
+    explicit TimeZoomer(QWidget *canvas) : QwtPlotZoomer(canvas)
+    {
+        setTrackerMode(QwtPicker::AlwaysOn);
+    }
 
 protected:
     QwtText trackerTextF(const QPointF &position) const override
     {
-        return QwtText(QwtDate::toDateTime(position.x(), Qt::LocalTime)
-                           .toString(QStringLiteral("dd.MM hh:mm:ss")) +
-                       QStringLiteral(", ") + QString::number(position.y(), 'f', 1));
+        QwtText text(QwtDate::toDateTime(position.x(), Qt::LocalTime)
+                         .toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) +
+                     QStringLiteral("\n") + number(position.y()) + QStringLiteral(" мкм"));
+        text.setBackgroundBrush(QColor(255, 255, 255, 220));
+        return text;
     }
+};
+
+// A trend whose line is not drawn across the series' gaps; a value alone between two gaps is
+// still a dot.
+class TrendCurve : public QwtPlotCurve
+{
+public:
+    using QwtPlotCurve::QwtPlotCurve;
+
+    void setReduced(const history::Reduced &reduced)
+    {
+        breaks = reduced.breaks;
+        setSamples(reduced.points);
+    }
+
+protected:
+    void drawCurve(QPainter *painter, int style, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
+                   const QRectF &canvasRect, int from, int to) const override
+    {
+        int start = from;
+        const auto drawRun = [&](int end) {
+            if (end > start) {
+                QwtPlotCurve::drawCurve(painter, style, xMap, yMap, canvasRect, start, end);
+            } else if (end == start) {
+                const QPointF point = sample(size_t(start));
+                painter->drawPoint(QPointF(xMap.transform(point.x()), yMap.transform(point.y())));
+            }
+        };
+        for (const int next : breaks) {
+            if (next <= start)
+                continue;
+            if (next > to)
+                break;
+            drawRun(next - 1);
+            start = next;
+        }
+        drawRun(to);
+    }
+
+private:
+    QVector<int> breaks;
 };
 
 }  // namespace
@@ -113,8 +166,10 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     exportButton->setText(QStringLiteral("Экспорт…"));
     exportButton->setPopupMode(QToolButton::InstantPopup);
     auto *exportMenu = new QMenu(exportButton);
-    for (const char *format : {"csv", "png", "svg"}) {
-        exportMenu->addAction(QString::fromLatin1(format).toUpper() + QStringLiteral("…"), this,
+    for (const char *format : {"csv", "excel", "png", "svg"}) {
+        const QString title = qstrcmp(format, "excel") == 0 ? QStringLiteral("CSV для Excel")
+                                                            : QString::fromLatin1(format).toUpper();
+        exportMenu->addAction(title + QStringLiteral("…"), this,
                               [this, format] { chooseExport(format); });
     }
     exportButton->setMenu(exportMenu);
@@ -149,7 +204,11 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
         timeScale->setDateFormat(unit, QStringLiteral("dd.MM.yyyy"));
     chart->setAxisScaleDraw(QwtPlot::xBottom, timeScale);
     chart->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
-    chart->insertLegend(new QwtLegend, QwtPlot::RightLegend);
+    // A click on a channel's name shows or hides its curve.
+    chartLegend = new QwtLegend;
+    chartLegend->setDefaultItemMode(QwtLegendData::Checkable);
+    chart->insertLegend(chartLegend, QwtPlot::RightLegend);
+    connect(chartLegend, &QwtLegend::checked, this, &HistoryTab::showChannel);
     // The axis labels alone would ask for more width than the window has; the chart takes
     // what the page gives it.
     chart->setMinimumSize(200, 120);
@@ -173,9 +232,12 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     panner->setMouseButton(Qt::MiddleButton);
     auto *magnifier = new QwtPlotMagnifier(chart->canvas());
     magnifier->setMouseButton(Qt::NoButton);
-    // Whatever changed the view, the curves are reduced to what it shows.
-    connect(chart->axisWidget(QwtPlot::xBottom), &QwtScaleWidget::scaleDivChanged, this,
-            &HistoryTab::reduceToView);
+    // Whatever changed the view, the curves are reduced to what it shows, and the statistics
+    // count what it shows.
+    connect(chart->axisWidget(QwtPlot::xBottom), &QwtScaleWidget::scaleDivChanged, this, [this] {
+        reduceToView();
+        countSoon.start();
+    });
 
     recordTable = new QTableView(this);
     recordTable->setModel(&tableModel);
@@ -252,8 +314,14 @@ HistoryTab::HistoryTab(const QString &directory, QWidget *parent)
     redrawSoon.setSingleShot(true);
     redrawSoon.setInterval(redrawDelayMs);
     connect(&redrawSoon, &QTimer::timeout, this, &HistoryTab::redraw);
+    countSoon.setSingleShot(true);
+    countSoon.setInterval(0);
+    connect(&countSoon, &QTimer::timeout, this, &HistoryTab::countStatistics);
     ageTicker.setInterval(1000);
-    connect(&ageTicker, &QTimer::timeout, this, &HistoryTab::updateStatistics);
+    connect(&ageTicker, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            showStatistics();
+    });
     ageTicker.start();
 
     connect(span, qOverload<int>(&QComboBox::currentIndexChanged), this, &HistoryTab::spanChosen);
@@ -301,46 +369,63 @@ void HistoryTab::reload()
     reloadSoon.stop();
     const auto [first, last] = history::days(history::DaySpan(span->currentIndex()),
                                              QDate::currentDate(), from->date(), to->date());
-    loading = loader.load(folder, first, last);
+    loading = loader.load(folder, first, last, limits, viewWidth());
     liveDuringLoad.clear();
     progress->setValue(0);
     progress->show();
     emit loadStarted();
 }
 
-void HistoryTab::showLoaded(quint64 load, const std::shared_ptr<history::Model> &model)
+void HistoryTab::showLoaded(quint64 load, const std::shared_ptr<history::Loaded> &result)
 {
     if (load != loading)
         return;
     loading = 0;
     progress->hide();
-    data = std::move(*model);
+    data = std::move(result->model);
+    curvesStale = true;
     const qint64 lastRead = data.records().empty() ? LLONG_MIN : data.records().back().msecs;
+    bool liveAdded = false;
     for (const records::Record &record : liveDuringLoad) {
         if (record.msecs > lastRead)
-            data.add(record);
+            liveAdded = data.add(record) != history::Model::Added::NotShown || liveAdded;
     }
     liveDuringLoad.clear();
     for (QwtPlotMarker *mark : marks)
         delete mark;
     marks.clear();
-    // The journal of calibrations is a few lines a day: read with the result.
-    calibrations = quality::readJournalFile(folder + QStringLiteral("/calibration.csv"),
-                                            data.firstDay().startOfDay().toMSecsSinceEpoch(),
-                                            data.lastDay().endOfDay().toMSecsSinceEpoch());
+    calibrations = std::move(result->calibrations);
     for (const auto &event : calibrations)
         markCalibration(event);
     tableModel.reset();
     skipped->setText(data.skipped() ? QStringLiteral("Пропущено строк: %1").arg(data.skipped())
                                     : QString());
-    // The table and the chart each take a turn of their own: together they would hold up the
-    // line's timers for longer than a frame.
-    QTimer::singleShot(0, this, [this] {
+    // The table, the chart and the statistics each take a turn of their own: together they
+    // would hold up the line's timers for longer than a frame. Each turn is a timer's, not a
+    // posted event's: the layout and the paint that the turn before posted run first, and the
+    // line's timers get their turn in between.
+    QTimer::singleShot(1, Qt::PreciseTimer, this, [this, result, liveAdded] {
         if (loading)
             return;
         redrawCurves(false);
+        // The curves as the loader reduced them, unless a live value came since or the page
+        // changed its width meanwhile.
+        if (!liveAdded && result->width == viewWidth()) {
+            for (const auto &[key, curve] : curves) {
+                static_cast<TrendCurve *>(curve)->setReduced(result->reduced[key]);
+                markPoints(curve, data.series(key), result->view, result->width);
+            }
+            reducedView = result->view;
+            reducedWidth = result->width;
+            curvesStale = false;
+        }
         resetView();
-        emit loaded();
+        QTimer::singleShot(1, Qt::PreciseTimer, this, [this] {
+            if (loading)
+                return;
+            countStatistics();
+            emit loaded();
+        });
     });
 }
 
@@ -350,8 +435,11 @@ void HistoryTab::add(const records::Record &record)
         liveDuringLoad.push_back(record);
     const auto how = data.add(record);
     tableModel.added(how);
-    if (how != history::Model::Added::NotShown && !redrawSoon.isActive())
-        redrawSoon.start();
+    if (how != history::Model::Added::NotShown) {
+        curvesStale = true;
+        if (!redrawSoon.isActive())
+            redrawSoon.start();
+    }
 }
 
 void HistoryTab::redraw()
@@ -361,6 +449,7 @@ void HistoryTab::redraw()
     if (zoomer->zoomRectIndex() == 0 && !data.records().empty() &&
         double(data.records().back().msecs) > chart->axisScaleDiv(QwtPlot::xBottom).upperBound())
         resetView();
+    countStatistics();
 }
 
 void HistoryTab::redrawCurves(bool replot)
@@ -374,7 +463,7 @@ void HistoryTab::redrawCurves(bool replot)
         const auto sameChannel = std::count_if(keys.begin(), keys.end(), [&key](const auto &k) {
             return k.channel == key.channel && k.address < key.address;
         });
-        curve = new QwtPlotCurve(history::Model::legend(key));
+        curve = new TrendCurve(history::Model::legend(key));
         // A wider pen goes through the stroker: three times the cost of a year's redraw.
         curve->setPen(key.channel == 0 ? QColor(Qt::black) : channelColours[key.channel - 1], 1.0,
                       sameChannel == 0 ? Qt::SolidLine : Qt::DashLine);
@@ -383,14 +472,37 @@ void HistoryTab::redrawCurves(bool replot)
     }
     for (const auto &[key, curve] : curves) {
         const bool any = !data.series(key).x.empty();
-        curve->setVisible(any);
+        curve->setVisible(any && hidden.count(key) == 0);
         curve->setItemAttribute(QwtPlotItem::Legend, any);
     }
+    syncLegend();
     drawLimits();
-    judge();
-    updateStatistics();
     if (replot) {
         reduceToView();
+        chart->replot();
+    }
+}
+
+// A legend entry comes back unchecked whenever its curve was left out of the legend.
+void HistoryTab::syncLegend()
+{
+    for (const auto &[key, curve] : curves) {
+        if (auto *label =
+                qobject_cast<QwtLegendLabel *>(chartLegend->legendWidget(chart->itemToInfo(curve))))
+            label->setChecked(hidden.count(key) == 0);
+    }
+}
+
+void HistoryTab::showChannel(const QVariant &itemInfo, bool on)
+{
+    for (const auto &[key, curve] : curves) {
+        if (curve != chart->infoToItem(itemInfo))
+            continue;
+        if (on)
+            hidden.erase(key);
+        else
+            hidden.insert(key);
+        curve->setVisible(on && !data.series(key).x.empty());
         chart->replot();
     }
 }
@@ -398,9 +510,13 @@ void HistoryTab::redrawCurves(bool replot)
 void HistoryTab::setLimits(const quality::ChannelLimits &channelLimits)
 {
     limits = channelLimits;
+    // A load under way judges by the limits it was given: it starts again with these.
+    if (loading)
+        reload();
+    else
+        data.setLimits(limits);
     drawLimits();
-    judge();
-    updateStatistics();
+    countStatistics();
     chart->replot();
 }
 
@@ -424,8 +540,7 @@ void HistoryTab::addCalibration(const quality::CalibrationEvent &event)
         return;
     calibrations.push_back(event);
     markCalibration(event);
-    judge();
-    updateStatistics();
+    countStatistics();
     chart->replot();
 }
 
@@ -449,41 +564,35 @@ void HistoryTab::setSinceCalibration(bool since)
 {
     if (sinceCalibration->isChecked() != since)
         sinceCalibration->setChecked(since);  // comes back here through toggled
-    judge();
-    updateStatistics();
+    countStatistics();
 }
 
 quality::Statistics HistoryTab::qualityStatistics(const history::SeriesKey &key) const
 {
-    const auto it = judged.find(key);
-    return it == judged.end() ? quality::Statistics() : it->second.first;
+    const auto it = rows.find(key);
+    return it == rows.end() ? quality::Statistics() : it->second.statistics;
 }
 
-// Values of each channel and address judged by the channel's limits, from the channel's last
-// calibration the probe took when the operator asks for that.
-void HistoryTab::judge()
+// Values of each channel and address in view, judged by the channel's limits; from the
+// channel's last calibration the probe took when the operator asks for that.
+void HistoryTab::countStatistics()
 {
-    judged.clear();
+    countSoon.stop();
+    rows.clear();
+    const history::TimeRange shown = view();
     for (const history::SeriesKey &key : data.keys()) {
-        const history::Series &series = data.series(key);
-        size_t begin = 0;
+        history::TimeRange range = shown;
         if (sinceCalibration->isChecked() && key.channel != 0) {
             for (const auto &event : calibrations) {
                 if (event.channel == key.channel && event.address == key.address && event.ok())
-                    begin =
-                        std::max(begin, size_t(std::upper_bound(series.x.begin(), series.x.end(),
-                                                                double(event.msecs)) -
-                                               series.x.begin()));
+                    range.from = std::max(range.from,
+                                          std::nextafter(double(event.msecs), double(LLONG_MAX)));
             }
         }
-        quality::Accumulator sums(key.channel >= 1 && key.channel <= records::channelCount
-                                      ? limits[size_t(key.channel - 1)]
-                                      : std::nullopt);
-        for (size_t i = begin; i < series.y.size(); ++i)
-            sums.add(series.y[i]);
-        judged[key] = {sums.result(), begin};
+        rows[key] = {data.statistics(key, range), range};
     }
     drawHistogram();
+    showStatistics();
 }
 
 // Equal bins over the values and the limits of the chosen channel, the statistics' range alone.
@@ -493,10 +602,10 @@ void HistoryTab::drawHistogram()
     const int channel = histogramChannel->currentData().toInt();
     const auto &limit = limits[size_t(channel - 1)];
     double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
-    for (const auto &[key, entry] : judged) {
-        if (key.channel == channel && entry.first.count > 0) {
-            low = std::min(low, entry.first.min);
-            high = std::max(high, entry.first.max);
+    for (const auto &[key, row] : rows) {
+        if (key.channel == channel && row.statistics.count > 0) {
+            low = std::min(low, row.statistics.min);
+            high = std::max(high, row.statistics.max);
         }
     }
     QVector<QwtIntervalSample> bins;
@@ -509,13 +618,15 @@ void HistoryTab::drawHistogram()
             high = low + 1;
         const double width = (high - low) / binCount;
         QVector<double> counts(binCount, 0);
-        for (const auto &[key, entry] : judged) {
+        for (const auto &[key, row] : rows) {
             if (key.channel != channel)
                 continue;
             const history::Series &series = data.series(key);
-            for (size_t i = entry.second; i < series.y.size(); ++i) {
-                if (std::isfinite(series.y[i]))
-                    counts[std::clamp(int((series.y[i] - low) / width), 0, binCount - 1)] += 1;
+            const auto begin = std::lower_bound(series.x.begin(), series.x.end(), row.range.from);
+            const auto end = std::upper_bound(begin, series.x.end(), row.range.to);
+            for (auto at = begin; at != end; ++at) {
+                const double value = series.y[size_t(at - series.x.begin())];
+                counts[std::clamp(int((value - low) / width), 0, binCount - 1)] += 1;
             }
         }
         for (int bin = 0; bin < binCount; ++bin)
@@ -538,26 +649,10 @@ void HistoryTab::drawHistogram()
 // value with a little room above and below.
 void HistoryTab::resetView()
 {
-    double left = std::numeric_limits<double>::max();
-    double right = std::numeric_limits<double>::lowest();
-    for (const history::SeriesKey &key : data.keys()) {
-        const history::Series &series = data.series(key);
-        if (!series.x.empty()) {
-            left = std::min(left, series.x.front());
-            right = std::max(right, series.x.back());
-        }
-    }
-    if (left > right) {
-        left = QwtDate::toDouble(data.firstDay().startOfDay());
-        right = QwtDate::toDouble(data.lastDay().addDays(1).startOfDay());
-    } else {
-        const double room = std::max(0.02 * (right - left), 1'000.0);
-        left -= room;
-        right += room;
-    }
+    const history::TimeRange whole = data.wholeView();
     double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
     for (const history::SeriesKey &key : data.keys()) {
-        const history::Statistics s = data.statistics(key);
+        const quality::Statistics s = data.statistics(key);
         if (s.count) {
             low = std::min(low, s.min);
             high = std::max(high, s.max);
@@ -573,20 +668,53 @@ void HistoryTab::resetView()
     if (low > high)
         low = 0, high = 1;
     const double margin = std::max(0.05 * (high - low), 0.5);
-    chart->setAxisScale(QwtPlot::xBottom, left, right);
+    chart->setAxisScale(QwtPlot::xBottom, whole.from, whole.to);
     chart->setAxisScale(QwtPlot::yLeft, low - margin, high + margin);
     chart->replot();
     zoomer->setZoomBase(true);
 }
 
-void HistoryTab::reduceToView()
+history::TimeRange HistoryTab::view() const
 {
     const QwtScaleDiv &x = chart->axisScaleDiv(QwtPlot::xBottom);
-    const int width = std::max(100, chart->canvas()->width());
-    QVector<QPointF> points;
+    return {x.lowerBound(), x.upperBound()};
+}
+
+int HistoryTab::viewWidth() const
+{
+    return std::max(100, chart->canvas()->width());
+}
+
+void HistoryTab::reduceToView()
+{
+    const history::TimeRange shown = view();
+    const int width = viewWidth();
+    if (!curvesStale && shown == reducedView && width == reducedWidth)
+        return;
+    history::Reduced reduced;
     for (const auto &[key, curve] : curves) {
-        history::reduce(data.series(key), x.lowerBound(), x.upperBound(), width, points);
-        curve->setSamples(points);
+        history::reduce(data.series(key), shown.from, shown.to, width, reduced);
+        static_cast<TrendCurve *>(curve)->setReduced(reduced);
+        markPoints(curve, data.series(key), shown, width);
+    }
+    reducedView = shown;
+    reducedWidth = width;
+    curvesStale = false;
+}
+
+void HistoryTab::markPoints(QwtPlotCurve *curve, const history::Series &series,
+                            const history::TimeRange &shown, int width)
+{
+    const auto inView = std::upper_bound(series.x.begin(), series.x.end(), shown.to) -
+                        std::lower_bound(series.x.begin(), series.x.end(), shown.from);
+    const bool few = inView * pixelsPerMark <= width;
+    if (few == (curve->symbol() != nullptr))
+        return;
+    if (few) {
+        const QColor colour = curve->pen().color();
+        curve->setSymbol(new QwtSymbol(QwtSymbol::Ellipse, colour, colour, QSize(4, 4)));
+    } else {
+        curve->setSymbol(nullptr);
     }
 }
 
@@ -596,25 +724,15 @@ int HistoryTab::drawnPoints(const history::SeriesKey &key) const
     return it == curves.end() ? 0 : int(it->second->dataSize());
 }
 
-void HistoryTab::updateStatistics()
+void HistoryTab::showStatistics()
 {
-    if (!isVisible() && statisticsTable->rowCount() > 0 && sender() == &ageTicker)
-        return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const std::vector<history::SeriesKey> shown = data.keys();
-    statisticsTable->setRowCount(int(shown.size()));
-    for (int row = 0; row < int(shown.size()); ++row) {
-        const history::SeriesKey &key = shown[size_t(row)];
-        history::Statistics s = data.statistics(key);
-        const quality::Statistics q = qualityStatistics(key);
-        // Since the last calibration, every figure is of the values since.
-        if (sinceCalibration->isChecked()) {
-            s.count = q.count;
-            s.mean = q.mean;
-            s.stddev = q.stddev;
-            s.min = q.min;
-            s.max = q.max;
-        }
+    statisticsTable->setRowCount(int(rows.size()));
+    int row = 0;
+    for (const auto &[key, entry] : rows) {
+        const quality::Statistics &s = entry.statistics;
+        const history::Series &series = data.series(key);
+        const auto last = std::upper_bound(series.x.begin(), series.x.end(), entry.range.to);
         const QString none = QStringLiteral("—");
         const bool any = s.count > 0;
         const QStringList cells{
@@ -625,17 +743,18 @@ void HistoryTab::updateStatistics()
             any ? number(s.stddev) : none,
             any ? number(s.min) : none,
             any ? number(s.max) : none,
-            any ? age(now - s.lastMsecs) : none,
+            any ? age(now - qint64(*(last - 1))) : none,
             QString::number(s.notFinite),
-            q.outShare ? QString::number(*q.outShare * 100, 'f', 1) + QStringLiteral(" %") : none,
-            optionalNumber(q.cp),
-            optionalNumber(q.cpk)};
+            s.outShare ? QString::number(*s.outShare * 100, 'f', 1) + QStringLiteral(" %") : none,
+            optionalNumber(s.cp),
+            optionalNumber(s.cpk)};
         for (int column = 0; column < cells.size(); ++column) {
             QTableWidgetItem *item = statisticsTable->item(row, column);
             if (!item)
                 statisticsTable->setItem(row, column, item = new QTableWidgetItem);
             item->setText(cells[column]);
         }
+        ++row;
     }
 }
 
@@ -649,6 +768,8 @@ QString HistoryTab::exportTo(const QString &path, const QByteArray &format)
     bool written = false;
     if (format == "csv") {
         written = data.exportCsv(file);
+    } else if (format == "excel") {
+        written = data.exportExcelCsv(file);
     } else {
         const QByteArray chart = renderChart(format);
         written = !chart.isEmpty() && file.write(chart) == chart.size();
@@ -696,12 +817,14 @@ QByteArray HistoryTab::renderChart(const QByteArray &format)
 
 void HistoryTab::chooseExport(const QByteArray &format)
 {
-    const QString filter = format == "csv"   ? QStringLiteral("CSV (*.csv)")
-                           : format == "png" ? QStringLiteral("PNG (*.png)")
-                                             : QStringLiteral("SVG (*.svg)");
+    const bool excel = format == "excel";
+    const QString suffix = excel ? QStringLiteral("csv") : QString::fromLatin1(format);
+    const QString filter =
+        excel ? QStringLiteral("CSV для Excel (*.csv)")
+              : suffix.toUpper() + QStringLiteral(" (*.") + suffix + QLatin1Char(')');
     QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Экспорт"), QStringLiteral("history.") + QString::fromLatin1(format),
-        filter);
+        this, QStringLiteral("Экспорт"),
+        (excel ? QStringLiteral("history-excel.") : QStringLiteral("history.")) + suffix, filter);
     if (path.isEmpty())
         return;
     const QString failure = exportTo(path, format);

@@ -12,6 +12,8 @@
 
 #include <array>
 #include <map>
+#include <memory>
+#include <set>
 #include <vector>
 
 class QCheckBox;
@@ -21,6 +23,7 @@ class QLabel;
 class QProgressBar;
 class QTableView;
 class QTableWidget;
+class QwtLegend;
 class QwtPlot;
 class QwtPlotCurve;
 class QwtPlotHistogram;
@@ -29,9 +32,9 @@ class QwtPlotZoneItem;
 class QwtPlotZoomer;
 
 // The page "История": the records of the chosen days as a trend per channel, a table and
-// statistics, with export. It only draws history::Model; built when the page is first shown.
-// The days are read on a thread of their own: the page shows their progress, and the window's
-// thread goes on serving the line.
+// statistics of the time shown, with export. It only draws history::Model; built when the page
+// is first shown. The days are read, counted and reduced for the first view on a thread of
+// their own: the page shows their progress, and the window's thread goes on serving the line.
 class HistoryTab : public QWidget
 {
     Q_OBJECT
@@ -46,8 +49,8 @@ public:
     bool isLoading() const { return loading != 0; }
     void resetView();
 
-    // "csv", "png" or "svg". Why the file was not saved, empty when it was: a file that was there
-    // before is left as it was.
+    // "csv", "excel" (CSV for a spreadsheet), "png" or "svg". Why the file was not saved, empty
+    // when it was: a file that was there before is left as it was.
     QString exportTo(const QString &path, const QByteArray &format);
 
     const history::Model &model() const { return data; }
@@ -65,6 +68,7 @@ public:
     void addCalibration(const quality::CalibrationEvent &event);
     // Statistics of each channel only from its last calibration that the probe took.
     void setSinceCalibration(bool since);
+    // The figures of a statistics row: the values in view, since the calibration when asked.
     quality::Statistics qualityStatistics(const history::SeriesKey &key) const;
     int calibrationMarks() const { return int(marks.size()); }
     // The chosen channel's values in bins, with its limits.
@@ -77,15 +81,21 @@ signals:
 private:
     void spanChosen();
     void reload();
-    void showLoaded(quint64 load, const std::shared_ptr<history::Model> &model);
+    void showLoaded(quint64 load, const std::shared_ptr<history::Loaded> &result);
     void redraw();
     // Without `replot`, the view is about to be set anew, which draws them.
     void redrawCurves(bool replot = true);
+    history::TimeRange view() const;
+    int viewWidth() const;
     void reduceToView();
-    void updateStatistics();
+    static void markPoints(QwtPlotCurve *curve, const history::Series &series,
+                           const history::TimeRange &shown, int width);
+    void showChannel(const QVariant &itemInfo, bool on);
+    void syncLegend();
+    void countStatistics();
+    void showStatistics();
     void chooseExport(const QByteArray &format);
     QByteArray renderChart(const QByteArray &format);
-    void judge();
     void drawHistogram();
     void drawLimits();
     void markCalibration(const quality::CalibrationEvent &event);
@@ -107,6 +117,13 @@ private:
     QwtPlot *chart;
     // One per channel and address shown; made as keys first appear, kept while the page lives.
     std::map<history::SeriesKey, QwtPlotCurve *> curves;
+    // The curves as last reduced, for this view and width; stale once the model changes.
+    history::TimeRange reducedView;
+    int reducedWidth = 0;
+    bool curvesStale = true;
+    // Channels the operator hid with a click in the legend.
+    std::set<history::SeriesKey> hidden;
+    QwtLegend *chartLegend;
     QwtPlotZoomer *zoomer;
     QTableView *recordTable;
     QTableWidget *statisticsTable;
@@ -115,14 +132,21 @@ private:
     std::array<QwtPlotZoneItem *, records::channelCount> bands{};
     std::vector<quality::CalibrationEvent> calibrations;
     std::vector<QwtPlotMarker *> marks;
-    // Per key: the statistics judged by the limits, from the index of the first value taken.
-    std::map<history::SeriesKey, std::pair<quality::Statistics, size_t>> judged;
+    // Per key: the statistics of its row, and the time it counts from and to.
+    struct Row
+    {
+        quality::Statistics statistics;
+        history::TimeRange range;
+    };
+    std::map<history::SeriesKey, Row> rows;
     QComboBox *histogramChannel;
     QwtPlot *histogramPlot;
     QwtPlotHistogram *histogram;
     std::array<QwtPlotMarker *, 2> histogramLimits{};
     // Live results are drawn together, at most a few times a second.
     QTimer redrawSoon;
+    // A pan is many views: the statistics follow the last.
+    QTimer countSoon;
     // A date typed field by field is one change.
     QTimer reloadSoon;
     QTimer ageTicker;
