@@ -1,6 +1,6 @@
 #include "app/OrvaUI.h"
 
-#include "app/Version.h"
+#include "Version.h"
 #include "icon/AppIcon.h"
 #include "protocol/FieldRules.h"
 #include "settings/Settings.h"
@@ -178,7 +178,7 @@ void OrvaUI::connectPanelButtons(QPushButton *ProbePanel::*button, void (OrvaUI:
                 const int round = sends ? summaries.begin(name) : 0;
                 if (sends) {
                     summaries.expect(round);
-                    announce(round, probe, command, *addr);
+                    announce(round, probe, command);
                     if (serial.isOpen())
                         tolerance->calibrationIssued(
                             probe + 1, command, *addr,

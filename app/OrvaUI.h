@@ -97,9 +97,8 @@ private:
     void fillAddresses(const std::vector<uint8_t> &addresses);
     void portError(QSerialPort::SerialPortError error);
 
-    void armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::Command code,
-                           const QString &name);
-    void announce(int round, int probe, frames::Command command, uint8_t addr);
+    void armSettingsProbes(frames::Command command, const QString &name);
+    void announce(int round, int probe, frames::Command command);
     void resultUnanswered(int channel);
     void addressEdited(int probe);
     std::optional<uint8_t> probeAddress(int probe);

@@ -1,5 +1,5 @@
 #include "app/SecondCopy.h"
-#include "app/Version.h"
+#include "Version.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>

@@ -3,7 +3,7 @@
 #include "ui/QtTranslation.h"
 #include "workfolder/WorkFolderLock.h"
 
-#include "app/Version.h"
+#include "Version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

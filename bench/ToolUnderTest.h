@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/ProbeLine.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -16,7 +18,7 @@ class QEventLoop;
 
 namespace bench {
 
-constexpr int probes = 8;
+constexpr int probes = probeline::probeCount;
 
 // Microseconds on the steady clock, the simulator's time base.
 qint64 steadyUs();

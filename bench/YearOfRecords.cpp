@@ -25,7 +25,7 @@ int writeYear(const QString &folder, QDate &first)
         QByteArray text = records::header();
         const QDateTime start(day, QTime(8, 0));
         for (int minute = 0; minute < 480; ++minute) {
-            for (int probe = 1; probe <= 8; ++probe) {
+            for (int probe = 1; probe <= records::channelCount; ++probe) {
                 const float value = 100.0f + 10.0f * float(probe) +
                                     float(std::sin((days * 480 + minute) / 700.0)) +
                                     float((minute * 7919 + probe * 104729) % 100) / 400.0f;

@@ -7,6 +7,7 @@
 #include "logging/ILog.h"
 #include "quality/CalibrationJournal.h"
 #include "quality/ReportContent.h"
+#include "records/Record.h"
 #include "report/ReportDocument.h"
 
 #include <QDir>
@@ -57,7 +58,7 @@ int main(int argc, char *argv[])
     request.fields = {QStringLiteral("З-1"), QStringLiteral("П-1"), QStringLiteral("Линия 1"),
                       QStringLiteral("Оператор")};
     // Each probe's band is its drift's middle: about one value in twenty falls outside.
-    for (int channel = 1; channel <= 8; ++channel) {
+    for (int channel = 1; channel <= records::channelCount; ++channel) {
         const double middle = 100 + 10 * channel - 0.5 + 0.125;
         request.limits[size_t(channel - 1)] = quality::Limits{middle, middle - 1.05, middle + 1.05};
     }

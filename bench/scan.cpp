@@ -2,6 +2,7 @@
 
 #include "logging/ILog.h"
 #include "protocol/OstraCommands.h"
+#include "protocol/ProbeLine.h"
 #include "scan/BusScan.h"
 
 #include <QCoreApplication>
@@ -43,7 +44,7 @@ int main(int argc, char *argv[])
         return 2;
     QSerialPort port;
     port.setPortName(line.portPath());
-    port.setBaudRate(460800);
+    port.setBaudRate(probeline::baudRate);
     if (!port.open(QIODevice::ReadWrite)) {
         std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(line.portPath()),
                      qPrintable(port.errorString()));

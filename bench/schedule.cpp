@@ -3,6 +3,7 @@
 #include "support/Broker.h"
 
 #include "protocol/Frames.h"
+#include "protocol/ProbeLine.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -180,8 +181,8 @@ int main(int argc, char *argv[])
     bool met = true;
     const Operation operations[] = {{"updateAirCode_Slot", false},
                                     {"getLineMeasResult_Slot", true}};
-    for (const int delay : {190, 10}) {
-        const int runCount = delay == 190 ? longRuns : runs;
+    for (const int delay : {probeline::defaultDelayMs, 10}) {
+        const int runCount = delay == probeline::defaultDelayMs ? longRuns : runs;
         const std::unique_ptr<ToolUnderTest> tool = connectedTool(line, delay, {}, publishConfig);
         if (!tool)
             return 2;
@@ -204,8 +205,9 @@ int main(int argc, char *argv[])
                     std::printf("    %s\n", qPrintable(late));
             }
         }
-        // At D = 190 a few runs give enough timers; the rest would only add minutes.
-        const int referenceRuns = delay == 190 ? std::min(runCount, 5) : runCount;
+        // At the default delay a few runs give enough timers; the rest would only add minutes.
+        const int referenceRuns =
+            delay == probeline::defaultDelayMs ? std::min(runCount, 5) : runCount;
         report("(Qt precise timer)", delay, referenceRuns,
                timerReference(*tool, expectedRequests(true, delay), referenceRuns), false);
     }

@@ -1,5 +1,6 @@
 #include "ChildProcess.h"
 #include "Statistics.h"
+#include "protocol/ProbeLine.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -174,9 +175,9 @@ std::string prepareToolDirectory()
         return {};
     std::ofstream settings(std::string(directory) + "/settings.cfg");
     settings << "Port=COM2\n";
-    for (int probe = 1; probe <= 8; ++probe)
+    for (int probe = 1; probe <= probeline::probeCount; ++probe)
         settings << "Probe" << probe << '=' << 10 + probe << '\n';
-    settings << "Delay=190\n";
+    settings << "Delay=" << probeline::defaultDelayMs << '\n';
     return directory;
 }
 
@@ -199,7 +200,7 @@ bool writeRecordsYear(const std::string &directory)
         std::ofstream file(folder + name, std::ios::binary);
         file << "time,channel,address,raw_um,calibrated_um,quality\r\n";
         for (int minute = 0; minute < 480; ++minute) {
-            for (int probe = 1; probe <= 8; ++probe) {
+            for (int probe = 1; probe <= probeline::probeCount; ++probe) {
                 std::snprintf(line, sizeof line,
                               "%04d-%02d-%02dT%02d:%02d:%02d.000+00:00,%d,%d,%d.25,%d.5,9%d\r\n",
                               local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,

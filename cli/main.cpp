@@ -1,3 +1,4 @@
+#include "Version.h"
 #include "cli/StopSignals.h"
 #include "console/CommandLine.h"
 #include "console/RecordsFolder.h"

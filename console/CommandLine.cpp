@@ -4,6 +4,7 @@
 #include "logging/FileLog.h"
 #include "logging/SysTime.h"
 #include "protocol/OstraCommands.h"
+#include "protocol/ProbeLine.h"
 #include "protocol/Schedule.h"
 #include "scan/BusScan.h"
 #include "serial/LowLatency.h"
@@ -24,7 +25,6 @@ namespace console {
 
 namespace {
 
-constexpr qint32 probeBusBaudRate = 460800;
 // Asks of one command whose exchanges saw bytes but no good answer, as the scan allows.
 constexpr int maxAttempts = BusScan::maxAttempts;
 
@@ -151,7 +151,7 @@ int CommandLine::run(const QStringList &arguments)
 
     QSerialPort port;
     port.setPortName(options.port);
-    port.setBaudRate(probeBusBaudRate);
+    port.setBaudRate(probeline::baudRate);
     if (!port.open(QIODevice::ReadWrite)) {
         err << "t7r-cli: cannot open " << options.port << ": " << port.errorString() << '\n';
         err.flush();
@@ -389,13 +389,8 @@ void CommandLine::judge(Row &row, int channel, float calibrated)
 // be known for every value taken after it.
 void CommandLine::journal(const Step &step, const ExchangeOutcome &outcome)
 {
-    std::optional<quality::CalibrationCommand> command;
-    if (step.request.command == Command::SetZeroPoint)
-        command = quality::CalibrationCommand::Zero;
-    else if (step.request.command == Command::SetMeasurePoint)
-        command = quality::CalibrationCommand::MeasurePoint;
-    else if (step.request.command == Command::ResetCalibration)
-        command = quality::CalibrationCommand::Reset;
+    const std::optional<quality::CalibrationCommand> command =
+        quality::calibrationOf(step.request.command);
     if (!command)
         return;
     if (!calibrationJournal) {

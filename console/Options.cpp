@@ -1,5 +1,6 @@
 #include "console/Options.h"
 
+#include "Version.h"
 #include "protocol/FieldRules.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mqtt/BrokerConfig.h"
+#include "protocol/ProbeLine.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,7 +20,7 @@ struct Options
 {
     Action action = Action::Ports;
     QString port;
-    int32_t delayMs = 190;
+    int32_t delayMs = probeline::defaultDelayMs;
     // --delay was given: settings.cfg's delay, good or not, played no part.
     bool delayGiven = false;
     Format format = Format::Table;

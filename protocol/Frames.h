@@ -32,9 +32,15 @@ constexpr uint32_t expectedResponseSize(Command command)
     return command == Command::GetMeasurementResult ? resultSize : ackSize;
 }
 
+// Only a measure point carries a value: the thickness, as a float.
+constexpr bool hasPayload(Command command)
+{
+    return command == Command::SetMeasurePoint;
+}
+
 constexpr int requestSize(Command command)
 {
-    return command == Command::SetMeasurePoint ? 9 : 5;
+    return hasPayload(command) ? 9 : 5;
 }
 
 uint16_t calcHash(const uint8_t *data, size_t length);

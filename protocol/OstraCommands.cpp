@@ -2,6 +2,8 @@
 
 #include <QSerialPort>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -54,64 +56,45 @@ uint32_t OstraCommands::gapAfter(Command command)
     return ::gapAfter(size_t(frames::requestSize(command)), frames::expectedResponseSize(command));
 }
 
-void OstraCommands::updateAirCode(uint8_t addr)
+const OstraCommands::CommandRow *OstraCommands::rowOf(Command command)
 {
-    issue(Command::UpdateAirCode,
-          "Update Air Code:", frames::buildRequest(Command::UpdateAirCode, addr));
+    static const CommandRow table[] = {
+        {Command::UpdateAirCode, "Update Air Code:", "Update Air Code OK",
+         &OstraCommands::judgeAcknowledge},
+        {Command::CheckAirCode, "Check Air Code:", "Check Air Code OK",
+         &OstraCommands::judgeAcknowledge},
+        {Command::StartMeasurement, "Start Measurement:", "Start Measurement OK",
+         &OstraCommands::judgeAcknowledge},
+        {Command::GetMeasurementResult, "Get Measurement Result:", "Get Measurement Result OK",
+         &OstraCommands::judgeResult},
+        {Command::SetZeroPoint, "Set Zero Point:", "Set Zero Point OK",
+         &OstraCommands::judgeAcknowledge},
+        {Command::SetMeasurePoint, "Set Measure Point:", "Set Measure Point OK",
+         &OstraCommands::judgeAcknowledge},
+        {Command::ResetCalibration, "Reset Calibration:", "Reset Calibration OK",
+         &OstraCommands::judgeAcknowledge},
+        {Command::TestMem, "Test:", "Test OK", &OstraCommands::judgeTestMem},
+    };
+    const auto row =
+        std::find_if(std::begin(table), std::end(table),
+                     [command](const CommandRow &row) { return row.command == command; });
+    return row == std::end(table) ? nullptr : row;
 }
 
-void OstraCommands::checkAirCode(uint8_t addr)
+void OstraCommands::issue(Command command, uint8_t addr, float um)
 {
-    issue(Command::CheckAirCode,
-          "Check Air Code:", frames::buildRequest(Command::CheckAirCode, addr));
-}
-
-void OstraCommands::startMeasurement(uint8_t addr)
-{
-    issue(Command::StartMeasurement,
-          "Start Measurement:", frames::buildRequest(Command::StartMeasurement, addr));
-}
-
-void OstraCommands::getMeasurementResult(uint8_t addr)
-{
-    issue(Command::GetMeasurementResult,
-          "Get Measurement Result:", frames::buildRequest(Command::GetMeasurementResult, addr));
-}
-
-void OstraCommands::setZeroPoint(uint8_t addr)
-{
-    issue(Command::SetZeroPoint,
-          "Set Zero Point:", frames::buildRequest(Command::SetZeroPoint, addr));
-}
-
-void OstraCommands::setMeasurePoint(uint8_t addr, float um)
-{
-    issue(Command::SetMeasurePoint,
-          "Set Measure Point:", frames::buildRequest(Command::SetMeasurePoint, addr, um));
-}
-
-void OstraCommands::resetCalibration(uint8_t addr)
-{
-    issue(Command::ResetCalibration,
-          "Reset Calibration:", frames::buildRequest(Command::ResetCalibration, addr));
-}
-
-void OstraCommands::testMem()
-{
-    issue(Command::TestMem,
-          "Test:", frames::buildRequest(Command::TestMem, frames::testMemAddress));
-}
-
-void OstraCommands::issue(Command command, const char *commandLine, std::vector<uint8_t> frame)
-{
-    if (!port || !port->isOpen())
+    const CommandRow *row = rowOf(command);
+    if (!row || !port || !port->isOpen())
         return;
     // A request that will go out closes the previous exchange; its verdict comes first.
     if (gapIsOver())
         reportUnanswered();
     const uint64_t sequence = ++lastSequence;
-    write(commandLine);
-    const uint8_t address = frame[1];
+    write(row->commandLine);
+    const uint8_t address = command == Command::TestMem ? frames::testMemAddress : addr;
+    std::vector<uint8_t> frame = frames::hasPayload(command)
+                                     ? frames::buildRequest(command, address, um)
+                                     : frames::buildRequest(command, address);
     // Whoever reads the log may issue a command of its own from inside this one.
     const uint64_t outer = std::exchange(sendingSequence, sequence);
     sendRequest(std::move(frame), frames::expectedResponseSize(command),
@@ -139,25 +122,8 @@ void OstraCommands::handleResponse(Command command, const QByteArray &response)
 
 ExchangeOutcome OstraCommands::judge(Command command, const QByteArray &response)
 {
-    switch (command) {
-        case Command::UpdateAirCode:
-            return judgeAcknowledge(response, "Update Air Code OK");
-        case Command::CheckAirCode:
-            return judgeAcknowledge(response, "Check Air Code OK");
-        case Command::StartMeasurement:
-            return judgeAcknowledge(response, "Start Measurement OK");
-        case Command::GetMeasurementResult:
-            return judgeResult(response);
-        case Command::SetZeroPoint:
-            return judgeAcknowledge(response, "Set Zero Point OK");
-        case Command::SetMeasurePoint:
-            return judgeAcknowledge(response, "Set Measure Point OK");
-        case Command::ResetCalibration:
-            return judgeAcknowledge(response, "Reset Calibration OK");
-        case Command::TestMem:
-            return judgeTestMem(response);
-    }
-    return {};
+    const CommandRow *row = rowOf(command);
+    return row ? (this->*row->judge)(response, row->successLine) : ExchangeOutcome();
 }
 
 bool OstraCommands::hasExpectedFrame(const QByteArray &response, uint32_t expectedSize,
@@ -176,49 +142,50 @@ bool OstraCommands::hasExpectedFrame(const QByteArray &response, uint32_t expect
     return false;
 }
 
+// A probe that reports an error puts nothing else in its answer that could be trusted.
+bool OstraCommands::reportedDeviceError(const QByteArray &response, ExchangeOutcome &outcome)
+{
+    const auto error = frames::statusText(uint8_t(response[3]));
+    if (!error)
+        return false;
+    m::writeLine(log, 1, QStringLiteral("Error: ") + QLatin1String(*error));
+    outcome.status = ExchangeOutcome::Status::DeviceError;
+    outcome.detail = QLatin1String(*error);
+    return true;
+}
+
 ExchangeOutcome OstraCommands::judgeAcknowledge(const QByteArray &response, const char *successLine)
 {
     ExchangeOutcome outcome;
-    if (!hasExpectedFrame(response, frames::ackSize, outcome))
-        return outcome;
-    if (const auto error = frames::statusText(uint8_t(response[3]))) {
-        m::writeLine(log, 1, QStringLiteral("Error: ") + QLatin1String(*error));
-        outcome.status = ExchangeOutcome::Status::DeviceError;
-        outcome.detail = QLatin1String(*error);
-    } else {
+    if (hasExpectedFrame(response, frames::ackSize, outcome) &&
+        !reportedDeviceError(response, outcome))
         write(successLine);
-    }
     return outcome;
 }
 
-ExchangeOutcome OstraCommands::judgeResult(const QByteArray &response)
+// An error status means no thickness in the frame: its bytes must never be shown as one.
+ExchangeOutcome OstraCommands::judgeResult(const QByteArray &response, const char *successLine)
 {
     ExchangeOutcome outcome;
-    if (!hasExpectedFrame(response, frames::resultSize, outcome))
+    if (!hasExpectedFrame(response, frames::resultSize, outcome) ||
+        reportedDeviceError(response, outcome))
         return outcome;
-    // A probe that reports an error puts no thickness in the frame: its bytes must never be
-    // shown as one.
-    if (const auto error = frames::statusText(uint8_t(response[3]))) {
-        m::writeLine(log, 1, QStringLiteral("Error: ") + QLatin1String(*error));
-        outcome.status = ExchangeOutcome::Status::DeviceError;
-        outcome.detail = QLatin1String(*error);
-        return outcome;
-    }
     outcome.um = frames::readFloat(response, 4);
     outcome.umCalib = frames::readFloat(response, 8);
     outcome.quality = uint8_t(response[12]);
     emit newMeasurement_Signal(uint8_t(response[1]), outcome.um, outcome.umCalib, outcome.quality);
-    write("Get Measurement Result OK");
+    write(successLine);
     return outcome;
 }
 
-ExchangeOutcome OstraCommands::judgeTestMem(const QByteArray &response)
+// The memory test has status codes of its own.
+ExchangeOutcome OstraCommands::judgeTestMem(const QByteArray &response, const char *successLine)
 {
     ExchangeOutcome outcome;
     if (!hasExpectedFrame(response, frames::ackSize, outcome))
         return outcome;
     const uint8_t status = uint8_t(response[3]);
-    const char *line = status == 0 ? "Test OK" : status == 2 ? "Internal Error" : "Unknown Error";
+    const char *line = status == 0 ? successLine : status == 2 ? "Internal Error" : "Unknown Error";
     write(line);
     if (status != 0) {
         outcome.status = ExchangeOutcome::Status::DeviceError;

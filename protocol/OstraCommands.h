@@ -4,6 +4,7 @@
 #include "logging/SysTime.h"
 #include "protocol/ExchangeOutcome.h"
 #include "protocol/Frames.h"
+#include "protocol/ProbeLine.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -25,6 +26,7 @@ class OstraCommands : public QObject
     Q_OBJECT
 
 public:
+    // Kept in the published interface with its meta-type; no command fills or reads its fields.
 #pragma pack(push, 1)
     struct Config
     {
@@ -37,11 +39,6 @@ public:
 
     OstraCommands(QSerialPort *port, m::ifc::ILog *log);
 
-    // How long a probe has to answer before the exchange counts as unanswered: the request and
-    // a result take about 0.5 ms on the line at 460800 baud, USB adapters hold received bytes
-    // for up to 16 ms (the FTDI latency timer), and the probe needs a few milliseconds to turn
-    // round.
-    static constexpr int answerTimeLimitMs = 40;
     // The gap the engine leaves after a request of `command` before it lets the next one go.
     static uint32_t gapAfter(frames::Command command);
     // Tests change it: those that speak for the probe by hand, slower than a probe would,
@@ -69,18 +66,43 @@ public:
     // Milliseconds before the engine's gap lets the next request go; 0 when it would go now.
     int gapRemainingMs();
 
-    static constexpr auto calcHash = frames::calcHash;
-    static constexpr auto checkHash = frames::checkHash;
-    static constexpr auto statusText = frames::statusText;
+    // Every command goes out this way: its log line, its frame, its judge. `um` is the
+    // thickness a measure point carries; the memory test goes to its own address whatever
+    // `addr` says.
+    void issue(frames::Command command, uint8_t addr, float um = 0);
 
-    void updateAirCode(uint8_t addr);
-    void checkAirCode(uint8_t addr);
-    void startMeasurement(uint8_t addr);
-    void getMeasurementResult(uint8_t addr);
-    void setZeroPoint(uint8_t addr);
-    void setMeasurePoint(uint8_t addr, float um);
-    void resetCalibration(uint8_t addr);
-    void testMem();
+    void updateAirCode(uint8_t addr)
+    {
+        issue(frames::Command::UpdateAirCode, addr);
+    }
+    void checkAirCode(uint8_t addr)
+    {
+        issue(frames::Command::CheckAirCode, addr);
+    }
+    void startMeasurement(uint8_t addr)
+    {
+        issue(frames::Command::StartMeasurement, addr);
+    }
+    void getMeasurementResult(uint8_t addr)
+    {
+        issue(frames::Command::GetMeasurementResult, addr);
+    }
+    void setZeroPoint(uint8_t addr)
+    {
+        issue(frames::Command::SetZeroPoint, addr);
+    }
+    void setMeasurePoint(uint8_t addr, float um)
+    {
+        issue(frames::Command::SetMeasurePoint, addr, um);
+    }
+    void resetCalibration(uint8_t addr)
+    {
+        issue(frames::Command::ResetCalibration, addr);
+    }
+    void testMem()
+    {
+        issue(frames::Command::TestMem, frames::testMemAddress);
+    }
 
     // Judges one answer to `command` and reports it: the log, and for a result the signal.
     void handleResponse(frames::Command command, const QByteArray &response);
@@ -88,6 +110,7 @@ public:
     void sendRequest(std::vector<uint8_t> packet, uint32_t expectedRxSize, ResponseHandler handler);
 
 signals:
+    // These three stay in the published interface, never emitted: no command returns such data.
     void integrals_Signal(std::vector<uint32_t> vec);
     void devAddr_Signal(uint8_t addr);
     void getConfig_Signal(OstraCommands::Config cfg);
@@ -111,14 +134,26 @@ private:
         bool reportedUnanswered = false;
     };
 
+    // One row per command: the log's line when it is issued, the line when the probe took it,
+    // and how its answer is judged.
+    struct CommandRow
+    {
+        frames::Command command;
+        const char *commandLine;
+        const char *successLine;
+        ExchangeOutcome (OstraCommands::*judge)(const QByteArray &response,
+                                                const char *successLine);
+    };
+    static const CommandRow *rowOf(frames::Command command);
+
     void deliverAnswer(Exchange &exchange);
-    void issue(frames::Command command, const char *commandLine, std::vector<uint8_t> frame);
     ExchangeOutcome judge(frames::Command command, const QByteArray &response);
     ExchangeOutcome judgeAcknowledge(const QByteArray &response, const char *successLine);
-    ExchangeOutcome judgeResult(const QByteArray &response);
-    ExchangeOutcome judgeTestMem(const QByteArray &response);
+    ExchangeOutcome judgeResult(const QByteArray &response, const char *successLine);
+    ExchangeOutcome judgeTestMem(const QByteArray &response, const char *successLine);
     bool hasExpectedFrame(const QByteArray &response, uint32_t expectedSize,
                           ExchangeOutcome &outcome);
+    bool reportedDeviceError(const QByteArray &response, ExchangeOutcome &outcome);
     bool gapIsOver();
     void answerTimeLimitPassed();
     void reportUnanswered();
@@ -131,7 +166,7 @@ private:
     SysTime time;
     std::shared_ptr<Exchange> current;
     QTimer answerTimer;
-    int answerLimitMs = answerTimeLimitMs;
+    int answerLimitMs = probeline::answerTimeLimitMs;
     bool answerGraceGiven = false;
     uint64_t lastSequence = 0;
     // The number sendRequest gives the request it is handed.

@@ -1,10 +1,10 @@
 #include "protocol/RequestQueue.h"
 
 #include "protocol/OstraCommands.h"
+#include "protocol/ProbeLine.h"
 
 #include <algorithm>
 
-using frames::Command;
 using Status = ExchangeOutcome::Status;
 
 RequestQueue::RequestQueue(OstraCommands *commands, QObject *parent)
@@ -76,33 +76,8 @@ void RequestQueue::issue(Request request)
     const uint64_t sequence = commands->nextSequence();
     onLine = OnLine{ticket, sequence};
     lastSequence = sequence;
-    watchdog.start(commands->answerTimeLimit() + watchdogMarginMs);
-    switch (request.command) {
-        case Command::UpdateAirCode:
-            commands->updateAirCode(request.address);
-            break;
-        case Command::CheckAirCode:
-            commands->checkAirCode(request.address);
-            break;
-        case Command::StartMeasurement:
-            commands->startMeasurement(request.address);
-            break;
-        case Command::GetMeasurementResult:
-            commands->getMeasurementResult(request.address);
-            break;
-        case Command::SetZeroPoint:
-            commands->setZeroPoint(request.address);
-            break;
-        case Command::SetMeasurePoint:
-            commands->setMeasurePoint(request.address, request.um);
-            break;
-        case Command::ResetCalibration:
-            commands->resetCalibration(request.address);
-            break;
-        case Command::TestMem:
-            commands->testMem();
-            break;
-    }
+    watchdog.start(commands->answerTimeLimit() + probeline::watchdogMarginMs);
+    commands->issue(request.command, request.address, request.um);
     // A closed port takes no request and the engine says nothing of it.
     if (commands->lastIssued() < sequence) {
         watchdog.stop();

@@ -39,9 +39,6 @@ public:
     // A line that refuses every time (another operation keeps it busy) must not hold a
     // request for ever.
     static constexpr int maxRefusals = 10;
-    // Past the engine's answer time limit: the engine reports every request within it, so only
-    // a line that takes no requests at all (the port closed under it) gets this far.
-    static constexpr int watchdogMarginMs = 1000;
 
     explicit RequestQueue(OstraCommands *commands, QObject *parent = nullptr);
 

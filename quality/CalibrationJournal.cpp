@@ -92,6 +92,20 @@ CalibrationEvent makeEvent(const QDateTime &time, int channel, uint8_t address,
     return event;
 }
 
+std::optional<CalibrationCommand> calibrationOf(frames::Command command)
+{
+    switch (command) {
+        case frames::Command::SetZeroPoint:
+            return CalibrationCommand::Zero;
+        case frames::Command::SetMeasurePoint:
+            return CalibrationCommand::MeasurePoint;
+        case frames::Command::ResetCalibration:
+            return CalibrationCommand::Reset;
+        default:
+            return std::nullopt;
+    }
+}
+
 QString answerText(const ExchangeOutcome &outcome)
 {
     switch (outcome.status) {

@@ -44,6 +44,9 @@ struct CalibrationEvent
     bool ok() const { return answer == QLatin1String("ok"); }
 };
 
+// What a command does to a probe's calibration; nothing for a command that leaves it alone.
+std::optional<CalibrationCommand> calibrationOf(frames::Command command);
+
 CalibrationEvent makeEvent(const QDateTime &time, int channel, uint8_t address,
                            CalibrationCommand command, std::optional<float> measureUm,
                            const QString &answer);

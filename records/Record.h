@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/ProbeLine.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
@@ -13,7 +15,8 @@
 
 namespace records {
 
-constexpr int channelCount = 8;
+// Channels are the panels' numbers, 1 to channelCount.
+constexpr int channelCount = probeline::probeCount;
 // Columns of a line: files written before the tolerances have the first six.
 constexpr int columnCount = 9;
 constexpr int columnCountWithoutLimits = 6;

@@ -35,7 +35,6 @@ public:
     bool append(const records::Record &record);
 
     bool keeping() const { return keepingRecords; }
-    QString reason() const { return failure; }
     QString directory() const { return folder; }
 
 signals:

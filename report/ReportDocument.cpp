@@ -1,5 +1,7 @@
 #include "report/ReportDocument.h"
 
+#include "Version.h"
+
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>

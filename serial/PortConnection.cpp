@@ -1,5 +1,6 @@
 #include "app/OrvaUI.h"
 #include "logging/SysTime.h"
+#include "protocol/ProbeLine.h"
 #include "serial/LowLatency.h"
 #include "serial/PortList.h"
 
@@ -7,8 +8,6 @@
 #include <QSignalBlocker>
 
 namespace {
-
-constexpr qint32 probeBusBaudRate = 460800;
 
 QStringList portNames(const QList<QSerialPortInfo> &ports)
 {
@@ -42,7 +41,7 @@ void OrvaUI::serialConnect_Slot()
     portName = ui.cb_ports->currentText();
     closePort();
     serial.setPortName(portName);
-    serial.setBaudRate(probeBusBaudRate);
+    serial.setBaudRate(probeline::baudRate);
     if (serial.open(QIODevice::ReadWrite)) {
         linkHealth.reset();
         if (const char *line = lowlatency::logLine(lowlatency::request(serial)); *line)

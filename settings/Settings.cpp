@@ -9,7 +9,6 @@
 namespace {
 
 const char settingsFileName[] = "settings.cfg";
-constexpr int maxProbes = 8;
 constexpr int maxPortNameLength = 6;
 // A real record is about 120 bytes; reading no further keeps a huge file from exhausting memory.
 constexpr qint64 maxSettingsBytes = 64 * 1024;
@@ -129,7 +128,7 @@ QString fieldLayout(int field)
 {
     if (field == 0)
         return QStringLiteral("Port=<name of 1 to 6 characters>");
-    if (field <= maxProbes)
+    if (field <= probeline::probeCount)
         return QStringLiteral("Probe%1=<address>").arg(field);
     return QStringLiteral("Delay=<milliseconds, 0 to 2147483647>");
 }
@@ -178,7 +177,7 @@ Settings parseSettings(const QByteArray &text)
         return mismatch(0);
     previousFieldLine = scanner.lineNumber(scanner.offset());
     int64_t value = 0;
-    for (int probe = 1; probe <= maxProbes; ++probe) {
+    for (int probe = 1; probe <= probeline::probeCount; ++probe) {
         scanner.skipSpace();
         if (!scanner.literal(QByteArray("Probe" + QByteArray::number(probe) + "=").constData()) ||
             !scanner.number(value))
@@ -187,12 +186,12 @@ Settings parseSettings(const QByteArray &text)
     }
     scanner.skipSpace();
     if (!scanner.literal("Delay=") || !scanner.number(value))
-        return mismatch(maxProbes + 1);
+        return mismatch(probeline::probeCount + 1);
     // A negative delay would make every all-probe operation send nothing.
     if (value < 0 || value > std::numeric_limits<int32_t>::max()) {
         // Named as the line it is on, not the one after it.
         previousFieldLine = -1;
-        return mismatch(maxProbes + 1);
+        return mismatch(probeline::probeCount + 1);
     }
     return Settings{int32_t(value), QString::fromUtf8(port), QString()};
 }
@@ -204,7 +203,7 @@ std::vector<uint8_t> parseProbeAddresses(QTextStream &stream, m::ifc::ILog *log)
         return addresses;
     for (;;) {
         const QStringList parts = stream.readLine().split(QLatin1Char('='));
-        if (parts.size() < 2 || int(addresses.size()) == maxProbes)
+        if (parts.size() < 2 || int(addresses.size()) == probeline::probeCount)
             break;
         bool ok = false;
         const uint value = parts.at(1).toUInt(&ok, 10);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logging/ILog.h"
+#include "protocol/ProbeLine.h"
 
 #include <QByteArray>
 #include <QString>
@@ -14,7 +15,7 @@ class QTextStream;
 // What settings.cfg gives besides the probe addresses.
 struct Settings
 {
-    int32_t delay = 190;
+    int32_t delay = probeline::defaultDelayMs;
     QString port = QStringLiteral("COM2");
     // Why the record was not used, naming the first line that did not match; empty when the
     // file gave the delay.

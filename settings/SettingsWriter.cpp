@@ -1,11 +1,12 @@
 #include "settings/SettingsWriter.h"
 
+#include "protocol/ProbeLine.h"
+
 #include <QFile>
 #include <QSaveFile>
 
 namespace {
 
-constexpr size_t probeLines = 8;
 const QString fileName = QStringLiteral("settings.cfg");
 const QString backupName = QStringLiteral("settings.cfg.bak");
 
@@ -16,7 +17,7 @@ namespace settingswriter {
 QByteArray record(const QString &port, const std::vector<uint8_t> &addresses, int32_t delay)
 {
     QByteArray text = "Port=" + port.toUtf8() + "\r\n";
-    for (size_t probe = 0; probe < probeLines; ++probe) {
+    for (size_t probe = 0; probe < size_t(probeline::probeCount); ++probe) {
         if (probe == addresses.size())
             text += "\r\n";
         // Address 0 stands in for an absent probe, which is what the window reads it as.

@@ -391,7 +391,7 @@ private slots:
     {
         QFETCH(Command, command);
         QFETCH(int, sent);
-        rig->commands.setAnswerTimeLimit(OstraCommands::answerTimeLimitMs);
+        rig->commands.setAnswerTimeLimit(probeline::answerTimeLimitMs);
         QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
         QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
         // Started before the call: the engine arms its limit inside it, before the write.
@@ -400,7 +400,7 @@ private slots:
         QVERIFY(send(command));
         rig->simulator.bus().writeRaw(answer(command).left(sent));
         QVERIFY(outcomes.wait(2000));
-        QVERIFY2(sinceSent.elapsed() >= OstraCommands::answerTimeLimitMs,
+        QVERIFY2(sinceSent.elapsed() >= probeline::answerTimeLimitMs,
                  qPrintable(QString::number(sinceSent.elapsed())));
         const QByteArray request = QByteArray::fromHex(caseOf(command).frame);
         QCOMPARE(rig->log.lines, QStringList({"1 " + nameOf(command) + ':', trace::txLine(request),
@@ -422,7 +422,7 @@ private slots:
         QCOMPARE(lateOne.sender, probeAddress);
         checkMeasured(measured, command == Command::GetMeasurementResult ? 1 : 0);
         // Reported once only, however long the line stays quiet.
-        QVERIFY(!outcomes.wait(3 * OstraCommands::answerTimeLimitMs));
+        QVERIFY(!outcomes.wait(3 * probeline::answerTimeLimitMs));
     }
 
     // A request that goes out before the time limit closes the previous exchange first; one
@@ -548,7 +548,7 @@ private slots:
         rig->simulator.faults().clear();
         QVERIFY(rig->simulator.model().addProbe(probeAddress));
         rig->simulator.bus().setLatency(adapter::ftdiDefaultMs, 0);
-        rig->commands.setAnswerTimeLimit(OstraCommands::answerTimeLimitMs);
+        rig->commands.setAnswerTimeLimit(probeline::answerTimeLimitMs);
         QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
         const uint64_t sequence = rig->commands.nextSequence();
         QVERIFY(send(command));

@@ -165,11 +165,11 @@ private slots:
         QTest::addRow("none") << InjectedFault() << 0 << 1 << 0 << "";
         // Late, but within the answer time limit: the scan must still be listening.
         QTest::addRow("late within the limit")
-            << late(OstraCommands::answerTimeLimitMs - 12) << 0 << 1 << 0 << "";
+            << late(probeline::answerTimeLimitMs - 12) << 0 << 1 << 0 << "";
         // Late enough to land in the next address's exchange, where it names its sender: the
         // sender is asked again, the next address waits for its own answer.
         QTest::addRow("late beyond the limit")
-            << late(OstraCommands::answerTimeLimitMs + 20) << 0 << 2 << 1 << "";
+            << late(probeline::answerTimeLimitMs + 20) << 0 << 2 << 1 << "";
         QTest::addRow("bad hash") << InjectedFault(Fault::BadHash) << 0 << 2 << 1 << "";
         QTest::addRow("garbage ahead") << InjectedFault(Fault::Garbage) << 0 << 2 << 1 << "";
         QTest::addRow("split") << InjectedFault(Fault::Split) << 0 << 1 << 0 << "";
@@ -207,7 +207,7 @@ private slots:
     // invented, and each lost answer shows as a retry.
     void noisyLine()
     {
-        rig->simulator.faults().setDelays(10, OstraCommands::answerTimeLimitMs + 20);
+        rig->simulator.faults().setDelays(10, probeline::answerTimeLimitMs + 20);
         const Fault kinds[] = {Fault::NoAnswer, Fault::BadHash, Fault::Split, Fault::Late,
                                Fault::Garbage,  Fault::Short,   Fault::Long,  Fault::Repeated,
                                Fault::Busy,     Fault::Unstable};
@@ -216,7 +216,7 @@ private slots:
         // The faults that lose an answer come first for certain, then the random ones.
         rig->simulator.faults().script(Fault::NoAnswer);
         rig->simulator.faults().script(Fault::Garbage);
-        rig->simulator.faults().script(late(OstraCommands::answerTimeLimitMs + 20));
+        rig->simulator.faults().script(late(probeline::answerTimeLimitMs + 20));
         rig->simulator.faults().script(Fault::BadHash);
         rig->simulator.faults().script(Fault::Short);
         Addresses probes;

@@ -9,7 +9,7 @@
 
 // Every command an operation arms is announced to the summaries just before it goes, so that
 // the engine's report of it, by the number the engine gives it, counts for its probe.
-void OrvaUI::announce(int round, int probe, frames::Command command, uint8_t)
+void OrvaUI::announce(int round, int probe, frames::Command command)
 {
     summaries.issuing(round, probe + 1, command, commands.nextSequence(), serial.isOpen());
 }
@@ -18,7 +18,7 @@ void OrvaUI::test_Slot()
 {
     const int round = summaries.begin(QStringLiteral("Тест памяти"));
     summaries.expect(round);
-    announce(round, 0, frames::Command::TestMem, frames::testMemAddress);
+    announce(round, 0, frames::Command::TestMem);
     commands.testMem();
     summaries.close(round);
 }
@@ -35,7 +35,7 @@ void OrvaUI::updateAirCode_Slot()
         summaries.expect(round, probe + 1);
         QTimer::singleShot(schedule::commandInterval(delay, probe), Qt::PreciseTimer, this,
                            [this, round, probe, addr = *addr] {
-                               announce(round, probe, frames::Command::UpdateAirCode, addr);
+                               announce(round, probe, frames::Command::UpdateAirCode);
                                commands.updateAirCode(addr);
                            });
     }
@@ -44,19 +44,16 @@ void OrvaUI::updateAirCode_Slot()
 
 void OrvaUI::checkAirCode_Slot()
 {
-    armSettingsProbes(&OstraCommands::checkAirCode, frames::Command::CheckAirCode,
-                      QStringLiteral("Проверка \"Воздуха\""));
+    armSettingsProbes(frames::Command::CheckAirCode, QStringLiteral("Проверка \"Воздуха\""));
 }
 
 void OrvaUI::startLineMeas_Slot()
 {
-    armSettingsProbes(&OstraCommands::startMeasurement, frames::Command::StartMeasurement,
-                      QStringLiteral("Старт измерения"));
+    armSettingsProbes(frames::Command::StartMeasurement, QStringLiteral("Старт измерения"));
 }
 
 // Only the positions settings.cfg supplied are commanded: a missing one names no device.
-void OrvaUI::armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::Command code,
-                               const QString &name)
+void OrvaUI::armSettingsProbes(frames::Command command, const QString &name)
 {
     const int round = summaries.begin(name);
     for (const auto &[probe, addr] : probeToAddr) {
@@ -64,9 +61,9 @@ void OrvaUI::armSettingsProbes(void (OstraCommands::*command)(uint8_t), frames::
             continue;
         summaries.expect(round, probe + 1);
         QTimer::singleShot(schedule::commandInterval(delay, probe), Qt::PreciseTimer, this,
-                           [this, command, code, round, probe = int(probe), addr = addr] {
-                               announce(round, probe, code, addr);
-                               (commands.*command)(addr);
+                           [this, command, round, probe = int(probe), addr = addr] {
+                               announce(round, probe, command);
+                               commands.issue(command, addr);
                            });
     }
     summaries.close(round);
@@ -94,12 +91,12 @@ void OrvaUI::armMeasurementRound(QObject *context)
         summaries.expect(round, probe + 1);
         QTimer::singleShot(schedule::measurementStartInterval(delay, probe), Qt::PreciseTimer,
                            context, [this, round, probe, addr = *addr] {
-                               announce(round, probe, frames::Command::StartMeasurement, addr);
+                               announce(round, probe, frames::Command::StartMeasurement);
                                commands.startMeasurement(addr);
                            });
         QTimer::singleShot(schedule::measurementResultInterval(delay, probe), Qt::PreciseTimer,
                            context, [this, round, probe, addr = *addr] {
-                               announce(round, probe, frames::Command::GetMeasurementResult, addr);
+                               announce(round, probe, frames::Command::GetMeasurementResult);
                                commands.getMeasurementResult(addr);
                            });
     }

@@ -1,6 +1,6 @@
 #include "ui/OperatorMenus.h"
 
-#include "app/Version.h"
+#include "Version.h"
 #include "ui/TextDialog.h"
 
 #include <QDesktopServices>

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "protocol/ProbeLine.h"
 #include "ui_OrvaUI.h"
 
 #include <array>
 
-constexpr int probeCount = 8;
+using probeline::probeCount;
 
 // The widgets of one probe's group box: the eight panels differ in nothing else.
 struct ProbePanel

@@ -16,20 +16,6 @@ namespace {
 
 const char *const markProperty = "toleranceMark";
 
-std::optional<quality::CalibrationCommand> calibrationOf(frames::Command command)
-{
-    switch (command) {
-        case frames::Command::SetZeroPoint:
-            return quality::CalibrationCommand::Zero;
-        case frames::Command::SetMeasurePoint:
-            return quality::CalibrationCommand::MeasurePoint;
-        case frames::Command::ResetCalibration:
-            return quality::CalibrationCommand::Reset;
-        default:
-            return std::nullopt;
-    }
-}
-
 // The mark drawn as the field's trailing icon: the value's text stays the number alone.
 QIcon markIcon(const QString &glyph, const QColor &colour, const QFont &font)
 {
@@ -198,13 +184,12 @@ void ToleranceWatch::showAlarm()
                        "или «Приборы» → «Квитировать допуск» (Ctrl+K)."));
     if (acknowledgeAction)
         acknowledgeAction->setEnabled(!channels.isEmpty());
-    emit alarmChanged(channels);
 }
 
 void ToleranceWatch::calibrationIssued(int channel, frames::Command command, uint8_t address,
                                        std::optional<float> measureUm)
 {
-    if (!calibrationOf(command))
+    if (!quality::calibrationOf(command))
         return;
     // The measure field holds a value whatever is clicked; only a measure point takes it.
     if (command != frames::Command::SetMeasurePoint)
@@ -214,7 +199,7 @@ void ToleranceWatch::calibrationIssued(int channel, frames::Command command, uin
 
 void ToleranceWatch::exchangeFinished(const ExchangeOutcome &outcome)
 {
-    const auto command = calibrationOf(outcome.command);
+    const auto command = quality::calibrationOf(outcome.command);
     if (!command)
         return;
     // Outcomes come in the order the requests went out; a late answer to an exchange already

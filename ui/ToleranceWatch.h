@@ -55,7 +55,6 @@ public:
     void exchangeFinished(const ExchangeOutcome &outcome);
 
 signals:
-    void alarmChanged(const QList<int> &channels);
     void limitsChanged(const quality::ChannelLimits &limits);
     void calibrationJournalled(const quality::CalibrationEvent &event);
 

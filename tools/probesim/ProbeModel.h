@@ -2,6 +2,7 @@
 
 #include "ProbeRequest.h"
 #include "SimulatedProbe.h"
+#include "protocol/ProbeLine.h"
 
 #include <QByteArray>
 
@@ -16,7 +17,7 @@ namespace probesim {
 class ProbeModel
 {
 public:
-    static constexpr int maxProbes = 8;
+    static constexpr int maxProbes = probeline::probeCount;
 
     explicit ProbeModel(uint32_t seed = 1) : seed(seed) {}
 

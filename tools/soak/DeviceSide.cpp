@@ -2,6 +2,7 @@
 
 #include "LogTally.h"
 #include "ProcessStats.h"
+#include "protocol/ProbeLine.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -9,23 +10,23 @@
 #include <array>
 #include <cstdio>
 
+using frames::Command;
 using probesim::Fault;
 
 namespace {
 
 constexpr uint8_t firstAddress = 11;
-constexpr int probes = 8;
 constexpr int warmUpTransactions = 100;
 // Far beyond the slowest fault (a late answer, 100 ms).
 constexpr qint64 answerTimeoutNs = 1000 * 1000 * 1000;
 
-enum class Step { Start, Result, CheckAir, UpdateAir, SetZero, SetMeasurePoint, Reset, TestMem };
-
 // Each step goes to all probes in turn, as the tool's all-probe operations do; every command
 // of the device layer is in it, the measurement most.
-constexpr std::array<Step, 10> cycle{
-    Step::Start,     Step::Result,  Step::CheckAir,        Step::Start, Step::Result,
-    Step::UpdateAir, Step::SetZero, Step::SetMeasurePoint, Step::Reset, Step::TestMem};
+constexpr std::array<Command, 10> cycle{
+    Command::StartMeasurement, Command::GetMeasurementResult, Command::CheckAirCode,
+    Command::StartMeasurement, Command::GetMeasurementResult, Command::UpdateAirCode,
+    Command::SetZeroPoint,     Command::SetMeasurePoint,      Command::ResetCalibration,
+    Command::TestMem};
 
 // Every fault that leaves the count of well-formed answers on the line equal to what a
 // receiver can take. A repeated answer is left out: the engine rightly delivers only what one
@@ -72,7 +73,7 @@ int DeviceSide::run()
         std::fprintf(stderr, "soak: %s\n", qPrintable(simulator.errorString()));
         return 2;
     }
-    for (int probe = 0; probe < probes; ++probe) {
+    for (int probe = 0; probe < probeline::probeCount; ++probe) {
         probesim::ProbeSettings settings;
         settings.thickness = 200.0f + 25.0f * float(probe);
         settings.walkStep = 0.5f;
@@ -94,7 +95,7 @@ int DeviceSide::run()
                      });
 
     port.setPortName(simulator.portPath());
-    port.setBaudRate(460800);
+    port.setBaudRate(probeline::baudRate);
     if (!port.open(QIODevice::ReadWrite)) {
         std::fprintf(stderr, "soak: %s\n", qPrintable(port.errorString()));
         return 2;
@@ -141,34 +142,11 @@ int DeviceSide::run()
 
 uint32_t DeviceSide::issue(int transaction)
 {
-    const uint8_t addr = uint8_t(firstAddress + transaction % probes);
-    switch (cycle[size_t(transaction / probes) % cycle.size()]) {
-        case Step::Start:
-            commands.startMeasurement(addr);
-            break;
-        case Step::Result:
-            commands.getMeasurementResult(addr);
-            return frames::resultSize;
-        case Step::CheckAir:
-            commands.checkAirCode(addr);
-            break;
-        case Step::UpdateAir:
-            commands.updateAirCode(addr);
-            break;
-        case Step::SetZero:
-            commands.setZeroPoint(addr);
-            break;
-        case Step::SetMeasurePoint:
-            commands.setMeasurePoint(addr, 250.0f);
-            break;
-        case Step::Reset:
-            commands.resetCalibration(addr);
-            break;
-        case Step::TestMem:
-            commands.testMem();
-            break;
-    }
-    return frames::ackSize;
+    const uint8_t addr = uint8_t(firstAddress + transaction % probeline::probeCount);
+    const Command command = cycle[size_t(transaction / probeline::probeCount) % cycle.size()];
+    // Only the measure point carries the thickness; the other commands ignore it.
+    commands.issue(command, addr, 250.0f);
+    return frames::expectedResponseSize(command);
 }
 
 bool DeviceSide::waitUntil(const std::function<bool()> &done, qint64 deadlineNs)
