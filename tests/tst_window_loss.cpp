@@ -170,7 +170,7 @@ private slots:
         // round has had its time limit too.
         QTRY_VERIFY_WITH_TIMEOUT(
             burstEnded.hasExpired(50) && probesim::steadyMicroseconds() - received().back().timeUs >
-                                             (OstraCommands::answerTimeLimitMs + 10) * 1000,
+                                             (probeline::answerTimeLimitMs + 10) * 1000,
             2000);
         const QStringList duringBurst = files::logMessages();
         QVERIFY2(!duringBurst.filter(QRegularExpression("Received: \\d{4,} bytes")).isEmpty(),
@@ -233,7 +233,7 @@ private slots:
             bench->faults.clear();
             bench->faults.script(probesim::Fault::None, 2 * probeCount - 1);
             probesim::InjectedFault late(probesim::Fault::Late);
-            late.delayMs = 3 * OstraCommands::answerTimeLimitMs;
+            late.delayMs = 3 * probeline::answerTimeLimitMs;
             bench->faults.script(late);
             QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
         });
