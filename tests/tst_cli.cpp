@@ -3,7 +3,6 @@
 #include "console/CommandLine.h"
 #include "probesim/ProbeSimulator.h"
 #include "protocol/ProbeLine.h"
-#include "records/History.h"
 #include "scan/BusScan.h"
 #include "support/AdapterLatency.h"
 #include "support/Files.h"
@@ -704,35 +703,6 @@ private slots:
         QCOMPARE(cli.exitCode(), int(console::exitProbeFailed));
         QVERIFY2(errors.contains("Records not kept"), errors);
         QVERIFY(cli.readAllStandardOutput().contains("ok"));
-    }
-
-    // The program run twice with the addresses in turn, as an operator would: the history has
-    // one curve and one row of statistics per probe, each of that probe's values alone.
-    void twoRunsTwoCurves()
-    {
-        QDir(QStringLiteral("records")).removeRecursively();
-        QVERIFY(files::write(QStringLiteral("settings.cfg"),
-                             files::settings(std::vector<int>{12, 255, 3, 4, 5, 6, 7, 8}, 5)));
-        QProcess cli;
-        QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        for (const QStringList &addresses : {QStringList{"12", "255"}, QStringList{"255", "12"}}) {
-            cli.start(QStringLiteral(CLI_PATH),
-                      QStringList{"--port", port(), "--records", "measure"} + addresses);
-            QVERIFY(finished.wait(5000));
-            QVERIFY2(cli.exitCode() == console::exitOk, cli.readAllStandardError());
-        }
-        QFile::remove(QStringLiteral("settings.cfg"));
-        history::Model history;
-        history.load(QStringLiteral("records"), QDate::currentDate(), QDate::currentDate());
-        QCOMPARE(history.keys().size(), size_t(2));
-        for (const history::SeriesKey &key : history.keys()) {
-            const Reading &probe = key.address == probeA.address ? probeA : probeB;
-            QCOMPARE(key.channel, key.address == probeA.address ? 1 : 2);
-            const quality::Statistics statistics = history.statistics(key);
-            QCOMPARE(statistics.count, qint64(2));
-            QCOMPARE(statistics.mean, double(probe.um));
-            QCOMPARE(statistics.stddev, 0.0);
-        }
     }
 
     // A scan that finds nobody is a failed run: no row, exit code 1.
