@@ -1,10 +1,7 @@
 #include "app/OrvaUI.h"
-#include "probesim/ProbeBus.h"
-#include "probesim/ProbeModel.h"
-#include "probesim/PseudoTerminal.h"
 #include "records/Record.h"
-#include "support/AdapterLatency.h"
 #include "support/Files.h"
+#include "support/WindowSuite.h"
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
 
@@ -26,26 +23,11 @@
 
 #include <csignal>
 
+using namespace window;
+
 // What the operator sees at the desk beyond the probe panels: the state field, the operation
 // summaries, the menus, the keyboard, the icon, the start-up values and the command line.
 namespace {
-
-const std::vector<int> busAddresses{12, 13, 14, 15, 16, 17, 18, 19};
-
-struct Bench
-{
-    Bench()
-    {
-        for (const int address : busAddresses)
-            model.addProbe(uint8_t(address));
-        bus.setLatency(adapter::latencyMs, adapter::jitterMs);
-    }
-
-    probesim::ProbeModel model;
-    probesim::FaultPlan faults;
-    probesim::PseudoTerminal line;
-    probesim::ProbeBus bus{&model, &faults};
-};
 
 QStringList menuTexts(const QMenu *menu)
 {
@@ -66,13 +48,6 @@ class TestDesk : public QObject
     std::unique_ptr<Bench> bench;
     QList<QUrl> openedUrls;
 
-    void connectPort(OrvaUI &window, const QString &path)
-    {
-        window.ui.cb_ports->addItem(path);
-        window.ui.cb_ports->setCurrentText(path);
-        QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
-    }
-
 public slots:
     void openUrl(const QUrl &url) { openedUrls << url; }
 
@@ -91,8 +66,7 @@ private slots:
         QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings(busAddresses, 40)));
         QFile::remove(OrvaUI::userSettingsPath());
         bench = std::make_unique<Bench>();
-        QVERIFY2(bench->line.open(), qPrintable(bench->line.errorString()));
-        bench->bus.attach(bench->line.masterFd());
+        QVERIFY2(bench->open(), qPrintable(bench->line.errorString()));
     }
 
     void cleanup() { bench.reset(); }
@@ -105,7 +79,7 @@ private slots:
         StateField &field = window.stateField();
         QVERIFY(window.statusBar()->isAncestorOf(&field));
         const QString missing = QStringLiteral("/nonexistent/ttyT7R");
-        connectPort(window, missing);
+        choosePort(window, missing);
         QCOMPARE(field.text(), missing + ": не подключен, не найден");
         QStringList log = files::logMessages();
         QCOMPARE(log.at(log.size() - 2), QStringLiteral("0 Device not connected"));
@@ -117,14 +91,14 @@ private slots:
         {
             QSerialPort holder(bench->line.slavePath());
             QVERIFY(holder.open(QIODevice::ReadWrite));
-            connectPort(window, bench->line.slavePath());
+            choosePort(window, bench->line.slavePath());
             QCOMPARE(field.text(),
                      bench->line.slavePath() + ": не подключен, занят другой программой");
             QCOMPARE(files::logMessages().last().left(14), QStringLiteral("0 Reason: busy"));
             QVERIFY(field.toolTip().contains(QStringLiteral("другой программой")));
         }
 
-        connectPort(window, bench->line.slavePath());
+        choosePort(window, bench->line.slavePath());
         const QString connected = bench->line.slavePath() + ": подключен";
         QCOMPARE(field.text(), connected);
         // The reason's advice went with the reason: the tip holds the whole text alone.
@@ -137,8 +111,7 @@ private slots:
         QCOMPARE(field.text(), connected + "  |  непрерывное измерение");
 
         // The adapter is pulled.
-        bench->bus.detach();
-        bench->line.closeMaster();
+        bench->pull();
         QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 2000);
         QVERIFY2(field.item("port").endsWith(": не подключен, не найден"),
                  qPrintable(field.item("port")));
@@ -203,7 +176,7 @@ private slots:
         // over: a longer limit keeps a slowed answer from passing for none, and a silent probe
         // is still told by the next request.
         window.lineCommands().setAnswerTimeLimit(250);
-        connectPort(window, bench->line.slavePath());
+        choosePort(window, bench->line.slavePath());
         // Channel 3 names a device that is not there; the first answer reports Busy.
         window.ui.le_addr_3->setText(QStringLiteral("99"));
         bench->faults.script(probesim::Fault::Busy);
@@ -299,7 +272,7 @@ private slots:
         QFETCH(QString, button);
         QFETCH(QString, summary);
         OrvaUI window;
-        connectPort(window, bench->line.slavePath());
+        choosePort(window, bench->line.slavePath());
         window.statusBar()->clearMessage();
         window.ui.le_addr_3->clear();
         QSignalSpy messages(window.statusBar(), &QStatusBar::messageChanged);
@@ -371,7 +344,7 @@ private slots:
     void connectStartsAfresh()
     {
         OrvaUI window;
-        connectPort(window, bench->line.slavePath());
+        choosePort(window, bench->line.slavePath());
         const QSerialPort &port = window.port();
         QVERIFY(port.isOpen());
         QCOMPARE(port.baudRate(), 460800);
@@ -392,7 +365,7 @@ private slots:
     void measureValueMessage()
     {
         OrvaUI window;
-        connectPort(window, bench->line.slavePath());
+        choosePort(window, bench->line.slavePath());
         window.ui.le_line_meas_setpoint->setText(QStringLiteral("12,5"));
         QTest::mouseClick(window.ui.pb_line_meas_setpoint_1, Qt::LeftButton);
         QCOMPARE(window.statusBar()->currentMessage(), "Не корректное значение меры");
@@ -520,7 +493,7 @@ private slots:
         const QString slave = bench->line.slavePath();
         {
             OrvaUI window;
-            connectPort(window, slave);
+            choosePort(window, slave);
             QVERIFY(window.port().isOpen());
         }
         QCOMPARE(QSettings(OrvaUI::userSettingsPath(), QSettings::IniFormat)
@@ -598,10 +571,7 @@ int connectChild(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     OrvaUI window;
-    const QString port = QString::fromLocal8Bit(argv[2]);
-    window.ui.cb_ports->addItem(port);
-    window.ui.cb_ports->setCurrentText(port);
-    QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+    choosePort(window, QString::fromLocal8Bit(argv[2]));
     QTextStream out(stdout);
     out.setCodec("UTF-8");
     out << window.port().errorString() << '\n'

@@ -1,10 +1,8 @@
 #include "app/OrvaUI.h"
-#include "probesim/ProbeBus.h"
-#include "probesim/ProbeModel.h"
-#include "probesim/PseudoTerminal.h"
 #include "settings/Settings.h"
 #include "settings/SettingsWriter.h"
 #include "support/Files.h"
+#include "support/WindowSuite.h"
 #include "ui/ProbePanels.h"
 #include "ui/SecondsDialog.h"
 
@@ -13,15 +11,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace window;
+
 // What the operator set is kept: the address fields go to settings.cfg on request and only
 // then, and a settings.cfg the window could not use is said on screen.
 namespace {
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
-}
 
 void typeAddresses(OrvaUI &window, const QStringList &fields)
 {
@@ -30,37 +24,6 @@ void typeAddresses(OrvaUI &window, const QStringList &fields)
         panels[probe].address->clear();
         QTest::keyClicks(panels[probe].address, fields.value(probe));
     }
-}
-
-// A probe line that can be pulled and plugged in again, under another name.
-struct Line
-{
-    explicit Line(probesim::ProbeModel *model) : bus(model, &faults) {}
-
-    bool plugIn()
-    {
-        if (!terminal.open())
-            return false;
-        bus.attach(terminal.masterFd());
-        return true;
-    }
-    void pull()
-    {
-        bus.detach();
-        terminal.closeMaster();
-    }
-
-    probesim::FaultPlan faults;
-    probesim::PseudoTerminal terminal;
-    probesim::ProbeBus bus;
-};
-
-bool connectTo(OrvaUI &window, const QString &path)
-{
-    window.ui.cb_ports->addItem(path);
-    window.ui.cb_ports->setCurrentText(path);
-    QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
-    return window.port().isOpen();
 }
 
 }  // namespace
@@ -117,7 +80,7 @@ private slots:
         QFETCH(QString, refusal);
         OrvaUI window;
         typeAddresses(window, fields);
-        QCOMPARE(contents(QStringLiteral("settings.cfg")), startRecord);
+        QCOMPARE(files::read(QStringLiteral("settings.cfg")), startRecord);
         QAction *save = window.findChild<QAction *>(QStringLiteral("actionSaveAddresses"));
         QVERIFY(save && window.operatorMenus().fileMenu()->actions().contains(save));
         QCOMPARE(save->text(), QStringLiteral("Сохранить адреса в settings.cfg"));
@@ -125,14 +88,14 @@ private slots:
         auto *box = window.findChild<QMessageBox *>(QStringLiteral("settingsNotSaved"));
         if (refusal.isEmpty()) {
             QVERIFY(!box);
-            QCOMPARE(contents(QStringLiteral("settings.cfg")), saved);
-            QCOMPARE(contents(QStringLiteral("settings.cfg.bak")), startRecord);
+            QCOMPARE(files::read(QStringLiteral("settings.cfg")), saved);
+            QCOMPARE(files::read(QStringLiteral("settings.cfg.bak")), startRecord);
             QCOMPARE(files::logMessages().last().left(31),
                      QStringLiteral("0 Addresses saved to settings.c"));
         } else {
             QVERIFY(box && box->isVisible());
             QCOMPARE(box->text(), refusal);
-            QCOMPARE(contents(QStringLiteral("settings.cfg")), startRecord);
+            QCOMPARE(files::read(QStringLiteral("settings.cfg")), startRecord);
             QVERIFY(!QFile::exists(QStringLiteral("settings.cfg.bak")));
         }
     }
@@ -171,18 +134,16 @@ private slots:
     // The interval is offered again, after a restart too.
     void intervalRemembered()
     {
-        probesim::ProbeModel model;
-        model.addProbe(12);
-        Line line(&model);
-        QVERIFY(line.plugIn());
+        Bench probes({12});
+        QVERIFY(probes.open());
         {
             OrvaUI window;
-            QVERIFY(connectTo(window, line.terminal.slavePath()));
+            QVERIFY(choosePort(window, probes.line.slavePath()));
             window.continuousMeasurement().start(7300);
             window.continuousMeasurement().stop();
         }
         OrvaUI window;
-        QVERIFY(connectTo(window, line.terminal.slavePath()));
+        QVERIFY(choosePort(window, probes.line.slavePath()));
         window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))->trigger();
         auto *dialog = window.findChild<SecondsDialog *>(QStringLiteral("continuousInterval"));
         QVERIFY(dialog);
@@ -201,22 +162,21 @@ private slots:
     void resumeAfterPortBack()
     {
         QFETCH(bool, resume);
-        probesim::ProbeModel model;
-        model.addProbe(12);
-        auto line = std::make_unique<Line>(&model);
-        QVERIFY(line->plugIn());
+        auto probes = std::make_unique<Bench>(std::vector<int>{12});
+        QVERIFY(probes->open());
         OrvaUI window;
-        QVERIFY(connectTo(window, line->terminal.slavePath()));
+        QVERIFY(choosePort(window, probes->line.slavePath()));
         window.continuousMeasurement().start(6100);
         QVERIFY(window.continuousMeasurement().isRunning());
-        line->pull();
+        probes->pull();
         QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 5000);
         QVERIFY(!window.continuousMeasurement().isRunning());
         QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("continuousResume")));
 
-        line = std::make_unique<Line>(&model);
-        QVERIFY(line->plugIn());
-        QVERIFY(connectTo(window, line->terminal.slavePath()));
+        // Plugged in again, under another name.
+        probes = std::make_unique<Bench>(std::vector<int>{12});
+        QVERIFY(probes->open());
+        QVERIFY(choosePort(window, probes->line.slavePath()));
         auto *box = window.findChild<QMessageBox *>(QStringLiteral("continuousResume"));
         QVERIFY(box && box->isVisible());
         QVERIFY2(box->text().contains(QStringLiteral("каждые 6100 мс")), qPrintable(box->text()));

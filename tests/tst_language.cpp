@@ -1,8 +1,6 @@
 #include "app/OrvaUI.h"
-#include "probesim/ProbeBus.h"
-#include "probesim/ProbeModel.h"
-#include "probesim/PseudoTerminal.h"
 #include "support/Files.h"
+#include "support/WindowSuite.h"
 #include "ui/QtTranslation.h"
 #include "ui/SecondsDialog.h"
 
@@ -19,16 +17,11 @@ class TestLanguage : public QObject
     Q_OBJECT
 
     QTemporaryDir workDir;
-    probesim::ProbeModel model;
-    probesim::FaultPlan faults;
-    std::unique_ptr<probesim::PseudoTerminal> line;
-    std::unique_ptr<probesim::ProbeBus> bus;
+    std::unique_ptr<window::Bench> bench;
 
     SecondsDialog *openIntervalDialog(OrvaUI &window)
     {
-        window.ui.cb_ports->addItem(line->slavePath());
-        window.ui.cb_ports->setCurrentText(line->slavePath());
-        QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+        window::choosePort(window, bench->line.slavePath());
         if (!window.port().isOpen())
             return nullptr;
         window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))->trigger();
@@ -41,24 +34,16 @@ private slots:
         QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
         QVERIFY(files::write(QStringLiteral("settings.cfg"),
                              files::settings(std::vector<int>{12, 13}, 20)));
-        model.addProbe(12);
-        model.addProbe(13);
         QVERIFY(installQtTranslations(qApp));
     }
 
     void init()
     {
-        line = std::make_unique<probesim::PseudoTerminal>();
-        QVERIFY2(line->open(), qPrintable(line->errorString()));
-        bus = std::make_unique<probesim::ProbeBus>(&model, &faults);
-        bus->attach(line->masterFd());
+        bench = std::make_unique<window::Bench>(std::vector<int>{12, 13});
+        QVERIFY2(bench->open(), qPrintable(bench->line.errorString()));
     }
 
-    void cleanup()
-    {
-        bus.reset();
-        line.reset();
-    }
+    void cleanup() { bench.reset(); }
 
     void qtButtonsInRussian()
     {

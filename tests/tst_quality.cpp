@@ -4,6 +4,7 @@
 #include "quality/Statistics.h"
 #include "records/Record.h"
 #include "support/CapturingLog.h"
+#include "support/Files.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>
@@ -25,13 +26,6 @@ quality::LimitsFile parse(const QByteArray &text)
     buffer.setData(text);
     buffer.open(QIODevice::ReadOnly);
     return quality::parseLimits(buffer);
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
 }
 
 QDateTime utc(const char *text)
@@ -325,7 +319,7 @@ void TestQuality::journalFile()
     // A folder that cannot be written loses the event, not the caller; the log says so once,
     // and says so again when events are kept again.
     const QString blocked = dir.filePath("blocked");
-    writeFile(blocked, "a file where the folder should be");
+    QVERIFY(files::write(blocked, "a file where the folder should be"));
     quality::CalibrationJournal lost(&log, blocked + "/calibration.csv");
     log.lines.clear();
     QVERIFY(!lost.append(quality::makeEvent(t, 1, 1, C::Zero, std::nullopt, "ok")));
@@ -357,12 +351,12 @@ void TestQuality::reportContent()
         day += records::formatLine(record);
     }
     day += "2026-12-09T08:00:00.000Z,1,12,1,1,1\r\n2026-12-08T09:00:00.000Z,1,12,1";
-    writeFile(dir.filePath("records/2026-12-08.csv"), day);
-    writeFile(dir.filePath("records/calibration.csv"),
-              quality::journalHeader() +
-                  "2026-12-08T07:00:00.000Z,1,12,zero,,ok\r\n"
-                  "2026-12-08T08:04:30.000Z,1,12,zero,,ok\r\n"
-                  "2026-12-08T08:05:00.000Z,2,13,reset,,Busy\r\n");
+    QVERIFY(files::write(dir.filePath("records/2026-12-08.csv"), day));
+    QVERIFY(files::write(dir.filePath("records/calibration.csv"),
+                         quality::journalHeader() +
+                             "2026-12-08T07:00:00.000Z,1,12,zero,,ok\r\n"
+                             "2026-12-08T08:04:30.000Z,1,12,zero,,ok\r\n"
+                             "2026-12-08T08:05:00.000Z,2,13,reset,,Busy\r\n"));
 
     quality::ReportRequest request;
     request.recordsFolder = dir.filePath("records");
@@ -421,7 +415,7 @@ void TestQuality::reportKeepsProbesApart()
         record.raw = record.calibrated = std::numeric_limits<float>::quiet_NaN();
         day += records::formatLine(record);
     }
-    writeFile(dir.filePath("records/2026-12-08.csv"), day);
+    QVERIFY(files::write(dir.filePath("records/2026-12-08.csv"), day));
 
     quality::ReportRequest request;
     request.recordsFolder = dir.filePath("records");

@@ -73,12 +73,6 @@ bool same(const Record &a, const Record &b)
            std::memcmp(&a.upperUm, &b.upperUm, sizeof(float)) == 0;
 }
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 records::ReadResult readBytes(const QByteArray &bytes, const QDate &day)
 {
     QBuffer buffer;
@@ -372,7 +366,7 @@ private slots:
                  qPrintable(keeping.first().at(1).toString()));
         QVERIFY(writer.append(noon.addSecs(2), {1}, 12, 1.0f, 4.0f, 3));
         QVERIFY(writer.keeping());
-        QCOMPARE(contents(QStringLiteral("records/2026-03-09.csv")),
+        QCOMPARE(files::read(QStringLiteral("records/2026-03-09.csv")),
                  records::header() +
                      "2026-03-09T12:00:00.000+01:00,1,12,1,2,3,,,\r\n"
                      "2026-03-09T12:00:01.000+01:00,1,12,1,3,3,,,\r\n"
@@ -406,7 +400,8 @@ private slots:
         QVERIFY(failed);
         QCOMPARE(labels.first(), QByteArray("head"));
         QVERIFY(file.append("b\r\n", "line b"));
-        QCOMPARE(contents(QStringLiteral("journal/lines.csv")), QByteArray("head\r\na\r\nb\r\n"));
+        QCOMPARE(files::read(QStringLiteral("journal/lines.csv")),
+                 QByteArray("head\r\na\r\nb\r\n"));
     }
 
     // One header per file, one file per local day, and a line torn by a crash stays a bad line
@@ -418,9 +413,9 @@ private slots:
         const QDateTime evening(QDate(2026, 3, 9), QTime(23, 59, 59, 500), Qt::OffsetFromUTC, 3600);
         QVERIFY(writer.append(evening, {2}, 13, 1.0f, 2.0f, 3));
         QVERIFY(writer.append(evening.addSecs(1), {2}, 13, 1.0f, 4.0f, 3));
-        const QByteArray first = contents(QStringLiteral("records/2026-03-09.csv"));
+        const QByteArray first = files::read(QStringLiteral("records/2026-03-09.csv"));
         QCOMPARE(first, records::header() + "2026-03-09T23:59:59.500+01:00,2,13,1,2,3,,,\r\n");
-        QCOMPARE(contents(QStringLiteral("records/2026-03-10.csv")),
+        QCOMPARE(files::read(QStringLiteral("records/2026-03-10.csv")),
                  records::header() + "2026-03-10T00:00:00.500+01:00,2,13,1,4,3,,,\r\n");
 
         // A crash tore the last line; the next session appends.
@@ -456,9 +451,9 @@ private slots:
         QVERIFY(writer.append(judged));
         judged.msecs += 86400000;
         QVERIFY(writer.append(judged));
-        QCOMPARE(contents(QStringLiteral("records/2026-03-09.csv")),
+        QCOMPARE(files::read(QStringLiteral("records/2026-03-09.csv")),
                  old + "2026-03-09T09:00:00.000+01:00,1,12,110,107.5,90\r\n");
-        QCOMPARE(contents(QStringLiteral("records/2026-03-10.csv")),
+        QCOMPARE(files::read(QStringLiteral("records/2026-03-10.csv")),
                  records::header() +
                      "2026-03-10T09:00:00.000+01:00,1,12,110,107.5,90,above,95,105.5\r\n");
         const auto read = records::readDays(QStringLiteral("records"), {2026, 3, 9}, {2026, 3, 10});

@@ -1,19 +1,13 @@
 #include "quality/ReportContent.h"
 #include "records/Record.h"
 #include "report/ReportDocument.h"
+#include "support/Files.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
 
 // The text a reader of the PDF gets, line layout kept so that a table's row stays one line.
 QString pdfText(const QString &path)
@@ -65,11 +59,12 @@ void TestReport::initTestCase()
         record.raw = record.calibrated = i == 17 ? 107.25f : float(99 + i % 3);
         day += records::formatLine(record);
     }
-    writeFile(dir.filePath("records/2026-12-08.csv"), day);
-    writeFile(
+    QVERIFY(files::write(dir.filePath("records/2026-12-08.csv"), day));
+    QVERIFY(files::write(
         dir.filePath("records/calibration.csv"),
-        quality::journalHeader() + "2026-12-08T08:10:00.000Z,3,14,point,100.5,no response\r\n");
-    writeFile(dir.filePath("limits.ini"), "[channel3]\nnominal=100\nlower=97.5\nupper=102.5\n");
+        quality::journalHeader() + "2026-12-08T08:10:00.000Z,3,14,point,100.5,no response\r\n"));
+    QVERIFY(files::write(dir.filePath("limits.ini"),
+                         "[channel3]\nnominal=100\nlower=97.5\nupper=102.5\n"));
 
     request.recordsFolder = dir.filePath("records");
     request.from = QDateTime::fromString("2026-12-08T00:00:00Z", Qt::ISODate);
@@ -126,7 +121,7 @@ void TestReport::manyPages()
         record.raw = record.calibrated = float(90 + i % 21);  // 90 .. 110: 10 of 21 out
         day += records::formatLine(record);
     }
-    writeFile(many.filePath("records/2026-12-08.csv"), day);
+    QVERIFY(files::write(many.filePath("records/2026-12-08.csv"), day));
     quality::ReportRequest wide = request;
     wide.recordsFolder = many.filePath("records");
     for (auto &limits : wide.limits)
@@ -180,7 +175,7 @@ void TestReport::commandLine()
     QFETCH(QByteArray, limits);
     QFETCH(int, exitCode);
 
-    writeFile(dir.filePath("limits.ini"), limits);
+    QVERIFY(files::write(dir.filePath("limits.ini"), limits));
     const QString out = dir.filePath("cli.pdf");
     QFile::remove(out);
     QProcess cli;

@@ -1,9 +1,7 @@
 #include "app/OrvaUI.h"
-#include "probesim/ProbeBus.h"
-#include "probesim/ProbeModel.h"
-#include "probesim/PseudoTerminal.h"
 #include "summary/OperationSummaries.h"
 #include "support/Files.h"
+#include "support/WindowSuite.h"
 #include "ui/ProbePanels.h"
 #include "ui/StaleValues.h"
 
@@ -16,25 +14,7 @@
 // The operator sees what is running and what is old: the progress of an all-probe operation,
 // values from before a calibration step or a closed port, a port closed on request, and a folder
 // that no file manager opened.
-namespace {
-
-const std::vector<int> busAddresses{12, 13, 14, 15, 16, 17, 18, 19};
-
-struct Bench
-{
-    Bench()
-    {
-        for (const int address : busAddresses)
-            model.addProbe(uint8_t(address));
-    }
-
-    probesim::ProbeModel model;
-    probesim::FaultPlan faults;
-    probesim::PseudoTerminal line;
-    probesim::ProbeBus bus{&model, &faults};
-};
-
-}  // namespace
+using namespace window;
 
 class TestRunning : public QObject
 {
@@ -44,12 +24,7 @@ class TestRunning : public QObject
     QTemporaryDir configHome;
     std::unique_ptr<Bench> bench;
 
-    void connectPort(OrvaUI &window)
-    {
-        window.ui.cb_ports->addItem(bench->line.slavePath());
-        window.ui.cb_ports->setCurrentText(bench->line.slavePath());
-        QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
-    }
+    void connectPort(OrvaUI &window) { choosePort(window, bench->line.slavePath()); }
 
     static QString operation(OrvaUI &window)
     {
@@ -69,8 +44,7 @@ private slots:
     void init()
     {
         bench = std::make_unique<Bench>();
-        QVERIFY2(bench->line.open(), qPrintable(bench->line.errorString()));
-        bench->bus.attach(bench->line.masterFd());
+        QVERIFY2(bench->open(), qPrintable(bench->line.errorString()));
     }
 
     void cleanup() { bench.reset(); }

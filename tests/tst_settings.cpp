@@ -47,12 +47,6 @@ QByteArray describe()
            QByteArray::number(log.lines.size()) + (consistent ? "" : " inconsistent");
 }
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 }  // namespace
 
 Q_DECLARE_METATYPE(std::vector<uint8_t>)
@@ -222,14 +216,14 @@ private slots:
         QVERIFY(!QFile::exists(QStringLiteral("settings.cfg.bak")));
         QVERIFY(files::write(QStringLiteral("settings.cfg"), old));
         QVERIFY(!settingswriter::save(next));
-        QCOMPARE(contents(QStringLiteral("settings.cfg")), next);
-        QCOMPARE(contents(QStringLiteral("settings.cfg.bak")), old);
+        QCOMPARE(files::read(QStringLiteral("settings.cfg")), next);
+        QCOMPARE(files::read(QStringLiteral("settings.cfg.bak")), old);
 
         QVERIFY(QFile::remove(QStringLiteral("settings.cfg.bak")));
         QVERIFY(QDir().mkdir(QStringLiteral("settings.cfg.bak")));
         const std::optional<QString> error = settingswriter::save(old);
         QVERIFY(error && error->startsWith(QStringLiteral("settings.cfg.bak: ")));
-        QCOMPARE(contents(QStringLiteral("settings.cfg")), next);
+        QCOMPARE(files::read(QStringLiteral("settings.cfg")), next);
         QVERIFY(QDir().rmdir(QStringLiteral("settings.cfg.bak")));
     }
 

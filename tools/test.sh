@@ -16,7 +16,7 @@ Installs what is missing (apt-get; needs root or sudo only then), builds and run
                   one at a time,
   3. build-fuzz/  each fuzz target for 15 s (tools/run-fuzzers.sh).
 Exits non-zero on the first failing step. One suite alone:
-  ctest --test-dir build -R tst_window --output-on-failure
+  ctest --test-dir build -R tst_window_scan --output-on-failure
 USAGE
         exit 0
         ;;

@@ -34,6 +34,13 @@ inline bool write(const QString &path, const QByteArray &contents)
            file.write(contents) == contents.size();
 }
 
+// What a file holds; a file that cannot be read holds no text a test expects.
+inline QByteArray read(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
 // The log's lines without their time stamps: "0 Delay: 190".
 inline QStringList logMessages(const QString &path = QStringLiteral("log/log.txt"))
 {

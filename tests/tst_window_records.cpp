@@ -1,0 +1,237 @@
+#include "records/Record.h"
+#include "support/Files.h"
+#include "support/WindowSuite.h"
+#include "ui/HistoryTab.h"
+
+#include <QDateEdit>
+#include <QTableView>
+#include <QTableWidget>
+
+#include <QtTest>
+
+using namespace window;
+
+namespace {
+
+// A year of working days before today: eight probes, one result a minute for eight hours. One
+// day is formatted; the others are its copies under their own date.
+int writeYearOfRecords(QDate &first)
+{
+    const QString folder = QStringLiteral("records");
+    QDir().mkpath(folder);
+    const QDate model(2026, 1, 5);
+    QByteArray body;
+    for (int minute = 0; minute < 480; ++minute) {
+        for (int probe = 1; probe <= probeCount; ++probe) {
+            const float value = 100.0f + float(probe) + float(minute % 7) / 10.0f;
+            body += records::formatLine(
+                records::makeRecord(QDateTime(model, QTime(8, 0)).addSecs(minute * 60 + probe),
+                                    {probe}, uint8_t(11 + probe), value, value, 90));
+        }
+    }
+    const QByteArray modelDate = model.toString(Qt::ISODate).toLatin1();
+    int days = 0;
+    for (QDate day = QDate::currentDate().addDays(-1); days < 250; day = day.addDays(-1)) {
+        if (day.dayOfWeek() > 5)
+            continue;
+        ++days;
+        first = day;
+        QByteArray text = body;
+        text.replace(modelDate, day.toString(Qt::ISODate).toLatin1());
+        if (!files::write(folder + QLatin1Char('/') + records::fileName(day),
+                          records::header() + text))
+            return -1;
+    }
+    return days * 480 * probeCount;
+}
+
+}  // namespace
+
+// The window's records and its history page: what a round leaves in the records folder, and what
+// the page reads back while the line works.
+class TestWindowRecords : public Suite
+{
+    Q_OBJECT
+
+private slots:
+    // A measurement round leaves one record per probe, field by field the probe's values, with
+    // the panels that hold its address; a result no panel holds is not a record.
+    void measurementRecords()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        const QDateTime before = QDateTime::currentDateTime();
+        int earlierRecords = 0;
+        {
+            OrvaUI window;
+            connectWithAddresses(window);
+            const Round round = settledRound(window, window.ui.pb_line_meas_get);
+            QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
+            // Results of a round run again are records too.
+            earlierRecords =
+                files::logMessages().mid(0, round.logFrom).filter(QStringLiteral("1 Raw: ")).size();
+            window.newMeasurement_Slot(44, 1.0f, 2.0f, 3);
+            typeAddress(window, 4, QStringLiteral("13"));
+            window.newMeasurement_Slot(13, 0.1f, 99.25f, 255);
+        }
+        const QDateTime after = QDateTime::currentDateTime();
+        QFile file(QStringLiteral("records/") + before.date().toString(Qt::ISODate) +
+                   QStringLiteral(".csv"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 1 + earlierRecords + probeCount + 1 + 1);
+        lines.erase(lines.begin() + 1, lines.begin() + 1 + earlierRecords);
+        QCOMPARE(lines[0], QByteArray("time,channel,address,raw_um,calibrated_um,quality,verdict,"
+                                      "lower_um,upper_um\r"));
+        QVERIFY(lines.last().isEmpty());
+        for (int i = 0; i <= probeCount; ++i) {
+            const QList<QByteArray> fields = lines[1 + i].chopped(1).split(',');
+            QCOMPARE(fields.size(), 9);
+            // No limits in this folder: no verdict.
+            QCOMPARE(fields.mid(6), (QList<QByteArray>{"", "", ""}));
+            const QDateTime time =
+                QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs);
+            QVERIFY2(time.isValid() && time >= before.addMSecs(-1) && time <= after,
+                     fields[0].constData());
+            QCOMPARE(time.offsetFromUtc(), before.offsetFromUtc());
+            QVERIFY(
+                QRegularExpression(
+                    QStringLiteral(
+                        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"))
+                    .match(QString::fromLatin1(fields[0]))
+                    .hasMatch());
+            if (i == probeCount) {
+                QCOMPARE(fields.mid(1, 5), (QList<QByteArray>{"2;4", "13", "0.1", "99.25", "255"}));
+                continue;
+            }
+            const QByteArray value = logged[i].toLatin1();
+            QCOMPARE(fields.mid(1, 5),
+                     (QList<QByteArray>{QByteArray::number(i + 1),
+                                        QByteArray::number(busAddresses[size_t(i)]), value, value,
+                                        QByteArray::number(90 + i)}));
+        }
+    }
+
+    // A new session keeps the records; the history page, built only when first shown, has
+    // them in its chart and table, and takes the next result live.
+    void historyAfterRestart()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        {
+            OrvaUI window;
+            for (int probe = 1; probe <= probeCount; ++probe)
+                panel(window, probe).address->setText(busFields[probe - 1]);
+            for (int i = 0; i < probeCount; ++i)
+                window.newMeasurement_Slot(uint8_t(busAddresses[size_t(i)]), 1, 100.0f + float(i),
+                                           9);
+        }
+        OrvaUI window;
+        QCOMPARE(window.ui.tabWidget->count(), 2);
+        QCOMPARE(window.ui.tabWidget->tabText(1), QStringLiteral("История"));
+        QCOMPARE(window.ui.tabWidget->currentIndex(), 0);
+        QVERIFY(!window.history());
+        window.ui.tabWidget->setCurrentIndex(1);
+        HistoryTab *history = window.history();
+        QVERIFY(history);
+        QSignalSpy loaded(history, &HistoryTab::loaded);
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(history->table()->model()->rowCount(), probeCount);
+        QCOMPARE(history->statistics()->rowCount(), probeCount);
+        for (int channel = 1; channel <= probeCount; ++channel) {
+            const history::SeriesKey key{channel, busAddresses[size_t(channel - 1)]};
+            QCOMPARE(history->drawnPoints(key), 1);
+            QCOMPARE(history->model().series(key).y.front(), 99.0 + channel);
+        }
+        QCOMPARE(history->table()->model()->index(2, 4).data().toString(), QStringLiteral("102"));
+        panel(window, 3).address->setText(busFields[2]);
+        panel(window, 5).address->setText(busFields[2]);
+        window.newMeasurement_Slot(14, 1, 55.5f, 9);
+        QCOMPARE(history->table()->model()->rowCount(), probeCount + 1);
+        QCOMPARE(history->table()->model()->index(probeCount, 1).data().toString(),
+                 QStringLiteral("3;5"));
+        // Channel 5 now holds another probe: a curve of its own.
+        QTRY_COMPARE(history->drawnPoints({5, 14}), 1);
+        QCOMPARE(history->drawnPoints({5, 16}), 1);
+        QCOMPARE(history->drawnPoints({3, 14}), 2);
+        QCOMPARE(history->statistics()->rowCount(), probeCount + 1);
+        QVERIFY(history->skippedLabel()->text().isEmpty());
+    }
+
+    // A year of records opened while a round runs is read beside the line: no staggered
+    // request is held up into the next one's gap, and the results recorded meanwhile are shown
+    // once each beside the year.
+    void yearOfRecordsDuringRound()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        QDate first;
+        const int lines = writeYearOfRecords(first);
+        QVERIFY(lines > 0);
+        OrvaUI window;
+        connectWithAddresses(window);
+        window.showHistory();
+        HistoryTab *history = window.history();
+        QSignalSpy loaded(history, &HistoryTab::loaded);
+        QVERIFY(loaded.wait(5000));
+        window.ui.tabWidget->setCurrentIndex(0);
+        const Round round = settledRound(window, window.ui.pb_line_meas_get->text(), [&] {
+            QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+            QTimer::singleShot(3 * delayMs, history, [history, first] {
+                history->showDays(history::DaySpan::Range, first, QDate::currentDate());
+            });
+        });
+        // The simulated probes answer from this thread too, so a loop held up by the page holds
+        // up their answers as well: what a probe answered is the line's business, and the
+        // summary need only account for all eight. Nothing may be refused.
+        QCOMPARE(round.summaries.size(), 1);
+        QVERIFY2(round.summaries.first().startsWith(window.ui.pb_line_meas_get->text() +
+                                                    ": приборов 8, успешно "),
+                 qPrintable(round.summaries.first()));
+        const QStringList log = files::logMessages();
+        QVERIFY(log.filter(QStringLiteral("Packet not sended")).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!history->isLoading(), 20000);
+        const int results = int(log.filter(QStringLiteral("Get Measurement Result OK")).size());
+        QCOMPARE(int(history->model().records().size()), lines + results);
+    }
+
+    // A date typed field by field reloads the page once, when the typing is done.
+    void historyDateTypedOnce()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        OrvaUI window;
+        window.showHistory();
+        HistoryTab *history = window.history();
+        QSignalSpy loaded(history, &HistoryTab::loaded);
+        QVERIFY(loaded.wait(5000));
+        history->showDays(history::DaySpan::Range);
+        QVERIFY(loaded.wait(5000));
+        QSignalSpy started(history, &HistoryTab::loadStarted);
+        QDateEdit *from = history->findChildren<QDateEdit *>().value(0);
+        QVERIFY(from && from->isEnabled());
+        const QDate today = QDate::currentDate();
+        from->setDate(QDate(today.year(), today.month(), 1));
+        from->setDate(QDate(today.year(), 1, 1));
+        from->setDate(QDate(today.year() - 1, 1, 1));
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(history->model().firstDay(), QDate(today.year() - 1, 1, 1));
+    }
+
+    // A folder that cannot be written is shown in the status bar and resumes by itself.
+    void recordsNotKept()
+    {
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        QVERIFY(files::write(QStringLiteral("records"), "in the way"));
+        OrvaUI window;
+        panel(window, 1).address->setText(QStringLiteral("12"));
+        window.newMeasurement_Slot(12, 1, 2, 3);
+        QCOMPARE(window.stateField().item(QStringLiteral("records")),
+                 QStringLiteral("Записи не сохраняются"));
+        QVERIFY(files::logMessages().last().startsWith(QStringLiteral("0 Records not kept: ")));
+        QVERIFY(QFile::remove(QStringLiteral("records")));
+        window.newMeasurement_Slot(12, 1, 2, 3);
+        QVERIFY(window.stateField().item(QStringLiteral("records")).isEmpty());
+        QVERIFY(window.records().keeping());
+    }
+};
+
+QTEST_MAIN(TestWindowRecords)
+#include "tst_window_records.moc"

@@ -1,0 +1,255 @@
+#include "support/Files.h"
+#include "support/Trace.h"
+#include "support/WindowSuite.h"
+#include "ui/SecondsDialog.h"
+
+#include <QMessageBox>
+#include <QProgressDialog>
+
+#include <chrono>
+#include <climits>
+#include <thread>
+
+#include <QtTest>
+
+using namespace window;
+using frames::Command;
+using trace::request;
+
+// The probe search and continuous measurement from the window's menu, each owning the line while
+// it runs.
+class TestWindowScan : public Suite
+{
+    Q_OBJECT
+
+private slots:
+    // The scan from the menu, with its progress dialog: every request logged as any other
+    // command's, and the finds offered for the address fields in ascending order, replacing
+    // what was typed only when the operator agrees.
+    void findProbes()
+    {
+        bench->model.removeProbe(19);
+        QVERIFY(bench->model.addProbe(5));
+        OrvaUI window;
+        choosePort(window, bench->line.slavePath());
+        for (const ProbePanel &panel : probePanels(window.ui))
+            panel.address->clear();
+        typeAddress(window, 3, QStringLiteral("99"));
+        QVERIFY(scanWholeLine(window));
+        auto *offer = window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer"));
+        QVERIFY(offer);
+        QVERIFY2(offer->text().contains(QStringLiteral("5, 12, 13, 14, 15, 16, 17, 18.")) &&
+                     offer->text().contains(QStringLiteral("заменены")),
+                 qPrintable(offer->text()));
+        const auto fields = [&window] {
+            QStringList texts;
+            for (const ProbePanel &panel : probePanels(window.ui))
+                texts << panel.address->text();
+            return texts;
+        };
+        QCOMPARE(fields(), (QStringList{"", "", "99", "", "", "", "", ""}));
+        offer->button(QMessageBox::Yes)->click();
+        QCOMPARE(fields(), (QStringList{"5", "12", "13", "14", "15", "16", "17", "18"}));
+        QVERIFY(panel(window, 8).zero->isEnabled());
+
+        const QStringList log = files::logMessages();
+        QCOMPARE(log.count(QStringLiteral("1 Check Air Code:")), 256);
+        QCOMPARE(log.count(QStringLiteral("1 Check Air Code OK")), 8);
+        QCOMPARE(log.count(QStringLiteral("1 No response")), 248);
+        QVERIFY(log.contains(trace::txLine(request(Command::CheckAirCode, 255))));
+        QVERIFY(log.contains(
+            QStringLiteral("0 Probe search finished, found 8: 5, 12, 13, 14, 15, 16, 17, 18")));
+    }
+
+    // More probes than panels: the operator is told and given the list; no field changes.
+    void findTooManyProbes()
+    {
+        bench->model.setCapacity(9);
+        QVERIFY(bench->model.addProbe(200));
+        OrvaUI window;
+        choosePort(window, bench->line.slavePath());
+        QStringList before;
+        for (const ProbePanel &panel : probePanels(window.ui))
+            before << panel.address->text();
+        QVERIFY(scanWholeLine(window));
+        auto *told = window.findChild<QMessageBox *>(QStringLiteral("probeSearchTooMany"));
+        QVERIFY(told);
+        QVERIFY2(told->text().contains(QStringLiteral("9")) &&
+                     told->text().contains(QStringLiteral("12, 13, 14, 15, 16, 17, 18, 19, 200")),
+                 qPrintable(told->text()));
+        QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer")));
+        QStringList after;
+        for (const ProbePanel &panel : probePanels(window.ui))
+            after << panel.address->text();
+        QCOMPARE(after, before);
+    }
+
+    // Cancel ends the scan and says so; nothing is offered.
+    void cancelProbeSearch()
+    {
+        OrvaUI window;
+        choosePort(window, bench->line.slavePath());
+        window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
+        auto *progress = window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"));
+        QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 3, 2000);
+        const auto buttons = progress->findChildren<QPushButton *>();
+        QCOMPARE(buttons.size(), 1);
+        QCOMPARE(buttons.first()->text(), QStringLiteral("Отмена"));
+        QTest::mouseClick(buttons.first(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.probeSearch().isRunning(), 1000);
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Поиск приборов прерван"));
+        QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer")));
+    }
+
+    // Rounds at the operator's interval, each shown and logged as a clicked one; a click on the
+    // menu entry stops them. A loop held up past a round's time starts that round late, and the
+    // next one still keeps the whole interval after it.
+    void continuousMeasurement()
+    {
+        OrvaUI window;
+        connectWithAddresses(window);
+        QSignalSpy running(&window.continuousMeasurement(), &ContinuousMeasurement::runningChanged);
+        QAction *action =
+            window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"));
+        action->trigger();
+        auto *dialog = window.findChild<SecondsDialog *>(QStringLiteral("continuousInterval"));
+        QVERIFY(dialog && dialog->isVisible());
+        // 22.5 delays and the answer time limit: 940 ms, offered in tenths of a second.
+        QCOMPARE(ContinuousMeasurement::roundMs(delayMs, 40), 940);
+        QCOMPARE(dialog->spinBox()->minimum(), 1.0);
+        dialog->spinBox()->setValue(1.2);
+        QTimer::singleShot(1150, Qt::PreciseTimer,
+                           [] { std::this_thread::sleep_for(std::chrono::milliseconds(150)); });
+        dialog->accept();
+        QCOMPARE(running.count(), 1);
+        QCOMPARE(running.first().first().toBool(), true);
+        QVERIFY(action->isChecked());
+        // Nothing else sends while the rounds run, and the buttons say why; the entry that stops
+        // them stays live, and an address typed meanwhile enables no button.
+        typeAddress(window, 2, QStringLiteral("13"));
+        for (QPushButton *button : {window.ui.pb_line_meas_get, window.ui.pb_line_meas_update_air,
+                                    panel(window, 2).zero, panel(window, 8).reset}) {
+            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+            QVERIFY(button->toolTip().contains(QStringLiteral("идёт непрерывное измерение")));
+        }
+        QVERIFY(action->isEnabled());
+
+        QTRY_VERIFY_WITH_TIMEOUT(files::logMessages().count("1 Get Measurement Result OK") >= 24,
+                                 6000);
+        QCOMPARE(panelValues(window), shown);
+
+        action->trigger();
+        QCOMPARE(running.count(), 2);
+        QCOMPARE(running.last().first().toBool(), false);
+        QVERIFY(!action->isChecked() && !window.continuousMeasurement().isRunning());
+        for (QPushButton *button : {window.ui.pb_line_meas_get, panel(window, 2).zero})
+            QVERIFY(button->isEnabled() && button->toolTip().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(probesim::steadyMicroseconds() - received().back().timeUs > 300000,
+                                 3000);
+        const size_t after = received().size();
+        // Every round is logged whole; one held up by the machine may have had a request refused.
+        const QStringList log = files::logMessages();
+        int wholeRounds = 0;
+        for (int from = log.indexOf(measurementLog().first()); from >= 0;
+             from = log.indexOf(measurementLog().first(), from + 1))
+            wholeRounds += log.mid(from, measurementLog().size()) == measurementLog();
+        QVERIFY2(wholeRounds >= 2, qPrintable(log.join(QLatin1Char('\n'))));
+        std::vector<qint64> starts;
+        for (const probesim::ProbeRequest &request : received()) {
+            if (request.code() == uint8_t(Command::StartMeasurement) && request.address() == 12)
+                starts.push_back(request.timeUs);
+        }
+        QVERIFY(starts.size() >= 3);
+        for (size_t i = 1; i < starts.size(); ++i)
+            QVERIFY2(starts[i] - starts[i - 1] >= 1190000,
+                     qPrintable(QString::number(starts[i] - starts[i - 1])));
+        QTest::qWait(1300);
+        QCOMPARE(received().size(), after);
+    }
+
+    // The scan owns the line: it stops continuous rounds before its first request, their
+    // armed commands never go, the sending controls wait behind a window-modal dialog, and
+    // all comes back when it ends.
+    void scanOwnsTheLine()
+    {
+        OrvaUI window;
+        connectWithAddresses(window);
+        window.lineCommands().setAnswerTimeLimit(quickAnswerLimitMs);
+        ContinuousMeasurement &continuous = window.continuousMeasurement();
+        continuous.start(0);
+        QTRY_VERIFY_WITH_TIMEOUT(files::logMessages().contains("1 Start Measurement OK"), 2000);
+        QSignalSpy finished(&window.probeSearch(), &ProbeSearch::finished);
+        window.probeSearch().action()->trigger();
+
+        QVERIFY(!continuous.isRunning() && !continuous.action()->isEnabled());
+        const auto *progress =
+            window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"));
+        QVERIFY(progress && progress->isVisible());
+        QCOMPARE(progress->windowModality(), Qt::WindowModal);
+        for (QPushButton *button : {window.ui.pb_line_meas_get, window.ui.pb_line_meas_update_air,
+                                    panel(window, 1).zero, panel(window, 8).measure}) {
+            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+            QVERIFY(button->toolTip().contains(QStringLiteral("поиск приборов")));
+        }
+        QVERIFY(finished.wait(30000));
+        QVERIFY(finished.first().first().toBool());
+
+        const QStringList log = files::logMessages();
+        const QStringList during = log.mid(log.indexOf("0 Probe search started"));
+        QCOMPARE(during
+                     .filter(QRegularExpression("^1 (Start Measurement|Get Measurement "
+                                                "Result):$"))
+                     .size(),
+                 0);
+        QCOMPARE(int(window.probeSearch().scan().foundAddresses().size()), probeCount);
+        QVERIFY(continuous.action()->isEnabled());
+        for (QPushButton *button : {window.ui.pb_line_meas_get, panel(window, 1).zero})
+            QVERIFY(button->isEnabled() && button->toolTip().isEmpty());
+    }
+
+    // The shortest interval offered is a round at the delay and the engine's answer limit as
+    // set now; a delay too long for a timer gives the longest interval a timer holds.
+    void continuousRoundLength()
+    {
+        OrvaUI window;
+        choosePort(window, bench->line.slavePath());
+        window.lineCommands().setAnswerTimeLimit(110);
+        window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))->trigger();
+        auto *dialog = window.findChild<SecondsDialog *>(QStringLiteral("continuousInterval"));
+        QVERIFY(dialog);
+        QCOMPARE(dialog->spinBox()->minimum(), 1.1);
+        QCOMPARE(ContinuousMeasurement::roundMs(-1, 110), INT_MAX);
+    }
+
+    // A pulled adapter stops the rounds; an interval shorter than a round is lengthened to it.
+    void continuousMeasurementStopsOnDeviceLoss()
+    {
+        OrvaUI window;
+        connectWithAddresses(window);
+        QSignalSpy running(&window.continuousMeasurement(), &ContinuousMeasurement::runningChanged);
+        window.continuousMeasurement().start(100);
+        const QString shownState = window.stateField().item(QStringLiteral("continuous"));
+        QVERIFY2(shownState.startsWith(QStringLiteral("Непрерывное измерение")),
+                 qPrintable(shownState));
+        QTRY_COMPARE_WITH_TIMEOUT(files::logMessages().count("1 Get Measurement Result OK"), 16,
+                                  4000);
+        bench->pull();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(running.count(), 2, 1000);
+        QCOMPARE(running.last().first().toBool(), false);
+        QVERIFY(!window.continuousMeasurement().isRunning());
+        QVERIFY(window.stateField().item(QStringLiteral("continuous")).isEmpty());
+        QVERIFY(!window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))
+                     ->isChecked());
+        std::vector<qint64> starts;
+        for (const probesim::ProbeRequest &request : received()) {
+            if (request.code() == uint8_t(Command::StartMeasurement) && request.address() == 12)
+                starts.push_back(request.timeUs);
+        }
+        QVERIFY(starts.size() >= 2);
+        QVERIFY(starts[1] - starts[0] >= (window.continuousMeasurement().roundMs() - 10) * 1000);
+    }
+};
+
+QTEST_MAIN(TestWindowScan)
+#include "tst_window_scan.moc"

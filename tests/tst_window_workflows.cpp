@@ -1,0 +1,544 @@
+#include "probesim/Answers.h"
+#include "protocol/Schedule.h"
+#include "serial/PortList.h"
+#include "serial/PortWatch.h"
+#include "support/Files.h"
+#include "support/Trace.h"
+#include "support/WindowSuite.h"
+
+#include <QLabel>
+#include <QMenuBar>
+#include <QToolBar>
+
+#include <climits>
+
+#include <QtTest>
+
+using namespace window;
+using frames::Command;
+using trace::request;
+
+namespace {
+
+struct Frame
+{
+    Command command;
+    int address;
+    int atMs;
+};
+using Frames = std::vector<Frame>;
+
+// One command to each probe position, `stepMs` apart from `firstMs` on; -1 skips a position.
+Frames series(Command command, const std::vector<int> &addresses, int firstMs, double stepMs)
+{
+    Frames frames;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        if (addresses[i] >= 0)
+            frames.push_back({command, addresses[i], firstMs + int(stepMs * double(i))});
+    }
+    return frames;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Frames)
+
+// The window's workflows: what the operator sees at the start, what the fields accept, what goes
+// on the line and when, and what the operator and the log see of the answers.
+class TestWindowWorkflows : public Suite
+{
+    Q_OBJECT
+
+private slots:
+    void startState()
+    {
+        OrvaUI window;
+        QCOMPARE(window.windowTitle(), QStringLiteral("T7R Demo v1.1.1"));
+        QCOMPARE(QLocale().name(), QStringLiteral("ru_RU"));
+        QCOMPARE(window.ui.tabWidget->tabText(0), QStringLiteral("Измерения"));
+        QVERIFY(window.ui.mainToolBar->actions().isEmpty());
+        const QMenu *devices = window.findChild<QMenu *>(QStringLiteral("menu_devices"));
+        QVERIFY(devices && window.menuBar()->actions().contains(devices->menuAction()));
+        QCOMPARE(devices->title(), QStringLiteral("Приборы"));
+        QCOMPARE(devices->actions().value(0)->text(), QStringLiteral("Найти приборы на линии"));
+        QVERIFY(!window.continuousMeasurement().isRunning());
+        QCOMPARE(window.ui.label_2->pixmap(Qt::ReturnByValue).size(), QSize(105, 284));
+        QVERIFY(!window.ui.pb_line_meas_update_air->isEnabled());
+        QVERIFY(!window.ui.pb_line_meas_get->isEnabled());
+        QVERIFY(window.ui.cb_ports->isEnabled() && window.ui.pb_connect->isEnabled());
+        QVERIFY(window.ui.le_line_meas_setpoint->isEnabled());
+        QVERIFY(!window.ui.le_line_meas_setpoint->isReadOnly());
+        QVERIFY(files::write(QStringLiteral("settings.cfg"), QByteArray()));
+        OrvaUI unset;
+        for (const ProbePanel &panel : probePanels(unset.ui)) {
+            QVERIFY(panel.address->isEnabled() && !panel.address->isReadOnly());
+            QVERIFY(panel.address->text().isEmpty() && panel.value->isReadOnly());
+            for (QWidget *control : panel.controls())
+                QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
+        }
+        QVERIFY(window.portPoll().isActive());
+    }
+
+    // Invoking a method by index reaches the slot of that place: the window adds no signal,
+    // property or method of its own to the table.
+    void slotTable()
+    {
+        const QMetaObject &meta = OrvaUI::staticMetaObject;
+        QCOMPARE(meta.className(), "OrvaUI");
+        QCOMPARE(meta.propertyCount() - meta.propertyOffset(), 0);
+        QStringList table;
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+            QCOMPARE(meta.method(i).methodType(), QMetaMethod::Slot);
+            table << QString::fromLatin1(meta.method(i).methodSignature());
+        }
+        QCOMPARE(table, (QStringList{"closeEvent(QCloseEvent*)", "checkConnection_Slot()",
+                                     "serialConnect_Slot()", "test_Slot()", "updateAirCode_Slot()",
+                                     "checkAirCode_Slot()", "startLineMeas_Slot()",
+                                     "getLineMeasResult_Slot()", "resetCalibration_Slot(uint8_t)",
+                                     "setZeroPoint_Slot(uint8_t)", "setMeasurePoint_Slot(uint8_t)",
+                                     "newMeasurement_Slot(uint8_t,float,float,uint8_t)"}));
+    }
+
+    // A settings.cfg without a usable record: the defaults, and the line that did not match.
+    void delayLine()
+    {
+        QVERIFY(files::write(QStringLiteral("settings.cfg"), "Delay=20"));
+        const OrvaUI window;
+        QCOMPARE(files::logMessages(),
+                 (QStringList{"0 Delay: 190",
+                              "0 settings.cfg line 1 \"Delay=20\" does not match Port=<name of 1 "
+                              "to 6 characters>: the defaults are in use (Delay: 190)"}));
+    }
+
+    void addressRule_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("12") << "12" << true;
+        QTest::newRow("0 is a device") << "0" << true;
+        QTest::newRow("255") << "255" << true;
+        QTest::newRow("256 names no device") << "256" << false;
+        QTest::newRow("beyond 32 bits") << "4294967340" << false;
+        QTest::newRow("negative") << "-1" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("letters") << "12a" << false;
+        QTest::newRow("fraction") << "1.0" << false;
+    }
+
+    // The rule decides whether a panel is usable once its edit is finished, and whether a
+    // click sends, judging the field as it stands at the click.
+    void addressRule()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        OrvaUI window;
+        window.ui.le_line_meas_setpoint->setText(QStringLiteral("12.5"));
+        for (int probe = 1; probe <= probeCount; ++probe) {
+            const ProbePanel controls = panel(window, probe);
+            typeAddress(window, probe, QStringLiteral("7"));
+            controls.address->setText(text);
+            window.statusBar()->clearMessage();
+            QTest::mouseClick(
+                std::array{controls.zero, controls.measure, controls.reset}[probe % 3],
+                Qt::LeftButton);
+            QCOMPARE(
+                window.statusBar()->currentMessage(),
+                valid ? QString() : QStringLiteral("Не корректный адрес, канал %1").arg(probe));
+            QTest::keyClick(controls.address, Qt::Key_Return);
+            for (QWidget *control : controls.controls())
+                QCOMPARE(control->isEnabled(), valid);
+        }
+    }
+
+    void schedule_data()
+    {
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QList<int>>("intervals");
+        QTest::newRow("half milliseconds truncate") << 1 << 7 << QList<int>{7, 10, 22};
+        QTest::newRow("huge delay clamps") << INT_MAX << 7 << QList<int>{INT_MAX, INT_MAX, INT_MAX};
+        QTest::newRow("negative delay is unsigned")
+            << -5 << 1 << QList<int>{INT_MAX, INT_MAX, INT_MAX};
+        QTest::newRow("just below the limit") << 178956970 << 0 << QList<int>{0, 0, 2147483640};
+        QTest::newRow("just above the limit") << 178956971 << 0 << QList<int>{0, 0, INT_MAX};
+    }
+
+    // Command, measurement start and result request of one probe position.
+    void schedule()
+    {
+        QFETCH(int, delay);
+        QFETCH(int, position);
+        QFETCH(QList<int>, intervals);
+        QCOMPARE(QList<int>({schedule::commandInterval(delay, position),
+                             schedule::measurementStartInterval(delay, position),
+                             schedule::measurementResultInterval(delay, position)}),
+                 intervals);
+    }
+
+    void portListRule_data()
+    {
+        QTest::addColumn<QStringList>("known");
+        QTest::addColumn<QStringList>("current");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("same") << QStringList{"COM1", "COM3"} << QStringList{"COM1", "COM3"}
+                              << false;
+        QTest::newRow("plugged in") << QStringList() << QStringList{"COM3"} << true;
+        QTest::newRow("pulled") << QStringList{"COM1", "COM3"} << QStringList{"COM1"} << true;
+        QTest::newRow("replaced") << QStringList{"COM1", "COM3"} << QStringList{"COM1", "COM4"}
+                                  << true;
+        QTest::newRow("COM1 where COM10 was")
+            << QStringList{"COM10"} << QStringList{"COM1"} << true;
+        QTest::newRow("COM10 where COM1 was")
+            << QStringList{"COM1"} << QStringList{"COM10"} << true;
+    }
+
+    void portListRule()
+    {
+        QFETCH(QStringList, known);
+        QFETCH(QStringList, current);
+        QFETCH(bool, changed);
+        QCOMPARE(portListChanged(known, current), changed);
+    }
+
+    void resultDisplay_data()
+    {
+        QTest::addColumn<int>("addr");
+        QTest::addColumn<float>("um");
+        QTest::addColumn<float>("umCalib");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("worked example, two panels")
+            << 5 << 123.456f << 120.04f
+            << QStringList{"-", "120.0", "-", "-", "-", "120.0", "-", "-"}
+            << "1 Raw: 123.456 Calibrated: 120.04 Quality: 7";
+        QTest::newRow("300 is not 44")
+            << 44 << 1.0f << 1.0f << QStringList{"-", "-", "-", "-", "-", "-", "-", "-"}
+            << "1 Raw: 1 Calibrated: 1 Quality: 7";
+        QTest::newRow("no grouping, no comma")
+            << 7 << 0.0000125f << 1234567.0f
+            << QStringList{"-", "-", "-", "-", "1234567.0", "-", "-", "-"}
+            << "1 Raw: 1.25e-05 Calibrated: 1.23457e+06 Quality: 7";
+    }
+
+    // Results are shown under the Russian default locale, yet with a decimal point.
+    void resultDisplay()
+    {
+        QFETCH(int, addr);
+        QFETCH(float, um);
+        QFETCH(float, umCalib);
+        QFETCH(QStringList, shown);
+        QFETCH(QString, logLine);
+        OrvaUI window;
+        const QStringList fields{"1", "5", "abc", "", "7", "5", "300", "0"};
+        for (int probe = 1; probe <= probeCount; ++probe) {
+            panel(window, probe).address->setText(fields[probe - 1]);
+            panel(window, probe).value->setText(QStringLiteral("-"));
+        }
+        window.newMeasurement_Slot(uint8_t(addr), um, umCalib, 7);
+        QCOMPARE(panelValues(window), shown);
+        QCOMPARE(files::logMessages().last(), logLine);
+        QVERIFY(window.statusBar()->currentMessage().isEmpty());
+    }
+
+    // A new measurement must not leave the previous value beside it; a skipped probe keeps its
+    // value and the message names the last invalid field.
+    void measurementClearsValues()
+    {
+        OrvaUI window;
+        const QStringList fields{"1", "2", "x", "4", "5", "", "7", "8"};
+        for (int probe = 1; probe <= probeCount; ++probe) {
+            panel(window, probe).address->setText(fields[probe - 1]);
+            panel(window, probe).value->setText(QStringLiteral("9.9"));
+        }
+        window.getLineMeasResult_Slot();
+        QCOMPARE(panelValues(window), (QStringList{"", "", "9.9", "", "", "9.9", "", ""}));
+        QCOMPARE(window.statusBar()->currentMessage(),
+                 QStringLiteral("Не корректный адрес, канал 6"));
+    }
+
+    // Searching, Connected (twice: the port is reopened), a failed attempt after that; closing
+    // the window closes the port.
+    void connectStates()
+    {
+        OrvaUI window;
+        const auto workflowEnabled = [&window]() {
+            return window.ui.pb_line_meas_update_air->isEnabled() &&
+                   window.ui.pb_line_meas_get->isEnabled();
+        };
+        for (int attempt = 0; attempt <= 3; ++attempt) {
+            const bool opens = attempt == 1 || attempt == 2;
+            choosePort(window, opens ? bench->line.slavePath() : "/nonexistent/ttyT7R");
+            QCOMPARE(window.statusBar()->currentMessage(),
+                     opens ? "Устройство подключено" : "Устройство не подключено");
+            const QStringList log = files::logMessages();
+            if (opens)
+                QCOMPARE(log.last(), "0 Device Connected");
+            else
+                QVERIFY(log.mid(log.size() - 2)
+                            .join('|')
+                            .startsWith("0 Device not connected|0 Reason: not found"));
+            QCOMPARE(window.port().isOpen(), opens);
+            // The list is watched whenever no port is open, after a failed reconnect too; the
+            // first connection unlocks the workflow for good.
+            QCOMPARE(window.portPoll().isActive(), !opens);
+            QCOMPARE(workflowEnabled(), attempt > 0);
+        }
+        QCOMPARE(files::logMessages().count("0 Device Connected"), 2);
+        choosePort(window, bench->line.slavePath());
+
+        QVERIFY(window.close());
+        QVERIFY(!window.port().isOpen());
+    }
+
+    // Each panel's buttons send their frames to the address in its own field, whatever the
+    // other panels hold.
+    void panelButtons()
+    {
+        OrvaUI window;
+        connectWithAddresses(window);
+        window.ui.le_line_meas_setpoint->setText(QStringLiteral("12.5"));
+        typeAddress(window, 3, QStringLiteral("0"));
+        typeAddress(window, 8, QStringLiteral("12"));
+        std::vector<QByteArray> expected;
+        QElapsedTimer sinceClick;
+        sinceClick.start();
+        for (int probe = 1; probe <= probeCount; ++probe) {
+            const ProbePanel controls = panel(window, probe);
+            for (QPushButton *button : {controls.zero, controls.measure, controls.reset}) {
+                // One request per gap of the line.
+                QVERIFY(QTest::qWaitFor([&]() { return sinceClick.hasExpired(6); }, 1000));
+                QTest::mouseClick(button, Qt::LeftButton);
+                sinceClick.start();
+            }
+            const int address = probe == 3 ? 0 : probe == 8 ? 12 : busAddresses[probe - 1];
+            expected.insert(expected.end(), {request(Command::SetZeroPoint, address),
+                                             request(Command::SetMeasurePoint, address, 12.5f),
+                                             request(Command::ResetCalibration, address)});
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(received().size(), expected.size(), 2000);
+        for (size_t i = 0; i < expected.size(); ++i)
+            QCOMPARE(received()[i].bytes, expected[i]);
+        QVERIFY(files::logMessages().filter(QStringLiteral("Packet not sended")).isEmpty());
+    }
+
+    // Refused input puts nothing on the line: the first frame is the later valid click's.
+    void refusedInputSendsNothing()
+    {
+        OrvaUI window;
+        connectWithAddresses(window);
+        window.ui.le_addr_2->setText(QStringLiteral("300"));
+        QTest::mouseClick(window.ui.pb_line_meas_zero_2, Qt::LeftButton);
+        QTest::mouseClick(window.ui.pb_line_meas_reset_2, Qt::LeftButton);
+        window.ui.le_addr_2->setText(QStringLiteral("13"));
+        for (const char *measure : {"nan", "-inf", "1e39", "12,5", ""}) {
+            window.ui.le_line_meas_setpoint->setText(QString::fromLatin1(measure));
+            QTest::mouseClick(window.ui.pb_line_meas_setpoint_2, Qt::LeftButton);
+            QCOMPARE(window.statusBar()->currentMessage(),
+                     QStringLiteral("Не корректное значение меры"));
+        }
+        QTest::mouseClick(window.ui.pb_line_meas_zero_2, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(received().size(), size_t(1), 1000);
+        QCOMPARE(received().front().bytes, request(Command::SetZeroPoint, 13));
+        QCOMPARE(files::logMessages().count(QStringLiteral("1 Set Zero Point:")), 1);
+    }
+
+    void schedules_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QByteArray>("slot");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<Frames>("expected");
+        // Addresses by probe position; -1 for an empty field.
+        const std::vector<int> gap{12, 13, -1, 15, 16, 17, 18, 19};
+        const std::vector<int> same{12, 13, 14, 15, 16, 12, 18, 19};
+        const auto fields = [](const std::vector<int> &addresses) {
+            QStringList texts;
+            for (const int address : addresses)
+                texts << (address < 0 ? QString() : QString::number(address));
+            return texts;
+        };
+        const auto measurement = [](const std::vector<int> &addresses) {
+            Frames frames = series(Command::StartMeasurement, addresses, 0, 1.5 * delayMs);
+            const Frames results =
+                series(Command::GetMeasurementResult, addresses, 12 * delayMs, 1.5 * delayMs);
+            frames.insert(frames.end(), results.begin(), results.end());
+            return frames;
+        };
+        const QByteArray eight = files::settings(busAddresses, delayMs);
+        const QByteArray air = "updateAirCode_Slot";
+        const QString renew = QStringLiteral("Обновить \"Воздух\"");
+        const QByteArray measure = "getLineMeasResult_Slot";
+        const QString measuring = QStringLiteral("Запуск измерения");
+        QTest::newRow("air") << eight << busFields << air << renew
+                             << series(Command::UpdateAirCode, busAddresses, 0, delayMs);
+        QTest::newRow("air, third field empty") << eight << fields(gap) << air << renew
+                                                << series(Command::UpdateAirCode, gap, 0, delayMs);
+        QTest::newRow("air, two fields, one address")
+            << eight << fields(same) << air << renew
+            << series(Command::UpdateAirCode, same, 0, delayMs);
+        QTest::newRow("measurement")
+            << eight << busFields << measure << measuring << measurement(busAddresses);
+        QTest::newRow("measurement, third field empty")
+            << eight << fields(gap) << measure << measuring << measurement(gap);
+
+        // The blank line ends the addresses after five probes; the delay is still read. These
+        // two take the settings' addresses, not the fields'.
+        const QByteArray five =
+            "Port=COM3\r\nProbe1=16\r\nProbe2=12\r\nProbe3=0\r\nProbe4=19\r\n"
+            "Probe5=13\r\n\r\nProbe6=14\r\nProbe7=15\r\nProbe8=17\r\nDelay=" +
+            QByteArray::number(delayMs);
+        const std::vector<int> settings{16, 12, 0, 19, 13};
+        const QStringList ignored{"abc", "", "1", "2", "3", "4", "5", "6"};
+        QTest::newRow("air check, five probes in the settings")
+            << five << ignored << QByteArray("checkAirCode_Slot")
+            << QStringLiteral("Проверка \"Воздуха\"")
+            << series(Command::CheckAirCode, settings, 0, delayMs);
+        QTest::newRow("start, five probes in the settings")
+            << five << ignored << QByteArray("startLineMeas_Slot")
+            << QStringLiteral("Старт измерения")
+            << series(Command::StartMeasurement, settings, 0, delayMs);
+    }
+
+    // Every frame in order and on time, none refused by the line's minimum gap.
+    void schedules()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, fields);
+        QFETCH(QByteArray, slot);
+        QFETCH(QString, operation);
+        QFETCH(Frames, expected);
+        QVERIFY(files::write(QStringLiteral("settings.cfg"), settings));
+        OrvaUI window;
+        connectWithAddresses(window, fields);
+
+        qint64 startUs = 0;
+        const Round round = settledRound(window, operation, [&]() {
+            startUs = probesim::steadyMicroseconds();
+            QVERIFY(QMetaObject::invokeMethod(&window, slot.constData()));
+        });
+        QCOMPARE(received().size() - round.requestsFrom, expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const probesim::ProbeRequest &frame = received()[round.requestsFrom + i];
+            QCOMPARE(frame.bytes, request(expected[i].command, expected[i].address));
+            // Qt rounds every wait up to whole milliseconds, so a chain of timers drifts late by
+            // a fraction of a millisecond per step, more on a loaded machine; never early.
+            const double lateMs = double(frame.timeUs - startUs) / 1000 - expected[i].atMs;
+            QVERIFY2(lateMs > -1.0 && lateMs < delayMs / 2,
+                     qPrintable(QStringLiteral("frame %1 late by %2 ms").arg(i).arg(lateMs)));
+        }
+        QVERIFY(files::logMessages()
+                    .mid(round.logFrom)
+                    .filter(QStringLiteral("Packet not sended"))
+                    .isEmpty());
+    }
+
+    // Settings with eight probes, connect, type the addresses, renew air, measure: every panel
+    // shows its probe's value, and the log tells the whole exchange.
+    void operatorStory()
+    {
+        OrvaUI window;
+        connectWithAddresses(window);
+        const Round air = settledRound(window, window.ui.pb_line_meas_update_air);
+        const Round measurement = settledRound(window, window.ui.pb_line_meas_get);
+        QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
+
+        const QStringList log = files::logMessages();
+        QCOMPARE(log.mid(0, 3),
+                 (QStringList{"0 Delay: " + QString::number(delayMs),
+                              "1 Port low latency: refused, the port is used as it is",
+                              "0 Device Connected"}));
+        QStringList renewed;
+        for (int address : busAddresses)
+            renewed << trace::acknowledged("Update Air Code", Command::UpdateAirCode, address);
+        QCOMPARE(log.mid(air.logFrom, renewed.size()), renewed);
+        QCOMPARE(log.mid(measurement.logFrom), measurementLog());
+        if (air.attempts == 1 && measurement.attempts == 1)
+            QCOMPARE(log.size(), 3 + renewed.size() + measurementLog().size());
+    }
+
+    // How long each kind of status message stays: 5000 ms. All run side by side, each in a
+    // window of its own; the silent round has a line that nobody answers.
+    void messageDurations()
+    {
+        probesim::PseudoTerminal deadLine;
+        QVERIFY(deadLine.open());
+        struct Watch
+        {
+            QString text;
+            qint64 shownMs = -1;
+            qint64 clearedMs = -1;
+        };
+        QElapsedTimer clock;
+        clock.start();
+        std::array<OrvaUI, 4> windows;
+        std::array<Watch, 4> watches;
+        for (size_t i = 0; i < windows.size(); ++i) {
+            connect(windows[i].statusBar(), &QStatusBar::messageChanged, &windows[i],
+                    [&clock, &watch = watches[i]](const QString &text) {
+                        if (text.isEmpty()) {
+                            watch.clearedMs = clock.elapsed();
+                        } else {
+                            watch.text = text;
+                            watch.shownMs = clock.elapsed();
+                            watch.clearedMs = -1;
+                        }
+                    });
+        }
+        choosePort(windows[0], bench->line.slavePath());
+        choosePort(windows[1], QStringLiteral("/nonexistent/ttyT7R"));
+        typeAddress(windows[2], 4, QStringLiteral("7"));
+        panel(windows[2], 4).address->setText(QStringLiteral("x"));
+        QTest::mouseClick(windows[2].ui.pb_line_meas_zero_4, Qt::LeftButton);
+        choosePort(windows[3], deadLine.slavePath());
+        typeAddress(windows[3], 2, QStringLiteral("12"));
+        QTest::mouseClick(windows[3].ui.pb_line_meas_get, Qt::LeftButton);
+        const auto watched = [&watches]() {
+            QStringList seen;
+            for (const Watch &watch : watches)
+                seen << QStringLiteral("%1 %2..%3")
+                            .arg(watch.text)
+                            .arg(watch.shownMs)
+                            .arg(watch.clearedMs);
+            return seen.join(QStringLiteral("; "));
+        };
+        // The silent round's summary follows the connect's message once that has had its time.
+        QVERIFY2(QTest::qWaitFor(
+                     [&watches]() {
+                         return std::all_of(
+                                    watches.begin(), watches.end(),
+                                    [](const Watch &watch) { return watch.clearedMs >= 0; }) &&
+                                watches[3].text.startsWith(QStringLiteral("Запуск"));
+                     },
+                     14000),
+                 qPrintable(watched()));
+        // The silent round's summary counts whatever addresses the fields held.
+        const QStringList texts{"Устройство подключено", "Устройство не подключено",
+                                "Не корректный адрес, канал 4", "Запуск измерения: приборов "};
+        for (size_t i = 0; i < watches.size(); ++i) {
+            QVERIFY2(i == 3 ? watches[i].text.startsWith(texts[int(i)])
+                            : watches[i].text == texts[int(i)],
+                     qPrintable(watches[i].text));
+            const qint64 shownFor = watches[i].clearedMs - watches[i].shownMs;
+            // The status bar's timer is a coarse one: it may end up to 5 % early.
+            QVERIFY2(shownFor >= 4740 && shownFor < 5600,
+                     qPrintable(QStringLiteral("%1: %2 ms").arg(texts[int(i)]).arg(shownFor)));
+        }
+    }
+
+    // The port poll enumerates only when the device folders change: one look when it starts,
+    // then none while nothing comes or goes.
+    void portWatchIdle()
+    {
+        PortWatch watch;
+        QVERIFY(watch.mayHaveChanged());
+        int looks = 0;
+        for (int poll = 0; poll < 10; ++poll)
+            looks += watch.mayHaveChanged();
+        // A device may come or go on the machine meanwhile.
+        QVERIFY2(looks <= 1, qPrintable(QString::number(looks)));
+    }
+};
+
+QTEST_MAIN(TestWindowWorkflows)
+#include "tst_window_workflows.moc"
