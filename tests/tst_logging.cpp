@@ -240,11 +240,11 @@ private slots:
             numbered << (day == 1 ? QStringLiteral("log-1-2027-06-01_08-00-00.txt")
                                   : QStringLiteral("log-%1-").arg(day) + stamp);
         }
-        numbered = numbered.mid(0, 30);
+        numbered = QStringList(numbered.mid(0, 30));
         QTest::newRow("kept before the numbering")
-            << unnumbered << unnumbered.mid(0, 6) << "log-1-2000-01-01_00-00-05.txt";
+            << unnumbered << QStringList(unnumbered.mid(0, 6)) << "log-1-2000-01-01_00-00-05.txt";
         QTest::newRow("numbered, stamps out of order")
-            << numbered << numbered.mid(0, 1) << "log-31-2000-01-01_00-00-05.txt";
+            << numbered << QStringList(numbered.mid(0, 1)) << "log-31-2000-01-01_00-00-05.txt";
     }
 
     // The newest 30 earlier logs stay, the just-moved one among them; other files are left. A
