@@ -440,6 +440,7 @@ private slots:
             const bool onTime = since(before) == uint32_t(afterMs);
             if (onTime) {
                 secondCall.ms.reset();
+                outcomes.clear();
                 rig->log.forward = &secondCall;
                 rig->commands.startMeasurement(probeAddress);
                 rig->log.forward = nullptr;
@@ -452,14 +453,15 @@ private slots:
         QVERIFY(CommandRig::waitUntil([&]() { return since(lastCall) > 6; }));
         QCOMPARE(rig->log.lines.contains(refusal), !sent);
         QCOMPARE(rig->log.lines.contains(QStringLiteral("1 Start Measurement:")), true);
-        // A refused request is reported under a number of its own, after the one that went out.
-        if (!sent) {
-            const auto refused = outcomes.last().at(0).value<ExchangeOutcome>();
-            QCOMPARE(refused.status, ExchangeOutcome::Status::NotSent);
-            QCOMPARE(refused.command, Command::StartMeasurement);
-            QCOMPARE(refused.sequence, issued + 1);
-            QCOMPARE(rig->commands.lastIssued(), refused.sequence);
-        }
+        // A request that goes out closes the previous exchange first; a refused one does not,
+        // and is reported under a number of its own, after the one that went out.
+        QCOMPARE(outcomes.count(), 1);
+        const auto outcome = outcomes.at(0).at(0).value<ExchangeOutcome>();
+        QCOMPARE(outcome.status,
+                 sent ? ExchangeOutcome::Status::NoResponse : ExchangeOutcome::Status::NotSent);
+        QCOMPARE(outcome.command, sent ? first : Command::StartMeasurement);
+        QCOMPARE(outcome.sequence, sent ? issued : issued + 1);
+        QCOMPARE(rig->commands.lastIssued(), issued + 1);
         // The line is first-in first-out: a refused request would come before the next one.
         const std::vector<probesim::ProbeRequest> &line = rig->simulator.bus().requests();
         QVERIFY(send(Command::TestMem));
