@@ -137,12 +137,8 @@ private slots:
         const QByteArray head = QByteArray::number(level) + " [";
         QVERIFY(line.startsWith(head));
         const QString stamp = QString::fromLatin1(line.mid(head.size(), 23));
-        QVERIFY2(QRegularExpression(
-                     QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d:\\d{3}$"))
-                     .match(stamp)
-                     .hasMatch(),
-                 qPrintable(stamp));
-        // Today's date, day first: a swapped day and month is an invalid date from the 13th on.
+        // Today's date, day first, every field at its full width: a swapped day and month is an
+        // invalid date from the 13th on.
         const QDateTime written =
             QDateTime::fromString(stamp, QStringLiteral("dd.MM.yyyy hh:mm:ss:zzz"));
         QVERIFY2(written.isValid(), qPrintable(stamp));
