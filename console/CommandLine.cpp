@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 using frames::Command;
 using Status = ExchangeOutcome::Status;
@@ -169,12 +170,9 @@ int CommandLine::execute(QSerialPort &port, OstraCommands &device)
     running = true;
     requests = std::make_unique<RequestQueue>(&device);
     connect(requests.get(), &RequestQueue::finished, this, &CommandLine::outcomeArrived);
-    // --every counts from the moment a round's first request went out, as an operator's
-    // interval would.
-    connect(requests.get(), &RequestQueue::issued, this, [this](uint64_t ticket, uint64_t) {
-        if (ticket == roundFirstTicket && options.everySeconds > 0)
-            roundTimer.start(int(std::min(options.everySeconds * 1000.0, double(INT_MAX))));
-    });
+    connect(requests.get(), &RequestQueue::issued, this,
+            [this](uint64_t ticket, uint64_t) { requestIssued(ticket); });
+    connect(requests.get(), &RequestQueue::lateAnswer, this, &CommandLine::lateAnswer);
     connect(requests.get(), &RequestQueue::stalled, this,
             [this] { deviceLost(QStringLiteral("the line takes no requests")); });
     connect(&port, &QSerialPort::errorOccurred, this,
@@ -230,6 +228,7 @@ void CommandLine::startRound()
 {
     steps.clear();
     tickets.clear();
+    unheard.clear();
     roundOver = false;
     const auto add = [this](Command command, uint8_t address, float um = 0) {
         Step step;
@@ -272,7 +271,7 @@ void CommandLine::startRound()
     }
     stepsLeft = int(steps.size());
     for (int index = 0; index < int(steps.size()); ++index)
-        ask(index, false);
+        ask(index);
     roundFirstTicket = tickets.empty() ? 0 : tickets.begin()->first;
     if (steps.empty())
         roundDone();
@@ -281,17 +280,50 @@ void CommandLine::startRound()
 // The queue paces the requests: never before the previous one has its outcome, never within
 // the engine's gap or the operator's delay, and a result not before its probe has had its
 // measuring time.
-void CommandLine::ask(int index, bool first)
+void CommandLine::ask(int index)
 {
     Step &step = steps[size_t(index)];
     ++step.attempts;
-    if (step.after >= 0) {
-        for (const auto &[ticket, stepIndex] : tickets) {
-            if (stepIndex == step.after)
-                step.request.after = ticket;
+    step.issued = false;
+    if (step.after >= 0)
+        step.request.after = steps[size_t(step.after)].ticket;
+    step.ticket = requests->enqueue(step.request);
+    tickets[step.ticket] = index;
+}
+
+// Ahead of the waiting requests, and a result still waiting waits for this start.
+void CommandLine::askAgain(int index)
+{
+    Step &step = steps[size_t(index)];
+    ++step.attempts;
+    step.issued = false;
+    step.outcome.reset();
+    step.ticket = requests->askAgain(step.ticket, step.request);
+    tickets[step.ticket] = index;
+}
+
+void CommandLine::requestIssued(uint64_t ticket)
+{
+    const auto found = tickets.find(ticket);
+    if (found != tickets.end())
+        steps[size_t(found->second)].issued = true;
+    // --every counts from the moment a round's first request went out, as an operator's
+    // interval would.
+    if (ticket == roundFirstTicket && options.everySeconds > 0)
+        roundTimer.start(int(std::min(options.everySeconds * 1000.0, double(INT_MAX))));
+    // A late answer lands in its own exchange or in the next one: once the request after that
+    // has gone, the engine listens for it no more.
+    std::vector<int> settled;
+    for (auto entry = unheard.begin(); entry != unheard.end();) {
+        if (++entry->issuedSince < 2) {
+            ++entry;
+            continue;
         }
+        settled.push_back(entry->index);
+        entry = unheard.erase(entry);
     }
-    tickets[requests->enqueue(step.request, first)] = index;
+    for (const int index : settled)
+        complete(index);
 }
 
 void CommandLine::outcomeArrived(uint64_t ticket, const ExchangeOutcome &outcome)
@@ -303,14 +335,59 @@ void CommandLine::outcomeArrived(uint64_t ticket, const ExchangeOutcome &outcome
     Step &step = steps[size_t(index)];
     // Bytes came but no good answer: a probe is likely there, so it is asked again at once.
     if (outcome.status == Status::BadAnswer && step.attempts < maxAttempts && !stopping) {
-        ask(index, true);
+        askAgain(index);
         return;
     }
     step.outcome = outcome;
+    // Its answer may still come, late; a round with nothing more to send has nobody to listen
+    // for it, as a scan's last address has not.
+    if (outcome.status == Status::NoResponse && !stopping && !requests->isIdle()) {
+        unheard.push_back({index});
+        return;
+    }
+    // When stopping, the rows still waiting for a late answer follow this one (finishStopped).
+    if (requests->isIdle() && !stopping)
+        settleUnheard();
+    complete(index);
+}
+
+// Answers are cut by length alone: the late answer names its sender in its address byte, and
+// that probe is asked again. A start is not, once its result has been asked for.
+void CommandLine::lateAnswer(const ExchangeOutcome &late)
+{
+    const auto entry = std::find_if(unheard.begin(), unheard.end(), [&](const Unheard &u) {
+        return steps[size_t(u.index)].request.address == late.sender;
+    });
+    if (!running || stopping || entry == unheard.end())
+        return;
+    const int index = entry->index;
+    if (steps[size_t(index)].attempts >= maxAttempts || resultWent(index))
+        return;
+    unheard.erase(entry);
+    askAgain(index);
+}
+
+bool CommandLine::resultWent(int startIndex) const
+{
+    return std::any_of(steps.begin(), steps.end(), [startIndex](const Step &step) {
+        return step.after == startIndex && step.issued;
+    });
+}
+
+void CommandLine::complete(int index)
+{
+    if (!running)
+        return;
     stepFinished(index);
     if (--stepsLeft > 0)
         return stopping ? finishStopped() : void();
     roundDone();
+}
+
+void CommandLine::settleUnheard()
+{
+    for (const Unheard &entry : std::exchange(unheard, {}))
+        complete(entry.index);
 }
 
 void CommandLine::stepFinished(int index)
@@ -331,17 +408,17 @@ void CommandLine::stepFinished(int index)
         if (start && !start->ok())
             row.outcome = outcomeText(*start);
         else if (start && outcome.ok()) {
-            row.rawUm = outcome.um;
-            row.calibratedUm = outcome.umCalib;
+            row.raw = outcome.raw;
+            row.calibrated = outcome.calibrated;
             row.quality = outcome.quality;
             const QVector<int> channels = channelsOf(step.request.address);
-            const int channel = channels.value(0);
-            judge(row, channel, outcome.umCalib);
+            judge(row, channels.value(0), outcome.calibrated);
             if (recordSink) {
-                MeasurementRecord record{row.time,   channels,        step.request.address,
-                                         outcome.um, outcome.umCalib, outcome.quality};
+                records::Record record =
+                    records::makeRecord(row.time, channels, step.request.address, outcome.raw,
+                                        outcome.calibrated, outcome.quality);
                 if (limits)
-                    record.limits = *limits;
+                    quality::judge(record, *limits);
                 if (!recordSink->append(record))
                     recordsFailed = true;
             }
@@ -435,6 +512,8 @@ void CommandLine::finishStopped()
 {
     if (roundOver || steps.empty())
         return finish(earnedCode());
+    for (const Unheard &entry : std::exchange(unheard, {}))
+        stepFinished(entry.index);
     for (const Step &step : steps) {
         if (step.outcome || step.request.command == Command::StartMeasurement)
             continue;
@@ -453,9 +532,9 @@ void CommandLine::finishStopped()
 QVector<int> CommandLine::channelsOf(uint8_t address) const
 {
     QVector<int> channels;
-    for (const auto &[position, held] : probeToAddr) {
+    for (const auto &[probe, held] : probeToAddr) {
         if (held == address)
-            channels << position + 1;
+            channels << probe + 1;
     }
     return channels;
 }

@@ -71,14 +71,29 @@ private:
         RequestQueue::Request request;
         int after = -1;
         int attempts = 0;
+        // The queue's ticket of the last time it was asked, and whether that went out.
+        uint64_t ticket = 0;
+        bool issued = false;
         std::optional<ExchangeOutcome> outcome;
+    };
+    // A step whose exchange went unanswered, while its answer may still come late.
+    struct Unheard
+    {
+        int index;
+        int issuedSince = 0;
     };
 
     int execute(QSerialPort &port, OstraCommands &commands);
     void begin();
     void startRound();
-    void ask(int index, bool first);
+    void ask(int index);
+    void askAgain(int index);
+    void requestIssued(uint64_t ticket);
     void outcomeArrived(uint64_t ticket, const ExchangeOutcome &outcome);
+    void lateAnswer(const ExchangeOutcome &late);
+    bool resultWent(int startIndex) const;
+    void complete(int index);
+    void settleUnheard();
     void stepFinished(int index);
     void roundDone();
     void nextRound();
@@ -106,6 +121,7 @@ private:
     std::vector<Step> steps;
     // The step each queued request is for, by its ticket.
     std::map<uint64_t, int> tickets;
+    std::vector<Unheard> unheard;
     int stepsLeft = 0;
     // Runs from a round's start for --every: the next round waits for it.
     QTimer roundTimer;
@@ -121,7 +137,7 @@ private:
     std::unique_ptr<m::ifc::ILog> journalErrors;
     bool recordsFailed = false;
     int stopSignal = 0;
-    // settings.cfg's probe lines: position (0 to 7) to address.
+    // settings.cfg's probe lines: probe (0 to 7) to address.
     std::map<uint8_t, uint8_t> probeToAddr;
 };
 

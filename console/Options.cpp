@@ -77,6 +77,198 @@ Parsed fail(const QString &text)
     return parsed;
 }
 
+// One option as the parser and its help know it; a switch has no value name.
+struct OptionEntry
+{
+    QStringList names;
+    const char *description;
+    const char *valueName;
+};
+
+// In the order the help lists them.
+const OptionEntry optionTable[] = {
+    {{"h", "help"}, "Show this help and exit.", nullptr},
+    {{"version"}, "Show the version and exit.", nullptr},
+    {{"port"},
+     "The serial port (/dev/ttyUSB0, COM3). Required by every command but ports.",
+     "NAME"},
+    {{"delay"},
+     "Pause between the commands of one operation, in ms (default: Delay of ./settings.cfg, "
+     "else 190). The engine's 5 ms gap is the least.",
+     "MS"},
+    {{"format"}, "Output: table (default), csv, or json (one object per line).", "FORMAT"},
+    {{"every"},
+     "measure: start a round every SECONDS (a round that takes longer is followed at once).",
+     "SECONDS"},
+    {{"count"}, "measure: N rounds (default 1; with --every, until interrupted).", "N"},
+    {{"log"}, "Append the trace lines of log/log.txt to FILE.", "FILE"},
+    {{"records"}, "Append measurements to the records folder, as the window does.", nullptr},
+    {{"limits"},
+     "Judge measurements by the tolerances in FILE (limits.ini's format, keyed by channel); rows "
+     "gain verdict, lower_um and upper_um.",
+     "FILE"},
+    {{"retries"},
+     "scan: ask the silent addresses N more times (default 0; each pass costs 40 ms per silent "
+     "address).",
+     "N"},
+    {{"mqtt"},
+     "Publish every measurement to the broker at URL (mqtt://host:port, mqtts://host:port); "
+     "implies --records, whose files hold what the broker has not yet taken.",
+     "URL"},
+    {{"station"}, "--mqtt: the station's name (default: the host's).", "NAME"},
+    {{"mqtt-prefix"}, "--mqtt: the topics' prefix (default t7r).", "P"},
+    {{"mqtt-ca"},
+     "--mqtt: the CA certificate that checks an mqtts:// broker (default: the system's).",
+     "FILE"},
+    {{"mqtt-user"}, "--mqtt: the user name to log in with.", "U"},
+    {{"mqtt-password-file"},
+     "--mqtt: the password, on the first line of F, which only its owner may read.",
+     "F"},
+};
+
+// The options that only --mqtt gives a meaning.
+const char *const mqttOnly[] = {"station", "mqtt-prefix", "mqtt-ca", "mqtt-user",
+                                "mqtt-password-file"};
+
+void declareOptions(QCommandLineParser &parser)
+{
+    for (const OptionEntry &entry : optionTable) {
+        parser.addOption(QCommandLineOption(entry.names, QLatin1String(entry.description),
+                                            QLatin1String(entry.valueName)));
+    }
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("ports, scan, air, measure, zero, point, reset "
+                                                "or test."));
+    parser.addPositionalArgument(QStringLiteral("arguments"),
+                                 QStringLiteral("The command's addresses (and UM for point)."),
+                                 QStringLiteral("[ADDR...] [UM]"));
+}
+
+// A whole number from `low` to `high`, in decimal; nothing for anything else.
+std::optional<int> boundedWhole(const QString &text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+// The command and its addresses (and UM for point); empty when they are right.
+QString readCommand(const QCommandLineParser &parser, Options &options)
+{
+    QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return QStringLiteral(
+            "missing command (ports, scan, air, measure, zero, point, reset or "
+            "test)");
+    const QString name = positional.takeFirst();
+    const ActionEntry *entry = nullptr;
+    for (const ActionEntry &candidate : actions) {
+        if (name == QLatin1String(candidate.name))
+            entry = &candidate;
+    }
+    if (!entry)
+        return QStringLiteral("unknown command '%1'").arg(name);
+    options.action = entry->action;
+
+    if (options.action == Action::Point) {
+        if (positional.size() != 2)
+            return QStringLiteral("point wants ADDR and UM");
+        const QString text = positional.takeLast();
+        const auto um = fieldrules::parseMeasureValue(text);
+        if (!um)
+            return QStringLiteral("UM '%1' is not a number").arg(text);
+        options.pointUm = *um;
+    }
+    if (positional.size() < entry->minAddresses ||
+        (entry->maxAddresses >= 0 && positional.size() > entry->maxAddresses)) {
+        if (entry->maxAddresses == 0)
+            return QStringLiteral("%1 takes no arguments: '%2'").arg(name, positional.first());
+        return entry->maxAddresses == 1 ? QStringLiteral("%1 wants one address").arg(name)
+                                        : QStringLiteral("%1 wants at least one address").arg(name);
+    }
+    for (const QString &text : positional) {
+        const auto address = fieldrules::parseProbeAddress(text);
+        if (!address)
+            return QStringLiteral("address '%1' is not a whole number from 0 to 255").arg(text);
+        options.addresses.push_back(*address);
+    }
+    return {};
+}
+
+// --every, --count and --retries; empty when they are right.
+QString readRepeats(const QCommandLineParser &parser, Options &options)
+{
+    const QString every = QStringLiteral("every"), count = QStringLiteral("count"),
+                  retries = QStringLiteral("retries");
+    if ((parser.isSet(every) || parser.isSet(count)) && options.action != Action::Measure)
+        return QStringLiteral("--%1 applies to measure only")
+            .arg(parser.isSet(every) ? every : count);
+    if (parser.isSet(every)) {
+        bool ok = false;
+        const double seconds = parser.value(every).toDouble(&ok);
+        // A day at most: the timer counts milliseconds in 32 bits.
+        if (!ok || !(seconds > 0) || seconds > 86400)
+            return QStringLiteral("--every: '%1' is not a number of seconds above 0")
+                .arg(parser.value(every));
+        options.everySeconds = seconds;
+        options.count = 0;
+    }
+    if (parser.isSet(count)) {
+        const auto rounds = boundedWhole(parser.value(count), 1, INT_MAX);
+        if (!rounds)
+            return QStringLiteral("--count: '%1' is not a whole number above 0")
+                .arg(parser.value(count));
+        options.count = *rounds;
+    }
+    if (parser.isSet(retries)) {
+        if (options.action != Action::Scan)
+            return QStringLiteral("--retries applies to scan only");
+        const auto passes = boundedWhole(parser.value(retries), 0, 10);
+        if (!passes)
+            return QStringLiteral("--retries: '%1' is not a whole number from 0 to 10")
+                .arg(parser.value(retries));
+        options.retries = *passes;
+    }
+    return {};
+}
+
+// --mqtt and the options that go with it; empty when they are right.
+QString readPublishing(const QCommandLineParser &parser, Options &options)
+{
+    if (!parser.isSet(QStringLiteral("mqtt"))) {
+        for (const char *name : mqttOnly) {
+            if (parser.isSet(QLatin1String(name)))
+                return QStringLiteral("--%1 applies with --mqtt only").arg(QLatin1String(name));
+        }
+        return {};
+    }
+    mqtt::BrokerConfig config;
+    config.url = parser.value(QStringLiteral("mqtt"));
+    config.station = parser.value(QStringLiteral("station"));
+    if (parser.isSet(QStringLiteral("mqtt-prefix")))
+        config.prefix = parser.value(QStringLiteral("mqtt-prefix"));
+    config.caFile = parser.value(QStringLiteral("mqtt-ca"));
+    config.user = parser.value(QStringLiteral("mqtt-user"));
+    config.passwordFile = parser.value(QStringLiteral("mqtt-password-file"));
+    QString error;
+    options.publish = mqtt::checkConfig(config, &error);
+    if (!options.publish)
+        return QStringLiteral("--mqtt: ") + error;
+    options.records = true;
+    return {};
+}
+
+// A file option that was given must name a file.
+QString readFileName(const QCommandLineParser &parser, const QString &name, QString &file)
+{
+    if (!parser.isSet(name))
+        return {};
+    file = parser.value(name);
+    return file.isEmpty() ? QStringLiteral("--%1: empty file name").arg(name) : QString();
+}
+
 }  // namespace
 
 QString actionName(Action action)
@@ -93,85 +285,11 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
     QCommandLineParser parser;
     parser.setApplicationDescription(QLatin1String(description));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the version and exit."));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("The serial port (/dev/ttyUSB0, COM3). Required "
-                                                 "by every command but ports."),
-                                  QStringLiteral("NAME"));
-    const QCommandLineOption delay(
-        QStringLiteral("delay"),
-        QStringLiteral("Pause between the commands of one operation, in ms (default: Delay of "
-                       "./settings.cfg, else 190). The engine's 5 ms gap is the least."),
-        QStringLiteral("MS"));
-    const QCommandLineOption format(QStringLiteral("format"),
-                                    QStringLiteral("Output: table (default), csv, or json (one "
-                                                   "object per line)."),
-                                    QStringLiteral("FORMAT"));
-    const QCommandLineOption every(QStringLiteral("every"),
-                                   QStringLiteral("measure: start a round every SECONDS (a "
-                                                  "round that takes longer is followed at once)."),
-                                   QStringLiteral("SECONDS"));
-    const QCommandLineOption count(QStringLiteral("count"),
-                                   QStringLiteral("measure: N rounds (default 1; with --every, "
-                                                  "until interrupted)."),
-                                   QStringLiteral("N"));
-    const QCommandLineOption log(QStringLiteral("log"),
-                                 QStringLiteral("Append the trace lines of log/log.txt to FILE."),
-                                 QStringLiteral("FILE"));
-    const QCommandLineOption records(
-        QStringLiteral("records"),
-        QStringLiteral("Append measurements to the records folder, as the window does."));
-    const QCommandLineOption limits(
-        QStringLiteral("limits"),
-        QStringLiteral("Judge measurements by the tolerances in FILE (limits.ini's format, keyed "
-                       "by channel); rows gain verdict, lower_um and upper_um."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption retries(QStringLiteral("retries"),
-                                     QStringLiteral("scan: ask the silent addresses N more times "
-                                                    "(default 0; each pass costs 40 ms per "
-                                                    "silent address)."),
-                                     QStringLiteral("N"));
-    const QCommandLineOption mqttUrl(
-        QStringLiteral("mqtt"),
-        QStringLiteral("Publish every measurement to the broker at URL (mqtt://host:port, "
-                       "mqtts://host:port); implies --records, whose files hold what the broker "
-                       "has not yet taken."),
-        QStringLiteral("URL"));
-    const QCommandLineOption station(
-        QStringLiteral("station"),
-        QStringLiteral("--mqtt: the station's name (default: the host's)."),
-        QStringLiteral("NAME"));
-    const QCommandLineOption mqttPrefix(QStringLiteral("mqtt-prefix"),
-                                        QStringLiteral("--mqtt: the topics' prefix (default t7r)."),
-                                        QStringLiteral("P"));
-    const QCommandLineOption mqttCa(
-        QStringLiteral("mqtt-ca"),
-        QStringLiteral("--mqtt: the CA certificate that checks an mqtts:// broker (default: the "
-                       "system's)."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption mqttUser(QStringLiteral("mqtt-user"),
-                                      QStringLiteral("--mqtt: the user name to log in with."),
-                                      QStringLiteral("U"));
-    const QCommandLineOption mqttPasswordFile(
-        QStringLiteral("mqtt-password-file"),
-        QStringLiteral("--mqtt: the password, on the first line of F, which only its owner may "
-                       "read."),
-        QStringLiteral("F"));
-    parser.addOptions({help, version, port, delay, format, every, count, log, records, limits,
-                       retries, mqttUrl, station, mqttPrefix, mqttCa, mqttUser, mqttPasswordFile});
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("ports, scan, air, measure, zero, point, reset "
-                                                "or test."));
-    parser.addPositionalArgument(QStringLiteral("arguments"),
-                                 QStringLiteral("The command's addresses (and UM for point)."),
-                                 QStringLiteral("[ADDR...] [UM]"));
+    declareOptions(parser);
 
     if (!parser.parse(arguments))
         return fail(parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(QStringLiteral("help"))) {
         Parsed parsed;
         parsed.outcome = Parsed::Outcome::Help;
         QString text = parser.helpText();
@@ -181,7 +299,7 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
         parsed.text = text + QLatin1String(epilogue);
         return parsed;
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet(QStringLiteral("version"))) {
         Parsed parsed;
         parsed.outcome = Parsed::Outcome::Version;
         parsed.text =
@@ -190,49 +308,11 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
     }
 
     Options options;
-    QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty())
-        return fail(
-            QStringLiteral("missing command (ports, scan, air, measure, zero, point, "
-                           "reset or test)"));
-    const QString name = positional.takeFirst();
-    const ActionEntry *entry = nullptr;
-    for (const ActionEntry &candidate : actions) {
-        if (name == QLatin1String(candidate.name))
-            entry = &candidate;
-    }
-    if (!entry)
-        return fail(QStringLiteral("unknown command '%1'").arg(name));
-    options.action = entry->action;
+    if (const QString error = readCommand(parser, options); !error.isEmpty())
+        return fail(error);
 
-    if (options.action == Action::Point) {
-        if (positional.size() != 2)
-            return fail(QStringLiteral("point wants ADDR and UM"));
-        const auto um = fieldrules::parseMeasureValue(positional.takeLast());
-        if (!um)
-            return fail(
-                QStringLiteral("UM '%1' is not a number").arg(parser.positionalArguments().last()));
-        options.pointUm = *um;
-    }
-    if (positional.size() < entry->minAddresses ||
-        (entry->maxAddresses >= 0 && positional.size() > entry->maxAddresses)) {
-        if (entry->maxAddresses == 0)
-            return fail(
-                QStringLiteral("%1 takes no arguments: '%2'").arg(name, positional.first()));
-        return fail(entry->maxAddresses == 1
-                        ? QStringLiteral("%1 wants one address").arg(name)
-                        : QStringLiteral("%1 wants at least one address").arg(name));
-    }
-    for (const QString &text : positional) {
-        const auto address = fieldrules::parseProbeAddress(text);
-        if (!address)
-            return fail(
-                QStringLiteral("address '%1' is not a whole number from 0 to 255").arg(text));
-        options.addresses.push_back(*address);
-    }
-
-    if (parser.isSet(port)) {
-        options.port = parser.value(port);
+    if (parser.isSet(QStringLiteral("port"))) {
+        options.port = parser.value(QStringLiteral("port"));
         if (options.port.isEmpty())
             return fail(QStringLiteral("--port: empty port name"));
     } else if (options.action != Action::Ports) {
@@ -240,18 +320,18 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
     }
 
     options.delayMs = defaultDelayMs;
-    if (parser.isSet(delay)) {
-        bool ok = false;
-        const int value = parser.value(delay).toInt(&ok, 10);
-        if (!ok || value < 0)
-            return fail(QStringLiteral("--delay: '%1' is not a whole number of milliseconds")
-                            .arg(parser.value(delay)));
-        options.delayMs = value;
+    if (parser.isSet(QStringLiteral("delay"))) {
+        const QString text = parser.value(QStringLiteral("delay"));
+        const auto delay = boundedWhole(text, 0, INT_MAX);
+        if (!delay)
+            return fail(
+                QStringLiteral("--delay: '%1' is not a whole number of milliseconds").arg(text));
+        options.delayMs = *delay;
         options.delayGiven = true;
     }
 
-    if (parser.isSet(format)) {
-        const QString value = parser.value(format);
+    if (parser.isSet(QStringLiteral("format"))) {
+        const QString value = parser.value(QStringLiteral("format"));
         if (value == QLatin1String("table"))
             options.format = Format::Table;
         else if (value == QLatin1String("csv"))
@@ -262,72 +342,17 @@ Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
             return fail(QStringLiteral("--format: '%1' is not table, csv or json").arg(value));
     }
 
-    const bool repeated = parser.isSet(every) || parser.isSet(count);
-    if (repeated && options.action != Action::Measure)
-        return fail(
-            QStringLiteral("--%1 applies to measure only")
-                .arg(parser.isSet(every) ? QStringLiteral("every") : QStringLiteral("count")));
-    if (parser.isSet(every)) {
-        bool ok = false;
-        const double seconds = parser.value(every).toDouble(&ok);
-        // A day at most: the timer counts milliseconds in 32 bits.
-        if (!ok || !(seconds > 0) || seconds > 86400)
-            return fail(QStringLiteral("--every: '%1' is not a number of seconds above 0")
-                            .arg(parser.value(every)));
-        options.everySeconds = seconds;
-        options.count = 0;
-    }
-    if (parser.isSet(count)) {
-        bool ok = false;
-        const int value = parser.value(count).toInt(&ok, 10);
-        if (!ok || value < 1)
-            return fail(QStringLiteral("--count: '%1' is not a whole number above 0")
-                            .arg(parser.value(count)));
-        options.count = value;
-    }
-    if (parser.isSet(retries)) {
-        if (options.action != Action::Scan)
-            return fail(QStringLiteral("--retries applies to scan only"));
-        bool ok = false;
-        const int value = parser.value(retries).toInt(&ok, 10);
-        if (!ok || value < 0 || value > 10)
-            return fail(QStringLiteral("--retries: '%1' is not a whole number from 0 to 10")
-                            .arg(parser.value(retries)));
-        options.retries = value;
-    }
-    if (parser.isSet(log)) {
-        options.logFile = parser.value(log);
-        if (options.logFile.isEmpty())
-            return fail(QStringLiteral("--log: empty file name"));
-    }
-    options.records = parser.isSet(records);
-    if (parser.isSet(mqttUrl)) {
-        mqtt::BrokerConfig config;
-        config.url = parser.value(mqttUrl);
-        config.station = parser.value(station);
-        if (parser.isSet(mqttPrefix))
-            config.prefix = parser.value(mqttPrefix);
-        config.caFile = parser.value(mqttCa);
-        config.user = parser.value(mqttUser);
-        config.passwordFile = parser.value(mqttPasswordFile);
-        QString error;
-        options.publish = mqtt::checkConfig(config, &error);
-        if (!options.publish)
-            return fail(QStringLiteral("--mqtt: ") + error);
-        options.records = true;
-    } else {
-        for (const QCommandLineOption *option :
-             {&station, &mqttPrefix, &mqttCa, &mqttUser, &mqttPasswordFile}) {
-            if (parser.isSet(*option))
-                return fail(
-                    QStringLiteral("--%1 applies with --mqtt only").arg(option->names().first()));
-        }
-    }
-    if (parser.isSet(limits)) {
-        options.limitsFile = parser.value(limits);
-        if (options.limitsFile.isEmpty())
-            return fail(QStringLiteral("--limits: empty file name"));
-    }
+    if (const QString error = readRepeats(parser, options); !error.isEmpty())
+        return fail(error);
+    if (const QString error = readFileName(parser, QStringLiteral("log"), options.logFile);
+        !error.isEmpty())
+        return fail(error);
+    options.records = parser.isSet(QStringLiteral("records"));
+    if (const QString error = readPublishing(parser, options); !error.isEmpty())
+        return fail(error);
+    if (const QString error = readFileName(parser, QStringLiteral("limits"), options.limitsFile);
+        !error.isEmpty())
+        return fail(error);
 
     Parsed parsed;
     parsed.outcome = Parsed::Outcome::Run;

@@ -4,12 +4,9 @@
 
 RecordsFolder::RecordsFolder() = default;
 
-bool RecordsFolder::append(const MeasurementRecord &record)
+bool RecordsFolder::append(const records::Record &record)
 {
-    records::Record line = records::makeRecord(record.time, record.channels, record.address,
-                                               record.rawUm, record.calibratedUm, record.quality);
-    quality::judge(line, record.limits);
-    return writer.append(line);
+    return writer.append(record);
 }
 
 void RecordsFolder::ErrorLog::write(uint32_t level, std::string_view text)

@@ -10,7 +10,7 @@ class RecordsFolder : public RecordSink
 {
 public:
     RecordsFolder();
-    bool append(const MeasurementRecord &record) override;
+    bool append(const records::Record &record) override;
     const RecordWriter &recordWriter() const { return writer; }
 
 private:

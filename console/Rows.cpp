@@ -1,5 +1,7 @@
 #include "console/Rows.h"
 
+#include "records/Record.h"
+
 #include <cmath>
 
 namespace console {
@@ -8,7 +10,7 @@ namespace {
 
 const QStringList fieldNames{"time",    "address", "raw_um",  "calibrated_um", "quality",
                              "command", "outcome", "verdict", "lower_um",      "upper_um"};
-const int tableWidths[] = {23, 7, 13, 13, 7, 7, 11, 7, 13, 13};
+const int tableWidths[] = {29, 7, 13, 13, 7, 7, 11, 7, 13, 13};
 constexpr int fieldsWithoutLimits = 7;
 
 QString csvField(const QString &text)
@@ -40,15 +42,21 @@ QString text(const std::optional<int> &value)
     return value ? QString::number(*value) : QString();
 }
 
+// The records' spelling, so that a value reads the same in a row and in the day's file.
+QString number(float value)
+{
+    return QString::fromLatin1(records::formatFloat(value));
+}
+
 QString text(const std::optional<float> &value)
 {
-    return value ? RowWriter::number(*value) : QString();
+    return value ? number(*value) : QString();
 }
 
 // JSON has no NaN or infinity: a probe that sends one gives null, and the line stays valid.
 QString json(const std::optional<float> &value)
 {
-    return value && std::isfinite(*value) ? RowWriter::number(*value) : QStringLiteral("null");
+    return value && std::isfinite(*value) ? number(*value) : QStringLiteral("null");
 }
 
 QString json(const std::optional<int> &value)
@@ -58,25 +66,12 @@ QString json(const std::optional<int> &value)
 
 }  // namespace
 
-QString RowWriter::number(float value)
-{
-    if (std::isnan(value))
-        return QStringLiteral("nan");
-    if (std::isinf(value))
-        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
-    for (int precision = 6; precision < 9; ++precision) {
-        const QString text = QString::number(double(value), 'g', precision);
-        if (text.toFloat() == value)
-            return text;
-    }
-    return QString::number(double(value), 'g', 9);
-}
-
 void RowWriter::write(const Row &row)
 {
-    const QString time = row.time.toString(Qt::ISODateWithMs);
+    const QString time = QString::fromLatin1(
+        records::formatTime(row.time.toMSecsSinceEpoch(), row.time.offsetFromUtc()));
     QStringList fields{
-        time,        text(row.address), text(row.rawUm), text(row.calibratedUm), text(row.quality),
+        time,        text(row.address), text(row.raw), text(row.calibrated), text(row.quality),
         row.command, row.outcome};
     if (withLimits)
         fields << row.verdict << text(row.lowerUm) << text(row.upperUm);
@@ -115,12 +110,12 @@ void RowWriter::write(const Row &row)
                 break;
             }
         case Format::Json:
-            line = QStringLiteral(
-                       "{\"time\":%1,\"address\":%2,\"raw_um\":%3,\"calibrated_um\":%4,"
-                       "\"quality\":%5,\"command\":%6,\"outcome\":%7}")
-                       .arg(jsonString(time), json(row.address), json(row.rawUm),
-                            json(row.calibratedUm), json(row.quality), jsonString(row.command),
-                            jsonString(row.outcome));
+            line =
+                QStringLiteral(
+                    "{\"time\":%1,\"address\":%2,\"raw_um\":%3,\"calibrated_um\":%4,"
+                    "\"quality\":%5,\"command\":%6,\"outcome\":%7}")
+                    .arg(jsonString(time), json(row.address), json(row.raw), json(row.calibrated),
+                         json(row.quality), jsonString(row.command), jsonString(row.outcome));
             if (withLimits) {
                 line.chop(1);
                 line += QStringLiteral(",\"verdict\":%1,\"lower_um\":%2,\"upper_um\":%3}")

@@ -15,8 +15,8 @@ struct Row
 {
     QDateTime time;
     std::optional<int> address;
-    std::optional<float> rawUm;
-    std::optional<float> calibratedUm;
+    std::optional<float> raw;
+    std::optional<float> calibrated;
     std::optional<int> quality;
     QString command;
     QString outcome;
@@ -40,9 +40,6 @@ public:
     void write(const Row &row);
     // The serial ports: name and description.
     void writePort(const QString &name, const QString &description);
-
-    // The shortest decimal text that reads back as the same float.
-    static QString number(float value);
 
 private:
     QTextStream &out;

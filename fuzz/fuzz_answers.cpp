@@ -125,8 +125,8 @@ void checkRequest(Command command, const uint8_t *data, size_t size)
 struct Measurement
 {
     uint8_t addr;
-    uint32_t um;
-    uint32_t umCalib;
+    uint32_t raw;
+    uint32_t calibrated;
     uint8_t quality;
 };
 
@@ -135,10 +135,11 @@ struct Bench
 {
     Bench() : commands(nullptr, &log)
     {
-        QObject::connect(&commands, &OstraCommands::newMeasurement_Signal, &receiver,
-                         [this](uint8_t addr, float um, float umCalib, uint8_t quality) {
-                             measurements.push_back({addr, bitsOf(um), bitsOf(umCalib), quality});
-                         });
+        QObject::connect(
+            &commands, &OstraCommands::newMeasurement_Signal, &receiver,
+            [this](uint8_t addr, float raw, float calibrated, uint8_t quality) {
+                measurements.push_back({addr, bitsOf(raw), bitsOf(calibrated), quality});
+            });
     }
 
     RecordingLog log;
@@ -177,8 +178,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const Measurement &got = bench.measurements[0];
         FUZZ_CHECK(answerSize == 15 && (answer[3] == 0 || answer[3] > 6));
         FUZZ_CHECK(got.addr == answer[1]);
-        FUZZ_CHECK(got.um == littleEndian32(answer + 4));
-        FUZZ_CHECK(got.umCalib == littleEndian32(answer + 8));
+        FUZZ_CHECK(got.raw == littleEndian32(answer + 4));
+        FUZZ_CHECK(got.calibrated == littleEndian32(answer + 8));
         FUZZ_CHECK(got.quality == answer[12]);
     }
     return 0;

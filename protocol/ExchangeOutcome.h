@@ -36,8 +36,8 @@ struct ExchangeOutcome
     // The answer as it was cut from the line; empty without one.
     QByteArray answer;
     // A measurement result's values; set only for an Ok result.
-    float um = 0;
-    float umCalib = 0;
+    float raw = 0;
+    float calibrated = 0;
     uint8_t quality = 0;
 
     bool ok() const { return status == Status::Ok; }

@@ -170,10 +170,11 @@ ExchangeOutcome OstraCommands::judgeResult(const QByteArray &response, const cha
     if (!hasExpectedFrame(response, frames::resultSize, outcome) ||
         reportedDeviceError(response, outcome))
         return outcome;
-    outcome.um = frames::readFloat(response, 4);
-    outcome.umCalib = frames::readFloat(response, 8);
+    outcome.raw = frames::readFloat(response, 4);
+    outcome.calibrated = frames::readFloat(response, 8);
     outcome.quality = uint8_t(response[12]);
-    emit newMeasurement_Signal(uint8_t(response[1]), outcome.um, outcome.umCalib, outcome.quality);
+    emit newMeasurement_Signal(uint8_t(response[1]), outcome.raw, outcome.calibrated,
+                               outcome.quality);
     write(successLine);
     return outcome;
 }

@@ -22,14 +22,26 @@ RequestQueue::RequestQueue(OstraCommands *commands, QObject *parent)
     connect(commands, &OstraCommands::exchangeFinished_Signal, this, &RequestQueue::outcomeArrived);
 }
 
-uint64_t RequestQueue::enqueue(const Request &request, bool first)
+uint64_t RequestQueue::enqueue(const Request &request)
 {
-    if (first)
-        waiting.push_front({++lastTicket, request});
-    else
-        waiting.push_back({++lastTicket, request});
+    waiting.push_back({++lastTicket, request});
     if (request.after)
         sentAtUs.emplace(request.after, -1);
+    if (!onLine && !nextTimer.isActive())
+        nextTimer.start(0);
+    return lastTicket;
+}
+
+uint64_t RequestQueue::askAgain(uint64_t ticket, const Request &request)
+{
+    waiting.push_front({++lastTicket, request});
+    if (sentAtUs.erase(ticket)) {
+        sentAtUs.emplace(lastTicket, -1);
+        for (Entry &entry : waiting) {
+            if (entry.request.after == ticket)
+                entry.request.after = lastTicket;
+        }
+    }
     if (!onLine && !nextTimer.isActive())
         nextTimer.start(0);
     return lastTicket;

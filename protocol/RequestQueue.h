@@ -42,9 +42,12 @@ public:
 
     explicit RequestQueue(OstraCommands *commands, QObject *parent = nullptr);
 
-    // The ticket names the request in issued() and finished(). A request asked again goes
-    // ahead of the waiting ones with `first`.
-    uint64_t enqueue(const Request &request, bool first = false);
+    // The ticket names the request in issued() and finished().
+    uint64_t enqueue(const Request &request);
+    // The request of `ticket` once more, ahead of the waiting ones, under a new ticket: a
+    // request tied to the old one waits for the new one's transmission, as a result waits for
+    // the start that the probe took last.
+    uint64_t askAgain(uint64_t ticket, const Request &request);
     // Drops the waiting requests; the one on the line still gets its outcome.
     void clear();
     bool isIdle() const { return waiting.empty() && !onLine; }

@@ -22,12 +22,13 @@ QByteArray acknowledgeFrame(uint8_t address, uint8_t code, uint8_t status)
     return withHash(body);
 }
 
-QByteArray resultFrame(uint8_t address, uint8_t status, float um, float umCalib, uint8_t quality)
+QByteArray resultFrame(uint8_t address, uint8_t status, float raw, float calibrated,
+                       uint8_t quality)
 {
     std::vector<uint8_t> body{answerStart, address, uint8_t(frames::Command::GetMeasurementResult),
                               status};
-    frames::appendFloat(body, um);
-    frames::appendFloat(body, umCalib);
+    frames::appendFloat(body, raw);
+    frames::appendFloat(body, calibrated);
     body.push_back(quality);
     return withHash(QByteArray(reinterpret_cast<const char *>(body.data()), int(body.size())));
 }

@@ -15,7 +15,8 @@ QByteArray withHash(QByteArray body);
 QByteArray acknowledgeFrame(uint8_t address, uint8_t code, uint8_t status);
 
 // F5 addr 1D status um um_calib quality hashLo hashHi: 15 bytes.
-QByteArray resultFrame(uint8_t address, uint8_t status, float um, float umCalib, uint8_t quality);
+QByteArray resultFrame(uint8_t address, uint8_t status, float raw, float calibrated,
+                       uint8_t quality);
 
 bool isErrorStatus(uint8_t status);
 

@@ -90,8 +90,8 @@ int DeviceSide::run()
                          lastWritten = exchange.written.size();
                      });
     QObject::connect(&commands, &OstraCommands::newMeasurement_Signal, &port,
-                     [this](uint8_t addr, float um, float umCalib, uint8_t quality) {
-                         checkMeasurement(addr, um, umCalib, quality);
+                     [this](uint8_t addr, float raw, float calibrated, uint8_t quality) {
+                         checkMeasurement(addr, raw, calibrated, quality);
                      });
 
     port.setPortName(simulator.portPath());
@@ -165,12 +165,12 @@ bool DeviceSide::waitUntil(const std::function<bool()> &done, qint64 deadlineNs)
 }
 
 // The probe's state has not moved since it answered: the next request comes after this.
-void DeviceSide::checkMeasurement(uint8_t addr, float um, float umCalib, uint8_t quality)
+void DeviceSide::checkMeasurement(uint8_t addr, float raw, float calibrated, uint8_t quality)
 {
     ++measurements;
     const probesim::SimulatedProbe *probe = simulator.model().probe(addr);
-    const bool right = probe && probe->measuredRaw() && *probe->measuredRaw() == um &&
-                       probe->calibrated(um) == umCalib &&
+    const bool right = probe && probe->measuredRaw() && *probe->measuredRaw() == raw &&
+                       probe->calibrated(raw) == calibrated &&
                        quality == qualityOf(addr - firstAddress);
     wrongValues += !right;
 }

@@ -43,7 +43,7 @@ private:
     uint32_t issue(int transaction);
     // Runs the event loop until `done` holds or the steady clock passes `deadlineNs`.
     bool waitUntil(const std::function<bool()> &done, qint64 deadlineNs);
-    void checkMeasurement(uint8_t addr, float um, float umCalib, uint8_t quality);
+    void checkMeasurement(uint8_t addr, float raw, float calibrated, uint8_t quality);
     void report();
 
     SoakOptions options;
