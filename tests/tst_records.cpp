@@ -609,6 +609,7 @@ private slots:
         QCOMPARE(table.rowCount(), 6);
         QCOMPARE(table.index(0, 0).data().toString(), QStringLiteral("2026-03-08 10:00:00.000"));
         QCOMPARE(table.index(4, 1).data().toString(), QStringLiteral("1;3"));
+        QCOMPARE(table.index(4, 4).data().toString(), QStringLiteral("10"));
     }
 
     // A probe's nan or inf, from the file or live: not drawn, not in the figures, counted apart.
