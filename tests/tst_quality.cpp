@@ -263,10 +263,7 @@ void TestQuality::journalLines()
         const auto reread =
             quality::parseEvent(std::string_view(again.constData(), size_t(again.size() - 2)));
         QVERIFY(reread);
-        QCOMPARE(reread->msecs, event->msecs);
-        QCOMPARE(reread->answer, event->answer);
-        QCOMPARE(reread->measureUm, event->measureUm);
-        QCOMPARE(int(reread->command), int(event->command));
+        QCOMPARE(quality::formatEvent(*reread), again);
     }
 }
 
