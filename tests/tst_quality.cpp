@@ -49,6 +49,18 @@ QByteArray line(qint64 msecs, int channel, uint8_t address, float value)
     return records::formatLine(record);
 }
 
+// The report from 08:00 of 2026-12-08, a day of these lines in a records folder of dir's.
+quality::ReportRequest dayReport(const QTemporaryDir &dir, const QByteArray &lines)
+{
+    QDir(dir.path()).mkpath("records");
+    files::write(dir.filePath("records/2026-12-08.csv"), records::header() + lines);
+    quality::ReportRequest request;
+    request.recordsFolder = dir.filePath("records");
+    request.from = utc("2026-12-08T08:00:00.000Z");
+    request.to = utc("2026-12-08T23:59:59.999Z");
+    return request;
+}
+
 }  // namespace
 
 class TestQuality : public QObject
@@ -321,26 +333,20 @@ void TestQuality::journalFile()
 void TestQuality::reportContent()
 {
     QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkpath("records"));
     // Channel 1 holds the sample, channel 2 a constant; one line is another day's, one is torn.
-    QByteArray day = records::header();
+    QByteArray day;
     qint64 msecs = utc("2026-12-08T08:00:00.000Z").toMSecsSinceEpoch();
     for (const double value : sample) {
         day += line(msecs += 60000, 1, 12, float(value));
         day += line(msecs, 2, 13, 50);
     }
     day += "2026-12-09T08:00:00.000Z,1,12,1,1,1\r\n2026-12-08T09:00:00.000Z,1,12,1";
-    QVERIFY(files::write(dir.filePath("records/2026-12-08.csv"), day));
+    quality::ReportRequest request = dayReport(dir, day);
     QVERIFY(files::write(dir.filePath("records/calibration.csv"),
                          quality::journalHeader() +
                              "2026-12-08T07:00:00.000Z,1,12,zero,,ok\r\n"
                              "2026-12-08T08:04:30.000Z,1,12,zero,,ok\r\n"
                              "2026-12-08T08:05:00.000Z,2,13,reset,,Busy\r\n"));
-
-    quality::ReportRequest request;
-    request.recordsFolder = dir.filePath("records");
-    request.from = utc("2026-12-08T08:00:00.000Z");
-    request.to = utc("2026-12-08T23:59:59.999Z");
     request.limits[0] = quality::Limits{98.5, 95, 102};
     request.channels = {1};
     const quality::ReportContent content = quality::gatherReport(request);
@@ -377,20 +383,14 @@ void TestQuality::reportContent()
 void TestQuality::reportKeepsProbesApart()
 {
     QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkpath("records"));
-    QByteArray day = records::header();
+    QByteArray day;
     qint64 msecs = utc("2026-12-08T08:00:00.000Z").toMSecsSinceEpoch();
     for (int i = 0; i < 4; ++i) {
         day += line(msecs += 60000, 1, 13, 300);
         day += line(msecs += 60000, 1, 12, 100);
         day += line(msecs += 60000, 1, 12, std::numeric_limits<float>::quiet_NaN());
     }
-    QVERIFY(files::write(dir.filePath("records/2026-12-08.csv"), day));
-
-    quality::ReportRequest request;
-    request.recordsFolder = dir.filePath("records");
-    request.from = utc("2026-12-08T08:00:00.000Z");
-    request.to = utc("2026-12-08T23:59:59.999Z");
+    quality::ReportRequest request = dayReport(dir, day);
     request.limits[0] = quality::Limits{100, 90, 110};
     const quality::ReportContent content = quality::gatherReport(request);
     QCOMPARE(content.channels.size(), size_t(2));
