@@ -83,7 +83,6 @@ private slots:
         typeAddress(window, 3, "14");
 
         window.newMeasurement_Slot(13, 110, 107.5f, 90);
-        QCOMPARE(window.ui.le_line_meas_2->text(), QStringLiteral("107.5"));
         QCOMPARE(markOf(window, 2), QStringLiteral("markAbove"));
         QCOMPARE(field.item("tolerance"), QStringLiteral("⚠ Вне допуска: канал 2"));
         window.newMeasurement_Slot(14, 0, 0.5f, 90);
