@@ -81,11 +81,6 @@ private slots:
         const QString missing = QStringLiteral("/nonexistent/ttyT7R");
         choosePort(window, missing);
         QCOMPARE(field.text(), missing + ": не подключен, не найден");
-        QStringList log = files::logMessages();
-        QCOMPARE(log.at(log.size() - 2), QStringLiteral("0 Device not connected"));
-        QVERIFY2(log.last().startsWith("0 Reason: not found"), qPrintable(log.last()));
-        // The transient message of the connect is unchanged.
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Устройство не подключено"));
 
         // Another program holds the port.
         {
@@ -256,13 +251,11 @@ private slots:
     void invalidFieldMessageKept_data()
     {
         QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("operation");
         QTest::addRow("air") << "pb_line_meas_update_air"
-                             << "Обновить \"Воздух\": приборов 7, успешно 7; не корректный адрес: "
-                                "канал 3";
-        QTest::addRow("measurement")
-            << "pb_line_meas_get"
-            << "Запуск измерения: приборов 7, успешно 7; не корректный адрес: канал 3";
+                             << "Обновить \"Воздух\"";
+        QTest::addRow("measurement") << "pb_line_meas_get"
+                                     << "Запуск измерения";
     }
 
     // The message of an invalid field runs its full time out before the summary follows, and
@@ -270,7 +263,8 @@ private slots:
     void invalidFieldMessageKept()
     {
         QFETCH(QString, button);
-        QFETCH(QString, summary);
+        QFETCH(QString, operation);
+        const QString summary = operation + ": приборов 7, успешно 7; не корректный адрес: канал 3";
         OrvaUI window;
         choosePort(window, bench->line.slavePath());
         window.statusBar()->clearMessage();
@@ -347,11 +341,10 @@ private slots:
         choosePort(window, bench->line.slavePath());
         const QSerialPort &port = window.port();
         QVERIFY(port.isOpen());
-        QCOMPARE(port.baudRate(), 460800);
-        QCOMPARE(port.dataBits(), QSerialPort::Data8);
-        QCOMPARE(port.parity(), QSerialPort::NoParity);
-        QCOMPARE(port.stopBits(), QSerialPort::OneStop);
-        QCOMPARE(port.flowControl(), QSerialPort::NoFlowControl);
+        QCOMPARE((QList<int>{port.baudRate(), port.dataBits(), port.parity(), port.stopBits(),
+                             port.flowControl()}),
+                 (QList<int>{460800, QSerialPort::Data8, QSerialPort::NoParity,
+                             QSerialPort::OneStop, QSerialPort::NoFlowControl}));
         auto &reporting = const_cast<QSerialPort &>(port);
         for (int i = 1; i < LinkHealth::burstErrors; ++i)
             emit reporting.errorOccurred(QSerialPort::ReadError);
@@ -381,7 +374,6 @@ private slots:
     void menus()
     {
         OrvaUI window;
-        const QList<QMenu *> menus = window.menuBar()->findChildren<QMenu *>();
         QStringList titles;
         for (const QAction *action : window.menuBar()->actions())
             titles << action->text();
