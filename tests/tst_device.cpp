@@ -1,5 +1,4 @@
 #include "probesim/Answers.h"
-#include "serial/LowLatency.h"
 #include "support/CommandRig.h"
 #include "support/Vectors.h"
 
@@ -259,97 +258,55 @@ private slots:
         checkMeasured(measured, command == Command::GetMeasurementResult ? 1 : 0);
     }
 
-    void wrongResponseSize_data()
+    void handledAnswers_data()
     {
         QTest::addColumn<Command>("command");
-        QTest::addColumn<QByteArray>("response");
-        // Each frame ends in a hash that fits it: the size alone must reject it.
-        QTest::newRow("ack, 0 bytes") << Command::CheckAirCode << QByteArray();
-        QTest::newRow("ack, 5 bytes") << Command::CheckAirCode << QByteArray::fromHex("f501198bb8");
-        QTest::newRow("ack, 15 bytes")
-            << Command::StartMeasurement << answer(Command::GetMeasurementResult);
-        QTest::newRow("result, 6 bytes")
-            << Command::GetMeasurementResult << answer(Command::StartMeasurement);
-        QTest::newRow("test, 15 bytes")
-            << Command::TestMem << answer(Command::GetMeasurementResult);
-    }
-
-    // The line cannot bring these, as the engine cuts answers by length.
-    void wrongResponseSize()
-    {
-        QFETCH(Command, command);
-        QFETCH(QByteArray, response);
-        QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
-        rig->commands.handleResponse(command, response);
-        QCOMPARE(rig->log.lines, QStringList{"1 Wrong response size"});
-        QCOMPARE(measured.count(), 0);
-    }
-
-    void resultDecoding_data()
-    {
         QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("verdict");
+        // The probe's address, values and quality when it delivers a result.
         QTest::addColumn<QVariantList>("values");
         for (const auto &row : protocolVectors("result")) {
-            QTest::newRow(row[5]) << QByteArray::fromHex(row[5]) << row[1].toInt()
-                                  << QVariantList{row[0].toInt(), row[2].toFloat(),
-                                                  row[3].toFloat(), row[4].toInt()};
+            const bool ok = row[1].toInt() == 0;
+            QTest::newRow(row[5]) << Command::GetMeasurementResult << QByteArray::fromHex(row[5])
+                                  << (ok ? "1 Get Measurement Result OK"
+                                         : "1 Error: No Measurement")
+                                  << (ok ? QVariantList{row[0].toInt(), row[2].toFloat(),
+                                                        row[3].toFloat(), row[4].toInt()}
+                                         : QVariantList());
         }
+        // Each frame ends in a hash that fits it: the size alone must reject it. The line cannot
+        // bring these, as the engine cuts answers by length.
+        const QString wrongSize = QStringLiteral("1 Wrong response size");
+        QTest::newRow("ack, 0 bytes")
+            << Command::CheckAirCode << QByteArray() << wrongSize << QVariantList();
+        QTest::newRow("ack, 5 bytes") << Command::CheckAirCode << QByteArray::fromHex("f501198bb8")
+                                      << wrongSize << QVariantList();
+        QTest::newRow("ack, 15 bytes")
+            << Command::StartMeasurement << answer(Command::GetMeasurementResult) << wrongSize
+            << QVariantList();
+        QTest::newRow("result, 6 bytes")
+            << Command::GetMeasurementResult << answer(Command::StartMeasurement) << wrongSize
+            << QVariantList();
+        QTest::newRow("test, 15 bytes") << Command::TestMem << answer(Command::GetMeasurementResult)
+                                        << wrongSize << QVariantList();
     }
 
-    void resultDecoding()
+    void handledAnswers()
     {
+        QFETCH(Command, command);
         QFETCH(QByteArray, frame);
-        QFETCH(int, status);
+        QFETCH(QString, verdict);
         QFETCH(QVariantList, values);
         QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
-        rig->commands.handleResponse(Command::GetMeasurementResult, frame);
-        QCOMPARE(rig->log.lines,
-                 QStringList{status ? "1 Error: No Measurement" : "1 Get Measurement Result OK"});
-        QCOMPARE(measured.count(), status ? 0 : 1);
-        if (status == 0) {
+        rig->commands.handleResponse(command, frame);
+        QCOMPARE(rig->log.lines, QStringList{verdict});
+        QCOMPARE(measured.count(), values.isEmpty() ? 0 : 1);
+        if (!values.isEmpty()) {
             const QList<QVariant> &seen = measured.at(0);
             QCOMPARE(QVariantList({int(seen[0].value<uint8_t>()), seen[1].toFloat(),
                                    seen[2].toFloat(), int(seen[3].value<uint8_t>())}),
                      values);
         }
-    }
-
-    void requestInsideTheGapIsRefused()
-    {
-        // A stall of the machine between the two calls would let the second one go; try again.
-        bool refused = false;
-        QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
-        for (int attempt = 0; attempt < 5 && !refused; ++attempt) {
-            outcomes.clear();
-            rig->log.lines.clear();
-            rig->simulator.bus().clearRequests();
-            QElapsedTimer between;
-            QVERIFY(send(Command::CheckAirCode));
-            between.start();
-            rig->commands.startMeasurement(probeAddress);
-            refused = between.elapsed() < 3;
-        }
-        QVERIFY(refused);
-        QTRY_COMPARE_WITH_TIMEOUT(int(rig->simulator.bus().requests().size()), 1, 2000);
-        rig->simulator.bus().writeRaw(answer(Command::CheckAirCode));
-        QVERIFY(rig->waitForLines(6));
-        QCOMPARE(rig->log.lines,
-                 QStringList({"1 Check Air Code:", "1 Start Measurement:",
-                              "1 Packet not sended. Waiting after the previous command."}) +
-                     trace::exchange("Check Air Code", QByteArray::fromHex("f501198bb8"),
-                                     answer(Command::CheckAirCode), {"1 Check Air Code OK"})
-                         .mid(1));
-        QCOMPARE(int(rig->simulator.bus().requests().size()), 1);
-        QCOMPARE(outcomes.count(), 2);
-        const auto refusal = outcomes.at(0).at(0).value<ExchangeOutcome>();
-        QCOMPARE(refusal.status, ExchangeOutcome::Status::NotSent);
-        QCOMPARE(refusal.command, Command::StartMeasurement);
-        // The refused request has a number of its own, after the one that went out.
-        const auto answered = outcomes.at(1).at(0).value<ExchangeOutcome>();
-        QCOMPARE(answered.status, ExchangeOutcome::Status::Ok);
-        QCOMPARE(refusal.sequence, answered.sequence + 1);
-        QCOMPARE(rig->commands.lastIssued(), refusal.sequence);
     }
 
     // The window's thread may be held up between two commands; the first frame must already be
@@ -425,24 +382,6 @@ private slots:
         QVERIFY(!outcomes.wait(3 * probeline::answerTimeLimitMs));
     }
 
-    // A request that goes out before the time limit closes the previous exchange first; one
-    // that the gap refuses does not.
-    void nextRequestReportsUnansweredExchange()
-    {
-        QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
-        QVERIFY(send(Command::CheckAirCode));
-        QVERIFY(send(Command::ResetCalibration));
-        QVERIFY(rig->waitForLines(5));
-        QCOMPARE(rig->log.lines,
-                 QStringList({"1 Check Air Code:", trace::txLine(QByteArray::fromHex("f501198bb8")),
-                              "1 No response", "1 Reset Calibration:",
-                              trace::txLine(QByteArray::fromHex("f50123922f"))}));
-        QCOMPARE(outcomes.count(), 1);
-        const auto outcome = outcomes.at(0).at(0).value<ExchangeOutcome>();
-        QCOMPARE(outcome.status, ExchangeOutcome::Status::NoResponse);
-        QCOMPARE(outcome.command, Command::CheckAirCode);
-    }
-
     void gapEdges_data()
     {
         QTest::addColumn<Command>("first");
@@ -480,6 +419,8 @@ private slots:
             const SysTime &clock;
             std::optional<uint32_t> ms;
         } secondCall(clock);
+        QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
+        uint64_t issued = 0;
         uint32_t lastCall = clock.nowMs().value;
         bool decided = false;
         // An attempt counts only if the transmission and the second call's gap check each fell
@@ -488,6 +429,7 @@ private slots:
             QVERIFY(CommandRig::waitUntil([&]() { return since(lastCall) > 6; }));
             rig->log.lines.clear();
             const uint32_t before = clock.nowMs().value;
+            issued = rig->commands.nextSequence();
             caseOf(first).issue(rig->commands);
             if (clock.nowMs().value != before || rig->log.lines.contains(refusal)) {
                 lastCall = clock.nowMs().value;
@@ -498,6 +440,7 @@ private slots:
             const bool onTime = since(before) == uint32_t(afterMs);
             if (onTime) {
                 secondCall.ms.reset();
+                outcomes.clear();
                 rig->log.forward = &secondCall;
                 rig->commands.startMeasurement(probeAddress);
                 rig->log.forward = nullptr;
@@ -510,68 +453,52 @@ private slots:
         QVERIFY(CommandRig::waitUntil([&]() { return since(lastCall) > 6; }));
         QCOMPARE(rig->log.lines.contains(refusal), !sent);
         QCOMPARE(rig->log.lines.contains(QStringLiteral("1 Start Measurement:")), true);
+        // A request that goes out closes the previous exchange first; a refused one does not,
+        // and is reported under a number of its own, after the one that went out.
+        QCOMPARE(outcomes.count(), 1);
+        const auto outcome = outcomes.at(0).at(0).value<ExchangeOutcome>();
+        QCOMPARE(outcome.status,
+                 sent ? ExchangeOutcome::Status::NoResponse : ExchangeOutcome::Status::NotSent);
+        QCOMPARE(outcome.command, sent ? first : Command::StartMeasurement);
+        QCOMPARE(outcome.sequence, sent ? issued : issued + 1);
+        QCOMPARE(rig->commands.lastIssued(), issued + 1);
+        // The line is first-in first-out: a refused request would come before the next one.
+        const std::vector<probesim::ProbeRequest> &line = rig->simulator.bus().requests();
+        QVERIFY(send(Command::TestMem));
+        QTRY_VERIFY_WITH_TIMEOUT(!line.empty() && line.back().code() == uint8_t(Command::TestMem),
+                                 2000);
+        QCOMPARE(line.at(line.size() - 2).code(),
+                 uint8_t(sent ? Command::StartMeasurement : first));
     }
 
-    // Commands of every answer size one after another: each exchange hears its own answer
-    // alone, whatever the previous one expected.
-    void mixedCommands()
+    // Every command in turn against a probe behind an FTDI adapter at its default latency timer:
+    // each answer is the request's own, whatever size the previous one had, within the answer
+    // time limit, and logged as any other.
+    void commandsInTurnAtAnAdaptersLatency()
     {
-        const Command sequence[] = {
-            Command::CheckAirCode,         Command::GetMeasurementResult, Command::TestMem,
-            Command::SetMeasurePoint,      Command::GetMeasurementResult, Command::StartMeasurement,
-            Command::GetMeasurementResult, Command::ResetCalibration};
-        QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
-        for (const Command command : sequence) {
-            rig->log.lines.clear();
-            exchange(command, {answer(command)});
-            QVERIFY(rig->waitForLines(4));
-            QCOMPARE(rig->log.lines,
-                     trace::exchange(nameOf(command), QByteArray::fromHex(caseOf(command).frame),
-                                     answer(command), {"1 " + nameOf(command) + " OK"}));
-            QCOMPARE(rig->port.bytesAvailable(), 0);
-        }
-        checkMeasured(measured, 3);
-    }
-
-    // Every command against a probe behind an FTDI adapter at its default latency timer: the
-    // answer is the request's own, within the answer time limit, and logged as any other.
-    void answersAtAnAdaptersLatency_data()
-    {
-        QTest::addColumn<Command>("command");
-        for (const CommandCase &entry : commandCases)
-            QTest::newRow(entry.name) << entry.command;
-    }
-
-    void answersAtAnAdaptersLatency()
-    {
-        QFETCH(Command, command);
         rig->simulator.faults().clear();
         QVERIFY(rig->simulator.model().addProbe(probeAddress));
         rig->simulator.bus().setLatency(adapter::ftdiDefaultMs, 0);
         rig->commands.setAnswerTimeLimit(probeline::answerTimeLimitMs);
         QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
-        const uint64_t sequence = rig->commands.nextSequence();
-        QVERIFY(send(command));
-        QVERIFY(outcomes.wait(2000));
-        const auto outcome = outcomes.at(0).at(0).value<ExchangeOutcome>();
-        QCOMPARE(outcome.sequence, sequence);
-        // A result before any start is answered with the probe's "No Measurement".
-        QVERIFY2(outcome.status == ExchangeOutcome::Status::Ok ||
-                     outcome.status == ExchangeOutcome::Status::DeviceError,
-                 qPrintable(outcome.detail));
-        QCOMPARE(outcome.sender, probeAddress);
-        QCOMPARE(rig->log.lines.size(), 4);
-        QCOMPARE(rig->log.lines.at(0), "1 " + nameOf(command) + ':');
-        QVERIFY(!rig->log.lines.contains(QStringLiteral("1 No response")));
-    }
-
-    // A pseudo-terminal has no latency timer to shorten: the port refuses and stays usable.
-    void lowLatencyRefusedByAPseudoTerminal()
-    {
-        QCOMPARE(lowlatency::request(rig->port), lowlatency::Result::Refused);
-        QVERIFY(rig->port.isOpen());
-        QVERIFY(send(Command::CheckAirCode));
-        QTRY_COMPARE_WITH_TIMEOUT(int(rig->simulator.bus().requests().size()), 1, 2000);
+        for (const CommandCase &entry : commandCases) {
+            rig->log.lines.clear();
+            outcomes.clear();
+            const uint64_t sequence = rig->commands.nextSequence();
+            QVERIFY(rig->send(entry.issue));
+            QVERIFY(outcomes.wait(2000));
+            const auto outcome = outcomes.at(0).at(0).value<ExchangeOutcome>();
+            QCOMPARE(outcome.sequence, sequence);
+            QCOMPARE(outcome.command, entry.command);
+            // A result before any start is answered with the probe's "No Measurement".
+            QVERIFY2(outcome.status == ExchangeOutcome::Status::Ok ||
+                         outcome.status == ExchangeOutcome::Status::DeviceError,
+                     qPrintable(outcome.detail));
+            QCOMPARE(outcome.sender, probeAddress);
+            QCOMPARE(rig->log.lines.size(), 4);
+            QCOMPARE(rig->log.lines.at(0), "1 " + nameOf(entry.command) + ':');
+            QCOMPARE(rig->port.bytesAvailable(), 0);
+        }
     }
 
     void closedPortSendsAndLogsNothing()

@@ -1,5 +1,6 @@
 #include "records/History.h"
 #include "records/Record.h"
+#include "support/Files.h"
 #include "ui/HistoryTab.h"
 
 #include <QFile>
@@ -47,10 +48,8 @@ public:
     explicit Page(const QByteArray &lines)
     {
         QDir(folder.path()).mkpath(QStringLiteral("records"));
-        QFile file(folder.filePath(QStringLiteral("records/") + records::fileName(day)));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(records::header() + lines);
-        file.close();
+        files::write(folder.filePath(QStringLiteral("records/") + records::fileName(day)),
+                     records::header() + lines);
         tab = std::make_unique<HistoryTab>(folder.filePath(QStringLiteral("records")));
         tab->resize(1200, 800);
         tab->show();

@@ -31,7 +31,6 @@ private slots:
     void init();
     void choosesTheFolder_data();
     void choosesTheFolder();
-    void leavesTheFolderAsItIs();
     void refusesWithoutAFolder_data();
     void refusesWithoutAFolder();
 
@@ -182,25 +181,15 @@ void TestLauncher::choosesTheFolder()
                                         << QStringLiteral("<two words>"));
     QVERIFY(QFileInfo(expected).isDir());
 
-    // The second start finds the folder there and works in it all the same.
+    // The second start finds the folder there and works in it, leaving what it holds alone.
+    const QByteArray settings = files::settings({12, 13}, 50);
+    QVERIFY(files::write(expected + QStringLiteral("/settings.cfg"), settings));
     const Run second = launch(environment);
     QCOMPARE(second.exitCode, 0);
     QCOMPARE(second.lines, QStringList() << expected);
-}
-
-void TestLauncher::leavesTheFolderAsItIs()
-{
-    const QString folder = home + QLatin1Char('/') + folderName;
-    QVERIFY(QDir().mkpath(folder));
-    const QByteArray settings = files::settings({12, 13}, 50);
-    QVERIFY(files::write(folder + QStringLiteral("/settings.cfg"), settings));
-
-    const Run run = launch(environment(false));
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.lines, QStringList() << folder);
-    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+    QCOMPARE(QDir(expected).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList() << QStringLiteral("settings.cfg"));
-    QFile file(folder + QStringLiteral("/settings.cfg"));
+    QFile file(expected + QStringLiteral("/settings.cfg"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), settings);
 }

@@ -112,20 +112,13 @@ private slots:
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("\n"))));
     }
 
-    // The form grows as a whole: the panels keep their places relative to one another. The
-    // window takes the grown form's size as far as the screen allows.
-    void proportionsKept()
+    // The window takes the grown form's size as far as the screen allows.
+    void windowTakesTheForm()
     {
         OrvaUI window;
         const double factor = window.ui.groupBox_4->x() / 250.0;
         QVERIFY(factor >= 1.0);
         qInfo("window %dx%d", window.width(), window.height());
-        const auto near = [factor](int scaled, int drawn) {
-            return qAbs(scaled / factor - drawn) <= 1.0;
-        };
-        QVERIFY(near(window.ui.groupBox_4->x(), 250) && near(window.ui.groupBox_6->y(), 190));
-        QVERIFY(near(window.ui.pb_connect->x(), 615) && near(window.ui.pb_connect->width(), 116));
-        QVERIFY(near(window.ui.le_addr_4->x(), 150) && near(window.ui.le_addr_1->x(), 155));
         const QSize screen = window.screen()->availableGeometry().size();
         QVERIFY(qAbs(window.width() - std::min(screen.width(), int(std::ceil(898 * factor)))) <= 2);
         QVERIFY(qAbs(window.height() - std::min(screen.height(), int(std::ceil(536 * factor)))) <=

@@ -13,23 +13,18 @@ private slots:
     {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("option");
-        QTest::addColumn<QString>("usage");
         QTest::newRow("run.sh --help") << "tools/run.sh"
-                                       << "--help"
-                                       << "Usage: tools/run.sh";
+                                       << "--help";
         QTest::newRow("run.sh -h") << "tools/run.sh"
-                                   << "-h"
-                                   << "Usage: tools/run.sh";
+                                   << "-h";
         QTest::newRow("package.sh --help") << "tools/package.sh"
-                                           << "--help"
-                                           << "Usage: tools/package.sh";
+                                           << "--help";
     }
 
     void helpWithoutBuilding()
     {
         QFETCH(QString, script);
         QFETCH(QString, option);
-        QFETCH(QString, usage);
         QTemporaryDir bin;
         const QString mark = bin.filePath(QStringLiteral("built"));
         for (const char *tool : {"cmake", "cpack", "apt-get", "sudo"}) {
@@ -50,7 +45,7 @@ private slots:
         process.start(QStringLiteral(SOURCE_DIR "/") + script, {option});
         QVERIFY(process.waitForFinished(20000));
         QCOMPARE(process.exitCode(), 0);
-        QVERIFY2(QString::fromUtf8(process.readAllStandardOutput()).startsWith(usage),
+        QVERIFY2(QString::fromUtf8(process.readAllStandardOutput()).startsWith("Usage: " + script),
                  qPrintable(process.readAllStandardError()));
         QVERIFY(!QFile::exists(mark));
     }

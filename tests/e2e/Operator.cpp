@@ -3,7 +3,6 @@
 #include "VirtualDisplay.h"
 #include "app/OrvaUI.h"
 
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QProcess>
@@ -34,21 +33,21 @@ bool Operator::measureForm(QString *error)
 bool Operator::attach(qint64 toolPid, int timeoutMs)
 {
     pid = toolPid;
-    QElapsedTimer clock;
-    clock.start();
-    do {
-        QString found;
-        if (xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}, &found)) {
-            window = found.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).toULong();
-            if (window != 0) {
-                error.clear();  // searches before the window was shown failed
-                return xdotool({"windowfocus", QString::number(window)});
-            }
-        }
-        QTest::qWait(100);
-    } while (clock.elapsed() < timeoutMs);
-    error = QStringLiteral("no visible window of process %1 within %2 ms").arg(pid).arg(timeoutMs);
-    return false;
+    const bool found = QTest::qWaitFor(
+        [&] {
+            QString windows;
+            xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}, &windows);
+            window = windows.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).toULong();
+            return window != 0;
+        },
+        timeoutMs);
+    if (!found) {
+        error =
+            QStringLiteral("no visible window of process %1 within %2 ms").arg(pid).arg(timeoutMs);
+        return false;
+    }
+    error.clear();  // searches before the window was shown failed
+    return xdotool({"windowfocus", QString::number(window)});
 }
 
 bool Operator::click(const QString &widget)
@@ -87,18 +86,13 @@ bool Operator::chooseLastPort()
 
 bool Operator::visibleWindows(int count, int timeoutMs)
 {
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
+    const auto shown = [&] {
         QString found;
         // No window at all is an error to xdotool, and counts as none.
         xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}, &found);
-        if (found.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size() == count)
-            return true;
-        if (clock.elapsed() >= timeoutMs)
-            return false;
-        QTest::qWait(50);
-    }
+        return found.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size() == count;
+    };
+    return QTest::qWaitFor(shown, timeoutMs);
 }
 
 QImage Operator::screenshot() const

@@ -29,6 +29,16 @@ class TestFit : public QObject
         return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
     }
 
+    static QByteArray where(const QRect &rect)
+    {
+        return QStringLiteral("%1x%2 at %3,%4")
+            .arg(rect.width())
+            .arg(rect.height())
+            .arg(rect.x())
+            .arg(rect.y())
+            .toLatin1();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -49,12 +59,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const QRect screen = screenArea(window);
-        QVERIFY2(screen.contains(window.frameGeometry()),
-                 qPrintable(QStringLiteral("%1x%2 on %3x%4")
-                                .arg(window.frameGeometry().width())
-                                .arg(window.frameGeometry().height())
-                                .arg(screen.width())
-                                .arg(screen.height())));
+        QVERIFY2(screen.contains(window.frameGeometry()), where(window.frameGeometry()));
         QVERIFY(window.menuBar()->isVisible() && screen.contains(onScreen(window.menuBar())));
         QVERIFY(window.statusBar()->isVisible() && screen.contains(onScreen(window.statusBar())));
     }
@@ -110,12 +115,7 @@ private slots:
         QTRY_VERIFY(shown());
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
         const QRect screen = screenArea(window);
-        QVERIFY2(screen.contains(dialog->frameGeometry()),
-                 qPrintable(QStringLiteral("%1x%2 at %3,%4")
-                                .arg(dialog->frameGeometry().width())
-                                .arg(dialog->frameGeometry().height())
-                                .arg(dialog->frameGeometry().x())
-                                .arg(dialog->frameGeometry().y())));
+        QVERIFY2(screen.contains(dialog->frameGeometry()), where(dialog->frameGeometry()));
         for (QAbstractButton *button : dialog->findChildren<QAbstractButton *>()) {
             if (button->isVisible())
                 QVERIFY(screen.contains(onScreen(button)));
