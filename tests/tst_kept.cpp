@@ -110,9 +110,9 @@ private slots:
         window.show();
         QCOMPARE(window.stateField().item(QStringLiteral("settings")),
                  QStringLiteral("settings.cfg не по образцу, строка 4"));
-        QTRY_VERIFY(window.findChild<QMessageBox *>(QStringLiteral("settingsMismatch")));
-        auto *box = window.findChild<QMessageBox *>(QStringLiteral("settingsMismatch"));
-        QTRY_VERIFY(box->isVisible());
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = window.findChild<QMessageBox *>("settingsMismatch")) &&
+                    box->isVisible());
         QVERIFY2(box->text().contains(QStringLiteral("\"Delay=35\" does not match Probe3")),
                  qPrintable(box->text()));
         box->accept();

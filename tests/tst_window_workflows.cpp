@@ -58,16 +58,15 @@ private slots:
         QCOMPARE(window.ui.tabWidget->tabText(0), QStringLiteral("Измерения"));
         QVERIFY(window.ui.mainToolBar->actions().isEmpty());
         const QMenu *devices = window.findChild<QMenu *>(QStringLiteral("menu_devices"));
-        QVERIFY(devices && window.menuBar()->actions().contains(devices->menuAction()));
-        QCOMPARE(devices->title(), QStringLiteral("Приборы"));
+        QVERIFY(devices);
         QCOMPARE(devices->actions().value(0)->text(), QStringLiteral("Найти приборы на линии"));
         QVERIFY(!window.continuousMeasurement().isRunning());
         QCOMPARE(window.ui.label_2->pixmap(Qt::ReturnByValue).size(), QSize(105, 284));
-        QVERIFY(!window.ui.pb_line_meas_update_air->isEnabled());
-        QVERIFY(!window.ui.pb_line_meas_get->isEnabled());
+        QVERIFY(!window.ui.pb_line_meas_update_air->isEnabled() &&
+                !window.ui.pb_line_meas_get->isEnabled());
         QVERIFY(window.ui.cb_ports->isEnabled() && window.ui.pb_connect->isEnabled());
-        QVERIFY(window.ui.le_line_meas_setpoint->isEnabled());
-        QVERIFY(!window.ui.le_line_meas_setpoint->isReadOnly());
+        QVERIFY(window.ui.le_line_meas_setpoint->isEnabled() &&
+                !window.ui.le_line_meas_setpoint->isReadOnly());
         QVERIFY(files::write(QStringLiteral("settings.cfg"), QByteArray()));
         OrvaUI unset;
         for (const ProbePanel &panel : probePanels(unset.ui)) {
