@@ -2,6 +2,7 @@
 
 #include "Version.h"
 #include "protocol/FieldRules.h"
+#include "protocol/ProbeLine.h"
 
 #include <QCommandLineParser>
 
@@ -30,7 +31,7 @@ const ActionEntry actions[] = {
 };
 
 const char *const description =
-    "Drives the thickness probes on one serial line (460800 baud) from the command line, with\n"
+    "Drives the thickness probes on one serial line (%1 baud) from the command line, with\n"
     "the same device layer, gap rule, answer time limit and log lines as the window.\n"
     "\n"
     "Commands:\n"
@@ -83,6 +84,8 @@ struct OptionEntry
     QStringList names;
     const char *description;
     const char *valueName;
+    // The line's figure that the description's %1 stands for, where it has one.
+    int figure = 0;
 };
 
 // In the order the help lists them.
@@ -94,8 +97,9 @@ const OptionEntry optionTable[] = {
      "NAME"},
     {{"delay"},
      "Pause between the commands of one operation, in ms (default: Delay of ./settings.cfg, "
-     "else 190). The engine's 5 ms gap is the least.",
-     "MS"},
+     "else %1). The engine's 5 ms gap is the least.",
+     "MS",
+     probeline::defaultDelayMs},
     {{"format"}, "Output: table (default), csv, or json (one object per line).", "FORMAT"},
     {{"every"},
      "measure: start a round every SECONDS (a round that takes longer is followed at once).",
@@ -108,9 +112,10 @@ const OptionEntry optionTable[] = {
      "gain verdict, lower_um and upper_um.",
      "FILE"},
     {{"retries"},
-     "scan: ask the silent addresses N more times (default 0; each pass costs 40 ms per silent "
+     "scan: ask the silent addresses N more times (default 0; each pass costs %1 ms per silent "
      "address).",
-     "N"},
+     "N",
+     probeline::answerTimeLimitMs},
     {{"mqtt"},
      "Publish every measurement to the broker at URL (mqtt://host:port, mqtts://host:port); "
      "implies --records, whose files hold what the broker has not yet taken.",
@@ -133,8 +138,11 @@ const char *const mqttOnly[] = {"station", "mqtt-prefix", "mqtt-ca", "mqtt-user"
 void declareOptions(QCommandLineParser &parser)
 {
     for (const OptionEntry &entry : optionTable) {
-        parser.addOption(QCommandLineOption(entry.names, QLatin1String(entry.description),
-                                            QLatin1String(entry.valueName)));
+        QString description = QLatin1String(entry.description);
+        if (entry.figure != 0)
+            description = description.arg(entry.figure);
+        parser.addOption(
+            QCommandLineOption(entry.names, description, QLatin1String(entry.valueName)));
     }
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("ports, scan, air, measure, zero, point, reset "
@@ -283,7 +291,7 @@ QString actionName(Action action)
 Parsed parseArguments(const QStringList &arguments, int32_t defaultDelayMs)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QLatin1String(description));
+    parser.setApplicationDescription(QString::fromLatin1(description).arg(probeline::baudRate));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     declareOptions(parser);
 

@@ -700,7 +700,8 @@ private slots:
         QCOMPARE(out, QStringLiteral("t7r-cli " T7R_VERSION "\n"));
         QCOMPARE(run({"--help"}), 0);
         for (const char *part :
-             {"Usage: t7r-cli", "Exit status:", "--port", "measure ADDR", "4  the device was lost"})
+             {"Usage: t7r-cli", "Exit status:", "--port", "measure ADDR", "4  the device was lost",
+              "(460800 baud)", "else 190)", "costs 40 ms"})
             QVERIFY2(out.contains(QLatin1String(part)), part);
         QVERIFY(err.isEmpty());
     }

@@ -387,9 +387,10 @@ private slots:
 
         const QString about = window.operatorMenus().aboutText();
         for (const QString &part :
-             {QStringLiteral("T7R Demo v1.1.1"), QString::fromLatin1(qVersion()),
-              workDir.filePath("log/log.txt"), workDir.filePath("settings.cfg"),
-              OrvaUI::userSettingsPath(), QStringLiteral("Дата сборки: 20"),
+             {QStringLiteral("T7R Demo v1.1.1"), QStringLiteral("линии, 460800 бод."),
+              QString::fromLatin1(qVersion()), workDir.filePath("log/log.txt"),
+              workDir.filePath("settings.cfg"), OrvaUI::userSettingsPath(),
+              QStringLiteral("Дата сборки: 20"),
               QStringLiteral("Рабочая папка: ") + workDir.path()})
             QVERIFY2(about.contains(part), qPrintable(part));
         window.findChild<QAction *>(QStringLiteral("actionAbout"))->trigger();

@@ -1,6 +1,7 @@
 #include "ui/OperatorMenus.h"
 
 #include "Version.h"
+#include "protocol/ProbeLine.h"
 #include "ui/TextDialog.h"
 
 #include <QDesktopServices>
@@ -82,7 +83,8 @@ QString OperatorMenus::aboutText() const
 {
     return QStringLiteral("T7R Demo v" T7R_VERSION
                           "\nСервисная программа для толщиномеров: до восьми приборов на одной "
-                          "линии, 460800 бод.\n\n") +
+                          "линии, %1 бод.\n\n")
+               .arg(probeline::baudRate) +
            QStringLiteral("Версия Qt: ") + QString::fromLatin1(qVersion()) +
            QStringLiteral("\nДата сборки: " T7R_BUILD_DATE "\nРабочая папка: ") +
            QDir::currentPath() + QStringLiteral("\nЖурнал: ") +
