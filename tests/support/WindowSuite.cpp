@@ -106,6 +106,8 @@ bool Suite::scanWholeLine(OrvaUI &window)
 Round Suite::settledRound(OrvaUI &window, const QString &operation,
                           const std::function<void()> &start, int delay)
 {
+    // Beside two busy loops on two cores, three attempts in a row were seen held up.
+    constexpr int maxAttempts = 5;
     Round round;
     for (;;) {
         // An operator cannot click within the line's gap after the last request; after an
@@ -139,7 +141,7 @@ Round Suite::settledRound(OrvaUI &window, const QString &operation,
         const QDeadlineTimer deadline(10000);
         while (!summarised() && !deadline.hasExpired())
             messages.wait(int(deadline.remainingTime()));
-        if (stall.longestMs() < delay / 2 || round.attempts == 3)
+        if (stall.longestMs() < delay / 2 || round.attempts == maxAttempts)
             return round;
         qInfo("%s: run again, the loop stood still for %lld ms", qPrintable(operation),
               stall.longestMs());

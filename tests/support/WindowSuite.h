@@ -100,7 +100,7 @@ protected:
     // Starts an operation and waits for its summary in the status bar. A machine that holds the
     // loop up for half a delay or more can make the engine refuse a request for the line's gap,
     // as it must, or let a request's buffer clear drop the one before it unread by the probes.
-    // Such a round tells nothing of the tool, so it runs again, three times at most; the last is
+    // Such a round tells nothing of the tool, so it runs again, five times at most; the last is
     // kept whatever happened, so a tool that stalls its own loop fails every time.
     Round settledRound(OrvaUI &window, const QString &operation, const std::function<void()> &start,
                        int delay = delayMs);
