@@ -114,6 +114,8 @@ private slots:
         QFETCH(QString, step);
         OrvaUI window;
         connectPort(window);
+        // The probes answer from this thread, which the sanitizers' full stacks slow down.
+        window.lineCommands().setAnswerTimeLimit(250);
         window.ui.le_line_meas_setpoint->setText(QStringLiteral("100"));
         const auto panels = probePanels(window.ui);
         QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
