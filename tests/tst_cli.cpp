@@ -527,11 +527,14 @@ private slots:
         const QList<QByteArray> rows = cli.readAllStandardOutput().split('\n');
         QCOMPARE(rows.size(), outcomes.size() + 1);
         QVERIFY(rows.last().isEmpty());
+        // A probe asked again after a slow answer has its row after the others'.
+        QMap<int, QString> outcomeOf;
         for (int i = 0; i < outcomes.size(); ++i) {
             const QJsonObject row = QJsonDocument::fromJson(rows[i]).object();
-            QCOMPARE(row.value("address").toInt(), addresses[i].toInt());
-            QCOMPARE(row.value("outcome").toString(), outcomes[i]);
+            outcomeOf.insert(row.value("address").toInt(), row.value("outcome").toString());
         }
+        for (int i = 0; i < outcomes.size(); ++i)
+            QCOMPARE(outcomeOf.value(addresses[i].toInt()), outcomes[i]);
         QTest::qWait(50);
         QCOMPARE(
             simulator->bus().answersWritten(),

@@ -22,8 +22,9 @@ inline const std::vector<int> busAddresses{12, 13, 14, 15, 16, 17, 18, 19};
 inline const QStringList busFields{"12", "13", "14", "15", "16", "17", "18", "19"};
 constexpr int delayMs = 40;
 constexpr int quickAnswerLimitMs = 20;
-// Rounds half as long, for the tests that run many of them on a noisy line.
-constexpr int shortDelayMs = 20;
+// Shorter rounds, for the tests that run many of them on a noisy line; still long enough for
+// the slowest adapter's answer to come before the next request.
+constexpr int shortDelayMs = 30;
 // What the probes read, as the panels and the log show it.
 inline const QStringList shown{"100.0", "110.5", "121.0", "131.5",
                                "142.0", "152.5", "163.0", "173.5"};
@@ -98,10 +99,11 @@ protected:
     bool scanWholeLine(OrvaUI &window);
 
     // Starts an operation and waits for its summary in the status bar. A machine that holds the
-    // loop up for half a delay or more can make the engine refuse a request for the line's gap,
-    // as it must, or let a request's buffer clear drop the one before it unread by the probes.
-    // Such a round tells nothing of the tool, so it runs again, five times at most; the last is
-    // kept whatever happened, so a tool that stalls its own loop fails every time.
+    // loop up for longer than a delay leaves after the slowest answer can make the engine refuse
+    // a request for the line's gap, as it must, or let a request's buffer clear drop the one
+    // before it unread by the probes. Such a round, or one that saw a refusal, tells nothing of
+    // the tool, so it runs again, five times at most; the last is kept whatever happened, so a
+    // tool that stalls its own loop or refuses its own schedule fails every time.
     Round settledRound(OrvaUI &window, const QString &operation, const std::function<void()> &start,
                        int delay = delayMs);
     Round settledRound(OrvaUI &window, QPushButton *button, int delay = delayMs);
