@@ -1,9 +1,11 @@
 #include "app/OrvaUI.h"
 #include "records/Record.h"
+#include "summary/OperationSummaries.h"
 #include "support/Files.h"
 #include "support/WindowSuite.h"
 #include "ui/HistoryTab.h"
 #include "ui/ProbePanels.h"
+#include "ui/StaleValues.h"
 
 #include <QDesktopServices>
 #include <QImageReader>
@@ -26,7 +28,8 @@
 using namespace window;
 
 // What the operator sees at the desk beyond the probe panels: the state field, the operation
-// summaries, the menus, the keyboard, the icon, the start-up values and the command line.
+// summaries and their progress, values grown old, the menus, the keyboard, the icon, the
+// start-up values and the command line.
 namespace {
 
 QStringList menuTexts(const QMenu *menu)
@@ -37,40 +40,23 @@ QStringList menuTexts(const QMenu *menu)
     return texts;
 }
 
+QString operation(OrvaUI &window)
+{
+    return window.stateField().item(QStringLiteral("operation"));
+}
+
 }  // namespace
 
-class TestDesk : public QObject
+class TestDesk : public Suite
 {
     Q_OBJECT
 
-    QTemporaryDir workDir;
-    QTemporaryDir configHome;
-    std::unique_ptr<Bench> bench;
     QList<QUrl> openedUrls;
 
 public slots:
     void openUrl(const QUrl &url) { openedUrls << url; }
 
 private slots:
-    void initTestCase()
-    {
-        // The remembered port goes to a folder of this run, never to the user's own.
-        QVERIFY(configHome.isValid());
-        qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
-        QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
-        qRegisterMetaType<uint8_t>("uint8_t");
-    }
-
-    void init()
-    {
-        QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings(busAddresses, 40)));
-        QFile::remove(OrvaUI::userSettingsPath());
-        bench = std::make_unique<Bench>();
-        QVERIFY2(bench->open(), qPrintable(bench->line.errorString()));
-    }
-
-    void cleanup() { bench.reset(); }
-
     // The field names the port and its state; a failed connect says why, in the field and in
     // the log right after "Device not connected". Other features keep items of their own there.
     void stateField()
@@ -131,35 +117,45 @@ private slots:
         return QString::fromUtf8(child.readAllStandardOutput()).split('\n');
     }
 
+    void refusedConnect_data()
+    {
+        QTest::addColumn<QByteArray>("language");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("busy") << QByteArray("ru_RU.UTF-8") << "занят другой программой"
+                              << "другой программой";
+        QTest::newRow("no permission") << QByteArray("C.UTF-8") << "нет доступа (группа dialout)"
+                                       << "dialout";
+    }
+
     // On a Russian desktop the system's words for a busy port are Russian ("Устройство или
     // ресурс занято"); it is still shown as busy. This process holds the port in exclusive
     // mode.
-    void busyPortLocalised()
+    void refusedConnect()
     {
-        const QByteArray slave = QFile::encodeName(bench->line.slavePath());
-        const int held = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(held >= 0);
-        QCOMPARE(::ioctl(held, TIOCEXCL), 0);
-        const QStringList said = connectInChild(bench->line.slavePath(), "ru_RU.UTF-8");
-        ::close(held);
+        QFETCH(QByteArray, language);
+        QFETCH(QString, reason);
+        QFETCH(QString, tip);
+        const bool busy = QTest::currentDataTag() == QByteArray("busy");
+        QString port = bench->line.slavePath();
+        int held = -1;
+        if (busy) {
+            held = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            QVERIFY(held >= 0);
+            QCOMPARE(::ioctl(held, TIOCEXCL), 0);
+        } else {
+            port = QDir::current().absoluteFilePath(QStringLiteral("locked-port"));
+            QVERIFY(files::write(port, QByteArray()));
+            QVERIFY(QFile::setPermissions(port, {}));
+        }
+        const QStringList said = connectInChild(port, language);
+        if (held >= 0)
+            ::close(held);
         QCOMPARE(said.size(), 4);
         // The set-up holds: the library's words are the system's Russian ones.
-        QVERIFY2(said[0].contains(QStringLiteral("занято")), qPrintable(said[0]));
-        QCOMPARE(said[1], bench->line.slavePath() + ": не подключен, занят другой программой");
-        QVERIFY(said[2].contains(QStringLiteral("другой программой")));
-    }
-
-    void permissionReason()
-    {
-        QFile locked(QStringLiteral("locked-port"));
-        QVERIFY(locked.open(QIODevice::WriteOnly));
-        locked.close();
-        QVERIFY(locked.setPermissions({}));
-        const QString path = QDir::current().absoluteFilePath(QStringLiteral("locked-port"));
-        const QStringList said = connectInChild(path, "C.UTF-8");
-        QCOMPARE(said.size(), 4);
-        QCOMPARE(said[1], path + ": не подключен, нет доступа (группа dialout)");
-        QVERIFY(said[2].contains(QStringLiteral("dialout")));
+        QVERIFY2(!busy || said[0].contains(QStringLiteral("занято")), qPrintable(said[0]));
+        QCOMPARE(said[1], port + ": не подключен, " + reason);
+        QVERIFY(said[2].contains(tip));
     }
 
     // One line after each operation: probes commanded, answered well, and the channels that
@@ -276,19 +272,21 @@ private slots:
     }
 
     // The verdicts the line cannot be made to give on cue: a request refused by the gap, a late
-    // second report of an exchange, a report that never comes.
+    // second report of an exchange, a report that never comes. A channel's progress counts once
+    // all its commands have an outcome; commands announced without a channel do not count.
     void summaryVerdicts()
     {
         using frames::Command;
         using Status = ExchangeOutcome::Status;
         OperationSummaries summaries;
         QSignalSpy lines(&summaries, &OperationSummaries::summary_Signal);
-        const auto report = [&summaries](Command command, uint8_t address, Status status,
+        QSignalSpy progress(&summaries, &OperationSummaries::progress_Signal);
+        const auto report = [&summaries](Command command, uint8_t sequence, Status status,
                                          const QString &detail = QString()) {
             ExchangeOutcome outcome;
-            outcome.sequence = address;
+            outcome.sequence = sequence;
             outcome.command = command;
-            outcome.address = address;
+            outcome.address = sequence;
             outcome.status = status;
             outcome.detail = detail;
             summaries.outcome(outcome);
@@ -309,6 +307,7 @@ private slots:
         summaries.issuing(round, 4, Command::CheckAirCode, 15, true);
         report(Command::CheckAirCode, 15, Status::Ok);
         QCOMPARE(lines.count(), 0);
+        QCOMPARE(progress.count(), 0);
         // Channel 5's report never comes (the port closed under it).
         summaries.issuing(round, 5, Command::CheckAirCode, 16, true);
         QVERIFY(lines.wait(OperationSummaries::lateOutcomeMs + 500));
@@ -318,15 +317,31 @@ private slots:
 
         // Two commands for one channel: the worse verdict counts.
         const int measurement = summaries.begin(QStringLiteral("Запуск измерения"));
-        summaries.expect(measurement);
-        summaries.expect(measurement);
+        for (int channel : {1, 1, 2, 2, 7, 7})
+            summaries.expect(measurement, channel);
         summaries.close(measurement);
+        QCOMPARE(progress.count(), 0);
+        summaries.issuing(measurement, 1, Command::StartMeasurement, 1, true);
+        summaries.issuing(measurement, 2, Command::StartMeasurement, 2, false);
         summaries.issuing(measurement, 7, Command::StartMeasurement, 18, true);
         report(Command::StartMeasurement, 18, Status::DeviceError, "Incorrect parameters");
-        summaries.issuing(measurement, 7, Command::GetMeasurementResult, 18, true);
-        report(Command::GetMeasurementResult, 18, Status::Ok);
+        report(Command::StartMeasurement, 1, Status::Ok);
+        summaries.issuing(measurement, 1, Command::GetMeasurementResult, 4, true);
+        summaries.issuing(measurement, 2, Command::GetMeasurementResult, 5, false);
+        summaries.issuing(measurement, 7, Command::GetMeasurementResult, 19, true);
+        report(Command::GetMeasurementResult, 19, Status::Ok);
+        report(Command::GetMeasurementResult, 4, Status::NoResponse);
         QCOMPARE(lines.takeFirst().at(0).toString(),
-                 "Запуск измерения: приборов 1, успешно 0; ошибка: канал 7 — Incorrect parameters");
+                 "Запуск измерения: приборов 3, успешно 0; ошибка: канал 7 — Incorrect "
+                 "parameters; нет ответа: канал 1; не отправлено: канал 2");
+        QStringList seen;
+        for (const QList<QVariant> &step : progress)
+            seen << QStringLiteral("%1 %2/%3")
+                        .arg(step.at(0).toString())
+                        .arg(step.at(1).toInt())
+                        .arg(step.at(2).toInt());
+        QCOMPARE(seen, QStringList({"Запуск измерения 0/3", "Запуск измерения 1/3",
+                                    "Запуск измерения 2/3", "Запуск измерения 3/3"}));
     }
 
     // Every connect leaves the port at the probe bus's settings, 460800 8N1 without flow control,
@@ -350,22 +365,6 @@ private slots:
         QVERIFY(port.isOpen());
         emit reporting.errorOccurred(QSerialPort::ReadError);
         QVERIFY(port.isOpen());
-    }
-
-    void measureValueMessage()
-    {
-        OrvaUI window;
-        choosePort(window, bench->line.slavePath());
-        window.ui.le_line_meas_setpoint->setText(QStringLiteral("12,5"));
-        QTest::mouseClick(window.ui.pb_line_meas_setpoint_1, Qt::LeftButton);
-        QCOMPARE(window.statusBar()->currentMessage(), "Не корректное значение меры");
-        // It stays until replaced: the status bar has no time-out running for it.
-        const auto timers = window.statusBar()->findChildren<QTimer *>();
-        QVERIFY(std::none_of(timers.begin(), timers.end(),
-                             [](const QTimer *timer) { return timer->isActive(); }));
-        window.ui.le_line_meas_setpoint->setText(QStringLiteral("12.5"));
-        QTest::mouseClick(window.ui.pb_line_meas_setpoint_1, Qt::LeftButton);
-        QVERIFY(window.statusBar()->currentMessage().isEmpty());
     }
 
     void menus()
@@ -398,7 +397,8 @@ private slots:
         QVERIFY(box && box->isVisible() && box->text() == about);
         box->close();
 
-        // The guide names every button in the order of a working day.
+        // The guide names every button in the order of a working day, and every entry of the
+        // "Файл" and "Приборы" menus, and the history page.
         const QString guide = OperatorMenus::guideText();
         int at = 0;
         for (const char *step :
@@ -407,6 +407,17 @@ private slots:
             QVERIFY2(next >= 0, step);
             at = next;
         }
+        QStringList missing;
+        for (const char *name : {"menuFile", "menu_devices"}) {
+            for (const QAction *action : window.findChild<QMenu *>(name)->actions()) {
+                const QString text = action->text().remove(QLatin1Char('&'));
+                if (!action->isSeparator() && text != QStringLiteral("Выход") &&
+                    !guide.contains(QLatin1Char('"') + text + QLatin1Char('"')))
+                    missing << text;
+            }
+        }
+        QVERIFY2(missing.isEmpty() && guide.contains(QStringLiteral("\"История\"")),
+                 qPrintable(missing.join(QStringLiteral(", "))));
 
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -466,10 +477,7 @@ private slots:
                              files::settings({"12", "0", "300", "14"}, "190")));
         OrvaUI window;
         const auto panels = probePanels(window.ui);
-        QStringList shown;
-        for (const ProbePanel &panel : panels)
-            shown << panel.address->text();
-        QCOMPARE(shown, QStringList({"12", "0", "", "", "", "", "", ""}));
+        QCOMPARE(addressFields(window), QStringList({"12", "0", "", "", "", "", "", ""}));
         for (int probe = 0; probe < probeCount; ++probe) {
             for (QWidget *control : panels[probe].controls())
                 QCOMPARE(control->isEnabled(), probe < 2);
@@ -490,7 +498,8 @@ private slots:
                      .value(QStringLiteral("lastPort"))
                      .toString(),
                  slave);
-        QVERIFY(OrvaUI::userSettingsPath().startsWith(configHome.path()));
+        QVERIFY(
+            OrvaUI::userSettingsPath().startsWith(QFile::decodeName(qgetenv("XDG_CONFIG_HOME"))));
 
         OrvaUI window;
         window.ui.cb_ports->addItems({QStringLiteral("ttyS0"), slave});
@@ -543,6 +552,91 @@ private slots:
         }
         // Nothing is started: no log.
         QVERIFY(!QDir(folder.filePath(QStringLiteral("log"))).exists());
+    }
+
+    void staleValues_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::newRow("Сброс") << "Сброс";
+        QTest::newRow("Ноль") << "Ноль";
+        QTest::newRow("Мера") << "Мера";
+        QTest::newRow("port closed") << "";
+    }
+
+    // The state field follows a round on the line and says when it has ended. Values grow old
+    // after a calibration step of their own probe or a closed port, and are current with the
+    // next value. A port closed on request is free for another program at once, and connecting
+    // again works as before.
+    void staleValues()
+    {
+        QFETCH(QString, step);
+        OrvaUI window;
+        choosePort(window, bench->line.slavePath());
+        // The probes answer from this thread, which the sanitizers' full stacks slow down.
+        window.lineCommands().setAnswerTimeLimit(250);
+        window.ui.le_line_meas_setpoint->setText(QStringLiteral("100"));
+        const auto panels = probePanels(window.ui);
+        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+        QTRY_VERIFY2(operation(window).startsWith(QStringLiteral("идёт измерение: ")) &&
+                         operation(window).endsWith(QStringLiteral(" из 8")),
+                     qPrintable(operation(window)));
+        QTRY_COMPARE_WITH_TIMEOUT(operation(window), QStringLiteral("измерение закончено"), 5000);
+        QVERIFY(!panels[1].value->text().isEmpty() && !panels[2].value->text().isEmpty());
+
+        if (step.isEmpty()) {
+            window.findChild<QAction *>(QStringLiteral("action_disconnect"))->trigger();
+            QVERIFY(!window.port().isOpen());
+            QCOMPARE(window.stateField().item(QStringLiteral("port")),
+                     bench->line.slavePath() + QStringLiteral(": отключен"));
+            QCOMPARE(files::logMessages().last(), QStringLiteral("0 Device disconnected"));
+            QSerialPort other(bench->line.slavePath());
+            QVERIFY(other.open(QIODevice::ReadWrite));
+        } else {
+            for (QPushButton *button : {panels[1].reset, panels[1].zero, panels[1].measure}) {
+                if (button->text() == step)
+                    QTest::mouseClick(button, Qt::LeftButton);
+            }
+        }
+        QVERIFY(StaleValues::isStale(panels[1].value));
+        QVERIFY(panels[1].value->font().italic());
+        QCOMPARE(StaleValues::isStale(panels[2].value), step.isEmpty());
+        QVERIFY(!panels[1].value->text().isEmpty());
+        if (step.isEmpty()) {
+            QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+            QVERIFY(window.port().isOpen());
+            return;
+        }
+        QVERIFY2(panels[1].value->toolTip().contains(step), qPrintable(panels[1].value->toolTip()));
+        QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(operation(window), QStringLiteral("измерение закончено"), 5000);
+        QVERIFY(!StaleValues::isStale(panels[1].value) && !panels[1].value->font().italic());
+    }
+
+    // Without a file manager the folder's path is shown instead.
+    void folderWithoutFileManager_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("log") << "actionOpenLogFolder"
+                             << "log";
+        QTest::newRow("records") << "actionOpenRecordsFolder"
+                                 << "records";
+    }
+
+    void folderWithoutFileManager()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, folder);
+        QTemporaryDir emptyPath;
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", emptyPath.path().toLocal8Bit());
+        OrvaUI window;
+        window.findChild<QAction *>(action)->trigger();
+        qputenv("PATH", path);
+        auto *box = window.findChild<QMessageBox *>(QStringLiteral("folderNotOpened"));
+        QVERIFY(box && box->isVisible());
+        QVERIFY2(box->text().contains(QDir::current().absoluteFilePath(folder)),
+                 qPrintable(box->text()));
     }
 };
 

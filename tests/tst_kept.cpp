@@ -28,23 +28,15 @@ void typeAddresses(OrvaUI &window, const QStringList &fields)
 
 }  // namespace
 
-class TestKept : public QObject
+class TestKept : public Suite
 {
     Q_OBJECT
 
-    QTemporaryDir workDir;
-    QTemporaryDir configHome;
     const QByteArray startRecord =
         files::settings({"12", "13", "14", "15", "16", "17", "18", "19"}, "35", "ttyS0");
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(configHome.isValid());
-        qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
-        QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
-    }
-
+    // No probes on the line unless a test puts them there.
     void init()
     {
         QFile::remove(QStringLiteral("settings.cfg.bak"));
@@ -108,6 +100,12 @@ private slots:
                              files::settings(std::vector<int>{12, 13}, 35)));
         OrvaUI window;
         window.show();
+        // Logged with the defaults the window runs with instead.
+        const QStringList log = files::logMessages();
+        QCOMPARE(log.mid(log.size() - 2),
+                 (QStringList{"0 Delay: 190",
+                              "0 settings.cfg line 4 \"Delay=35\" does not match "
+                              "Probe3=<address>: the defaults are in use (Delay: 190)"}));
         QCOMPARE(window.stateField().item(QStringLiteral("settings")),
                  QStringLiteral("settings.cfg не по образцу, строка 4"));
         QMessageBox *box = nullptr;

@@ -92,13 +92,9 @@ private slots:
                 QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs);
             QVERIFY2(time.isValid() && time >= before.addMSecs(-1) && time <= after,
                      fields[0].constData());
+            // Milliseconds and the offset in full, "+00:00" rather than "Z".
             QCOMPARE(time.offsetFromUtc(), before.offsetFromUtc());
-            QVERIFY(
-                QRegularExpression(
-                    QStringLiteral(
-                        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"))
-                    .match(QString::fromLatin1(fields[0]))
-                    .hasMatch());
+            QCOMPARE(fields[0].size(), 29);
             if (i == probeCount) {
                 QCOMPARE(fields.mid(1, 5), (QList<QByteArray>{"2;4", "13", "0.1", "99.25", "255"}));
                 continue;

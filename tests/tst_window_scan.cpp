@@ -41,15 +41,10 @@ private slots:
         QVERIFY2(offer->text().contains(QStringLiteral("5, 12, 13, 14, 15, 16, 17, 18.")) &&
                      offer->text().contains(QStringLiteral("заменены")),
                  qPrintable(offer->text()));
-        const auto fields = [&window] {
-            QStringList texts;
-            for (const ProbePanel &panel : probePanels(window.ui))
-                texts << panel.address->text();
-            return texts;
-        };
-        QCOMPARE(fields(), (QStringList{"", "", "99", "", "", "", "", ""}));
+        QCOMPARE(addressFields(window), (QStringList{"", "", "99", "", "", "", "", ""}));
         offer->button(QMessageBox::Yes)->click();
-        QCOMPARE(fields(), (QStringList{"5", "12", "13", "14", "15", "16", "17", "18"}));
+        QCOMPARE(addressFields(window),
+                 (QStringList{"5", "12", "13", "14", "15", "16", "17", "18"}));
         QVERIFY(panel(window, 8).zero->isEnabled());
 
         const QStringList log = files::logMessages();
@@ -68,9 +63,7 @@ private slots:
         QVERIFY(bench->model.addProbe(200));
         OrvaUI window;
         choosePort(window, bench->line.slavePath());
-        QStringList before;
-        for (const ProbePanel &panel : probePanels(window.ui))
-            before << panel.address->text();
+        const QStringList before = addressFields(window);
         QVERIFY(scanWholeLine(window));
         auto *told = window.findChild<QMessageBox *>(QStringLiteral("probeSearchTooMany"));
         QVERIFY(told);
@@ -78,10 +71,7 @@ private slots:
                      told->text().contains(QStringLiteral("12, 13, 14, 15, 16, 17, 18, 19, 200")),
                  qPrintable(told->text()));
         QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer")));
-        QStringList after;
-        for (const ProbePanel &panel : probePanels(window.ui))
-            after << panel.address->text();
-        QCOMPARE(after, before);
+        QCOMPARE(addressFields(window), before);
     }
 
     // Cancel ends the scan and says so; nothing is offered.
@@ -154,11 +144,7 @@ private slots:
              from = log.indexOf(measurementLog().first(), from + 1))
             wholeRounds += log.mid(from, measurementLog().size()) == measurementLog();
         QVERIFY2(wholeRounds >= 2, qPrintable(log.join(QLatin1Char('\n'))));
-        std::vector<qint64> starts;
-        for (const probesim::ProbeRequest &request : received()) {
-            if (request.code() == uint8_t(Command::StartMeasurement) && request.address() == 12)
-                starts.push_back(request.timeUs);
-        }
+        const std::vector<qint64> starts = measurementStarts();
         QVERIFY(starts.size() >= 3);
         for (size_t i = 1; i < starts.size(); ++i)
             QVERIFY2(starts[i] - starts[i - 1] >= 1190000,
@@ -208,24 +194,19 @@ private slots:
     }
 
     // The shortest interval offered is a round at the delay and the engine's answer limit as
-    // set now; a delay too long for a timer gives the longest interval a timer holds.
-    void continuousRoundLength()
+    // set now; a delay too long for a timer gives the longest interval a timer holds. A pulled
+    // adapter stops the rounds; an interval shorter than a round is lengthened to it.
+    void continuousMeasurementStopsOnDeviceLoss()
     {
         OrvaUI window;
-        choosePort(window, bench->line.slavePath());
+        connectWithAddresses(window);
         window.lineCommands().setAnswerTimeLimit(110);
         window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))->trigger();
         auto *dialog = window.findChild<SecondsDialog *>(QStringLiteral("continuousInterval"));
         QVERIFY(dialog);
         QCOMPARE(dialog->spinBox()->minimum(), 1.1);
+        dialog->reject();
         QCOMPARE(ContinuousMeasurement::roundMs(-1, 110), INT_MAX);
-    }
-
-    // A pulled adapter stops the rounds; an interval shorter than a round is lengthened to it.
-    void continuousMeasurementStopsOnDeviceLoss()
-    {
-        OrvaUI window;
-        connectWithAddresses(window);
         QSignalSpy running(&window.continuousMeasurement(), &ContinuousMeasurement::runningChanged);
         window.continuousMeasurement().start(100);
         const QString shownState = window.stateField().item(QStringLiteral("continuous"));
@@ -241,11 +222,7 @@ private slots:
         QVERIFY(window.stateField().item(QStringLiteral("continuous")).isEmpty());
         QVERIFY(!window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"))
                      ->isChecked());
-        std::vector<qint64> starts;
-        for (const probesim::ProbeRequest &request : received()) {
-            if (request.code() == uint8_t(Command::StartMeasurement) && request.address() == 12)
-                starts.push_back(request.timeUs);
-        }
+        const std::vector<qint64> starts = measurementStarts();
         QVERIFY(starts.size() >= 2);
         QVERIFY(starts[1] - starts[0] >= (window.continuousMeasurement().roundMs() - 10) * 1000);
     }

@@ -57,6 +57,14 @@ QStringList panelValues(const OrvaUI &window)
     return values;
 }
 
+QStringList addressFields(const OrvaUI &window)
+{
+    QStringList texts;
+    for (const ProbePanel &panel : probePanels(window.ui))
+        texts << panel.address->text();
+    return texts;
+}
+
 void typeAddress(OrvaUI &window, int probe, const QString &text)
 {
     QLineEdit *field = panel(window, probe).address;
@@ -92,6 +100,16 @@ void Suite::connectWithAddresses(OrvaUI &window, const QStringList &fields)
     choosePort(window, bench->line.slavePath());
     for (int probe = 1; probe <= probeCount; ++probe)
         typeAddress(window, probe, fields[probe - 1]);
+}
+
+std::vector<qint64> Suite::measurementStarts()
+{
+    std::vector<qint64> starts;
+    for (const probesim::ProbeRequest &request : received()) {
+        if (request.code() == uint8_t(frames::Command::StartMeasurement) && request.address() == 12)
+            starts.push_back(request.timeUs);
+    }
+    return starts;
 }
 
 bool Suite::scanWholeLine(OrvaUI &window)
@@ -166,6 +184,8 @@ Round Suite::settledRound(OrvaUI &window, QPushButton *button, int delay)
 void Suite::initTestCase()
 {
     qRegisterMetaType<uint8_t>("uint8_t");
+    QVERIFY(configHome.isValid());
+    qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
     QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
     sinceLastTest.start();
 }

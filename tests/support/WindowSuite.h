@@ -51,6 +51,7 @@ QStringList measurementLog();
 
 ProbePanel panel(OrvaUI &window, int probe);
 QStringList panelValues(const OrvaUI &window);
+QStringList addressFields(const OrvaUI &window);
 
 // Types the text into probe N's address field and finishes the edit with Return, as an
 // operator does.
@@ -90,7 +91,11 @@ class Suite : public QObject
 protected:
     std::unique_ptr<Bench> bench;
 
+    QTemporaryDir workDir;
+
     const std::vector<probesim::ProbeRequest> &received() { return bench->bus.requests(); }
+    // When each measurement of the probe at 12 started, in the order of the line.
+    std::vector<qint64> measurementStarts();
     void connectWithAddresses(OrvaUI &window, const QStringList &fields = busFields);
 
     // The scan from the menu, with its progress dialog, to its end. The probes answer within a
@@ -114,7 +119,8 @@ private slots:
     void cleanup();
 
 private:
-    QTemporaryDir workDir;
+    // The remembered port goes to a folder of this run, never to the user's own.
+    QTemporaryDir configHome;
     QElapsedTimer sinceLastTest;
 };
 
