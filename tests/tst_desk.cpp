@@ -91,6 +91,21 @@ private slots:
         field.setItem("records", QString());
         QCOMPARE(field.text(), connected + "  |  непрерывное измерение");
 
+        // The port is at the probe bus's settings, 460800 8N1 without flow control, and every
+        // connect starts the line's health afresh: read errors of the previous connection, short
+        // of a lost line, do not count towards this one's.
+        const QSerialPort &port = window.port();
+        QCOMPARE((QList<int>{port.baudRate(), port.dataBits(), port.parity(), port.stopBits(),
+                             port.flowControl()}),
+                 (QList<int>{460800, QSerialPort::Data8, QSerialPort::NoParity,
+                             QSerialPort::OneStop, QSerialPort::NoFlowControl}));
+        auto &reporting = const_cast<QSerialPort &>(port);
+        for (int i = 1; i < LinkHealth::burstErrors; ++i)
+            emit reporting.errorOccurred(QSerialPort::ReadError);
+        QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
+        emit reporting.errorOccurred(QSerialPort::ReadError);
+        QVERIFY(port.isOpen());
+
         // The adapter is pulled.
         bench->pull();
         QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 2000);
@@ -344,29 +359,6 @@ private slots:
                                     "Запуск измерения 2/3", "Запуск измерения 3/3"}));
     }
 
-    // Every connect leaves the port at the probe bus's settings, 460800 8N1 without flow control,
-    // and starts the line's health afresh: read errors of the previous connection, short of a
-    // lost line, do not count towards this one's.
-    void connectStartsAfresh()
-    {
-        OrvaUI window;
-        choosePort(window, bench->line.slavePath());
-        const QSerialPort &port = window.port();
-        QVERIFY(port.isOpen());
-        QCOMPARE((QList<int>{port.baudRate(), port.dataBits(), port.parity(), port.stopBits(),
-                             port.flowControl()}),
-                 (QList<int>{460800, QSerialPort::Data8, QSerialPort::NoParity,
-                             QSerialPort::OneStop, QSerialPort::NoFlowControl}));
-        auto &reporting = const_cast<QSerialPort &>(port);
-        for (int i = 1; i < LinkHealth::burstErrors; ++i)
-            emit reporting.errorOccurred(QSerialPort::ReadError);
-        QVERIFY(port.isOpen());
-        QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
-        QVERIFY(port.isOpen());
-        emit reporting.errorOccurred(QSerialPort::ReadError);
-        QVERIFY(port.isOpen());
-    }
-
     void menus()
     {
         OrvaUI window;
@@ -479,6 +471,8 @@ private slots:
         const auto panels = probePanels(window.ui);
         QCOMPARE(addressFields(window), QStringList({"12", "0", "", "", "", "", "", ""}));
         for (int probe = 0; probe < probeCount; ++probe) {
+            QVERIFY(panels[probe].address->isEnabled() && !panels[probe].address->isReadOnly());
+            QVERIFY(panels[probe].value->isReadOnly());
             for (QWidget *control : panels[probe].controls())
                 QCOMPARE(control->isEnabled(), probe < 2);
         }

@@ -15,19 +15,6 @@ using namespace window;
 
 // What the operator set is kept: the address fields go to settings.cfg on request and only
 // then, and a settings.cfg the window could not use is said on screen.
-namespace {
-
-void typeAddresses(OrvaUI &window, const QStringList &fields)
-{
-    const auto panels = probePanels(window.ui);
-    for (int probe = 0; probe < probeCount; ++probe) {
-        panels[probe].address->clear();
-        QTest::keyClicks(panels[probe].address, fields.value(probe));
-    }
-}
-
-}  // namespace
-
 class TestKept : public Suite
 {
     Q_OBJECT
@@ -71,7 +58,8 @@ private slots:
         QFETCH(QByteArray, saved);
         QFETCH(QString, refusal);
         OrvaUI window;
-        typeAddresses(window, fields);
+        for (int probe = 1; probe <= probeCount; ++probe)
+            typeAddress(window, probe, fields.value(probe - 1));
         QCOMPARE(files::read(QStringLiteral("settings.cfg")), startRecord);
         QAction *save = window.findChild<QAction *>(QStringLiteral("actionSaveAddresses"));
         QVERIFY(save && window.operatorMenus().fileMenu()->actions().contains(save));

@@ -67,14 +67,6 @@ private slots:
         QVERIFY(window.ui.cb_ports->isEnabled() && window.ui.pb_connect->isEnabled());
         QVERIFY(window.ui.le_line_meas_setpoint->isEnabled() &&
                 !window.ui.le_line_meas_setpoint->isReadOnly());
-        QVERIFY(files::write(QStringLiteral("settings.cfg"), QByteArray()));
-        OrvaUI unset;
-        for (const ProbePanel &panel : probePanels(unset.ui)) {
-            QVERIFY(panel.address->isEnabled() && !panel.address->isReadOnly());
-            QVERIFY(panel.address->text().isEmpty() && panel.value->isReadOnly());
-            for (QWidget *control : panel.controls())
-                QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
-        }
         QVERIFY(window.portPoll().isActive());
     }
 
