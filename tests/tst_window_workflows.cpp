@@ -90,134 +90,111 @@ private slots:
                                      "newMeasurement_Slot(uint8_t,float,float,uint8_t)"}));
     }
 
-    void addressRule_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("12") << "12" << true;
-        QTest::newRow("0 is a device") << "0" << true;
-        QTest::newRow("255") << "255" << true;
-        QTest::newRow("256 names no device") << "256" << false;
-        QTest::newRow("beyond 32 bits") << "4294967340" << false;
-        QTest::newRow("negative") << "-1" << false;
-        QTest::newRow("empty") << "" << false;
-        QTest::newRow("letters") << "12a" << false;
-        QTest::newRow("fraction") << "1.0" << false;
-    }
-
     // The rule decides whether a panel is usable once its edit is finished, and whether a
-    // click sends, judging the field as it stands at the click.
+    // click sends, judging the field as it stands at the click. 0 is a device.
     void addressRule()
     {
-        QFETCH(QString, text);
-        QFETCH(bool, valid);
+        const std::pair<QString, bool> texts[] = {
+            {"12", true},  {"0", true}, {"255", true},  {"256", false}, {"4294967340", false},
+            {"-1", false}, {"", false}, {"12a", false}, {"1.0", false}};
         OrvaUI window;
         window.ui.le_line_meas_setpoint->setText(QStringLiteral("12.5"));
-        for (int probe = 1; probe <= probeCount; ++probe) {
-            const ProbePanel controls = panel(window, probe);
-            typeAddress(window, probe, QStringLiteral("7"));
-            controls.address->setText(text);
-            window.statusBar()->clearMessage();
-            QTest::mouseClick(
-                std::array{controls.zero, controls.measure, controls.reset}[probe % 3],
-                Qt::LeftButton);
-            QCOMPARE(
-                window.statusBar()->currentMessage(),
-                valid ? QString() : QStringLiteral("Не корректный адрес, канал %1").arg(probe));
-            QTest::keyClick(controls.address, Qt::Key_Return);
-            for (QWidget *control : controls.controls())
-                QCOMPARE(control->isEnabled(), valid);
+        for (const auto &[text, valid] : texts) {
+            for (int probe = 1; probe <= probeCount; ++probe) {
+                const ProbePanel controls = panel(window, probe);
+                typeAddress(window, probe, QStringLiteral("7"));
+                controls.address->setText(text);
+                window.statusBar()->clearMessage();
+                QTest::mouseClick(
+                    std::array{controls.zero, controls.measure, controls.reset}[probe % 3],
+                    Qt::LeftButton);
+                QCOMPARE(
+                    window.statusBar()->currentMessage(),
+                    valid ? QString() : QStringLiteral("Не корректный адрес, канал %1").arg(probe));
+                QTest::keyClick(controls.address, Qt::Key_Return);
+                for (QWidget *control : controls.controls())
+                    QVERIFY2(control->isEnabled() == valid, qPrintable(text));
+            }
         }
     }
 
-    void schedule_data()
-    {
-        QTest::addColumn<int>("delay");
-        QTest::addColumn<int>("position");
-        QTest::addColumn<QList<int>>("intervals");
-        QTest::newRow("half milliseconds truncate") << 1 << 7 << QList<int>{7, 10, 22};
-        QTest::newRow("huge delay clamps") << INT_MAX << 7 << QList<int>{INT_MAX, INT_MAX, INT_MAX};
-        QTest::newRow("negative delay is unsigned")
-            << -5 << 1 << QList<int>{INT_MAX, INT_MAX, INT_MAX};
-        QTest::newRow("just below the limit") << 178956970 << 0 << QList<int>{0, 0, 2147483640};
-        QTest::newRow("just above the limit") << 178956971 << 0 << QList<int>{0, 0, INT_MAX};
-    }
-
-    // Command, measurement start and result request of one probe position.
+    // Command, measurement start and result request of one probe position: half milliseconds
+    // truncate, a huge delay clamps, a negative one is taken unsigned.
     void schedule()
     {
-        QFETCH(int, delay);
-        QFETCH(int, position);
-        QFETCH(QList<int>, intervals);
-        QCOMPARE(QList<int>({schedule::commandInterval(delay, position),
-                             schedule::measurementStartInterval(delay, position),
-                             schedule::measurementResultInterval(delay, position)}),
-                 intervals);
+        const struct
+        {
+            int delay;
+            int position;
+            QList<int> intervals;
+        } cases[] = {{1, 7, {7, 10, 22}},
+                     {INT_MAX, 7, {INT_MAX, INT_MAX, INT_MAX}},
+                     {-5, 1, {INT_MAX, INT_MAX, INT_MAX}},
+                     {178956970, 0, {0, 0, 2147483640}},
+                     {178956971, 0, {0, 0, INT_MAX}}};
+        for (const auto &[delay, position, intervals] : cases)
+            QCOMPARE(QList<int>({schedule::commandInterval(delay, position),
+                                 schedule::measurementStartInterval(delay, position),
+                                 schedule::measurementResultInterval(delay, position)}),
+                     intervals);
     }
 
-    void portListRule_data()
-    {
-        QTest::addColumn<QStringList>("known");
-        QTest::addColumn<QStringList>("current");
-        QTest::addColumn<bool>("changed");
-        QTest::newRow("same") << QStringList{"COM1", "COM3"} << QStringList{"COM1", "COM3"}
-                              << false;
-        QTest::newRow("plugged in") << QStringList() << QStringList{"COM3"} << true;
-        QTest::newRow("pulled") << QStringList{"COM1", "COM3"} << QStringList{"COM1"} << true;
-        QTest::newRow("replaced") << QStringList{"COM1", "COM3"} << QStringList{"COM1", "COM4"}
-                                  << true;
-        QTest::newRow("COM1 where COM10 was")
-            << QStringList{"COM10"} << QStringList{"COM1"} << true;
-        QTest::newRow("COM10 where COM1 was")
-            << QStringList{"COM1"} << QStringList{"COM10"} << true;
-    }
-
+    // COM1 where COM10 was, and the other way round, is a change.
     void portListRule()
     {
-        QFETCH(QStringList, known);
-        QFETCH(QStringList, current);
-        QFETCH(bool, changed);
-        QCOMPARE(portListChanged(known, current), changed);
+        const struct
+        {
+            QStringList known;
+            QStringList current;
+            bool changed;
+        } cases[] = {{{"COM1", "COM3"}, {"COM1", "COM3"}, false},
+                     {{}, {"COM3"}, true},
+                     {{"COM1", "COM3"}, {"COM1"}, true},
+                     {{"COM1", "COM3"}, {"COM1", "COM4"}, true},
+                     {{"COM10"}, {"COM1"}, true},
+                     {{"COM1"}, {"COM10"}, true}};
+        for (const auto &[known, current, changed] : cases)
+            QVERIFY2(portListChanged(known, current) == changed, qPrintable(current.join(',')));
     }
 
-    void resultDisplay_data()
-    {
-        QTest::addColumn<int>("addr");
-        QTest::addColumn<float>("um");
-        QTest::addColumn<float>("umCalib");
-        QTest::addColumn<QStringList>("shown");
-        QTest::addColumn<QString>("logLine");
-        QTest::newRow("worked example, two panels")
-            << 5 << 123.456f << 120.04f
-            << QStringList{"-", "120.0", "-", "-", "-", "120.0", "-", "-"}
-            << "1 Raw: 123.456 Calibrated: 120.04 Quality: 7";
-        QTest::newRow("300 is not 44")
-            << 44 << 1.0f << 1.0f << QStringList{"-", "-", "-", "-", "-", "-", "-", "-"}
-            << "1 Raw: 1 Calibrated: 1 Quality: 7";
-        QTest::newRow("no grouping, no comma")
-            << 7 << 0.0000125f << 1234567.0f
-            << QStringList{"-", "-", "-", "-", "1234567.0", "-", "-", "-"}
-            << "1 Raw: 1.25e-05 Calibrated: 1.23457e+06 Quality: 7";
-    }
-
-    // Results are shown under the Russian default locale, yet with a decimal point.
+    // Results are shown under the Russian default locale, yet with a decimal point and without
+    // grouping, in every panel that holds the address; 300 is not 44.
     void resultDisplay()
     {
-        QFETCH(int, addr);
-        QFETCH(float, um);
-        QFETCH(float, umCalib);
-        QFETCH(QStringList, shown);
-        QFETCH(QString, logLine);
+        const struct
+        {
+            uint8_t address;
+            float raw;
+            float calibrated;
+            QStringList shown;
+            QString logged;
+        } cases[] = {{5,
+                      123.456f,
+                      120.04f,
+                      {"-", "120.0", "-", "-", "-", "120.0", "-", "-"},
+                      "1 Raw: 123.456 Calibrated: 120.04 Quality: 7"},
+                     {44,
+                      1.0f,
+                      1.0f,
+                      {"-", "-", "-", "-", "-", "-", "-", "-"},
+                      "1 Raw: 1 Calibrated: 1 Quality: 7"},
+                     {7,
+                      0.0000125f,
+                      1234567.0f,
+                      {"-", "-", "-", "-", "1234567.0", "-", "-", "-"},
+                      "1 Raw: 1.25e-05 Calibrated: 1.23457e+06 Quality: 7"}};
         OrvaUI window;
         const QStringList fields{"1", "5", "abc", "", "7", "5", "300", "0"};
-        for (int probe = 1; probe <= probeCount; ++probe) {
-            panel(window, probe).address->setText(fields[probe - 1]);
-            panel(window, probe).value->setText(QStringLiteral("-"));
+        for (const auto &[address, raw, calibrated, values, logged] : cases) {
+            for (int probe = 1; probe <= probeCount; ++probe) {
+                panel(window, probe).address->setText(fields[probe - 1]);
+                panel(window, probe).value->setText(QStringLiteral("-"));
+            }
+            window.newMeasurement_Slot(address, raw, calibrated, 7);
+            QCOMPARE(panelValues(window), values);
+            QCOMPARE(files::logMessages().last(), logged);
+            QVERIFY(window.statusBar()->currentMessage().isEmpty());
         }
-        window.newMeasurement_Slot(uint8_t(addr), um, umCalib, 7);
-        QCOMPARE(panelValues(window), shown);
-        QCOMPARE(files::logMessages().last(), logLine);
-        QVERIFY(window.statusBar()->currentMessage().isEmpty());
 
         // A new measurement must not leave the previous value beside it; a skipped probe keeps
         // its value and the message names the last invalid field.
