@@ -107,18 +107,28 @@ private slots:
         }
     }
 
-    // A new session keeps the records; the history page, built only when first shown, has
-    // them in its chart and table, and takes the next result live.
+    // A folder that cannot be written is shown in the state field, and keeping resumes by
+    // itself. A new session keeps the records; the history page, built only when first shown,
+    // has them in its chart and table, and takes the next result live. A date typed field by
+    // field reloads the page once, when the typing is done.
     void historyAfterRestart()
     {
         QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        QVERIFY(files::write(QStringLiteral("records"), "in the way"));
         {
             OrvaUI window;
             for (int probe = 1; probe <= probeCount; ++probe)
                 panel(window, probe).address->setText(busFields[probe - 1]);
+            window.newMeasurement_Slot(12, 1, 2, 3);
+            QCOMPARE(window.stateField().item(QStringLiteral("records")),
+                     QStringLiteral("Записи не сохраняются"));
+            QVERIFY(files::logMessages().last().startsWith(QStringLiteral("0 Records not kept: ")));
+            QVERIFY(QFile::remove(QStringLiteral("records")));
             for (int i = 0; i < probeCount; ++i)
                 window.newMeasurement_Slot(uint8_t(busAddresses[size_t(i)]), 1, 100.0f + float(i),
                                            9);
+            QVERIFY(window.stateField().item(QStringLiteral("records")).isEmpty());
+            QVERIFY(window.records().keeping());
         }
         OrvaUI window;
         QCOMPARE(window.ui.tabWidget->count(), 2);
@@ -150,6 +160,19 @@ private slots:
         QCOMPARE(history->drawnPoints({3, 14}), 2);
         QCOMPARE(history->statistics()->rowCount(), probeCount + 1);
         QVERIFY(history->skippedLabel()->text().isEmpty());
+
+        history->showDays(history::DaySpan::Range);
+        QVERIFY(loaded.wait(5000));
+        QSignalSpy started(history, &HistoryTab::loadStarted);
+        QDateEdit *from = history->findChildren<QDateEdit *>().value(0);
+        QVERIFY(from && from->isEnabled());
+        const QDate today = QDate::currentDate();
+        from->setDate(QDate(today.year(), today.month(), 1));
+        from->setDate(QDate(today.year(), 1, 1));
+        from->setDate(QDate(today.year() - 1, 1, 1));
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(history->model().firstDay(), QDate(today.year() - 1, 1, 1));
     }
 
     // A year of records opened while a round runs is read beside the line: no staggered
@@ -186,46 +209,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!history->isLoading(), 20000);
         const int results = int(log.filter(QStringLiteral("Get Measurement Result OK")).size());
         QCOMPARE(int(history->model().records().size()), lines + results);
-    }
-
-    // A date typed field by field reloads the page once, when the typing is done.
-    void historyDateTypedOnce()
-    {
-        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
-        OrvaUI window;
-        window.showHistory();
-        HistoryTab *history = window.history();
-        QSignalSpy loaded(history, &HistoryTab::loaded);
-        QVERIFY(loaded.wait(5000));
-        history->showDays(history::DaySpan::Range);
-        QVERIFY(loaded.wait(5000));
-        QSignalSpy started(history, &HistoryTab::loadStarted);
-        QDateEdit *from = history->findChildren<QDateEdit *>().value(0);
-        QVERIFY(from && from->isEnabled());
-        const QDate today = QDate::currentDate();
-        from->setDate(QDate(today.year(), today.month(), 1));
-        from->setDate(QDate(today.year(), 1, 1));
-        from->setDate(QDate(today.year() - 1, 1, 1));
-        QVERIFY(loaded.wait(5000));
-        QCOMPARE(started.count(), 1);
-        QCOMPARE(history->model().firstDay(), QDate(today.year() - 1, 1, 1));
-    }
-
-    // A folder that cannot be written is shown in the status bar and resumes by itself.
-    void recordsNotKept()
-    {
-        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
-        QVERIFY(files::write(QStringLiteral("records"), "in the way"));
-        OrvaUI window;
-        panel(window, 1).address->setText(QStringLiteral("12"));
-        window.newMeasurement_Slot(12, 1, 2, 3);
-        QCOMPARE(window.stateField().item(QStringLiteral("records")),
-                 QStringLiteral("Записи не сохраняются"));
-        QVERIFY(files::logMessages().last().startsWith(QStringLiteral("0 Records not kept: ")));
-        QVERIFY(QFile::remove(QStringLiteral("records")));
-        window.newMeasurement_Slot(12, 1, 2, 3);
-        QVERIFY(window.stateField().item(QStringLiteral("records")).isEmpty());
-        QVERIFY(window.records().keeping());
     }
 };
 
