@@ -56,27 +56,12 @@ private slots:
             QStringLiteral("0 Probe search finished, found 8: 5, 12, 13, 14, 15, 16, 17, 18")));
     }
 
-    // More probes than panels: the operator is told and given the list; no field changes.
+    // Cancel ends the scan and says so; nothing is offered. More probes than panels: the
+    // operator is told and given the list; no field changes.
     void findTooManyProbes()
     {
         bench->model.setCapacity(9);
         QVERIFY(bench->model.addProbe(200));
-        OrvaUI window;
-        choosePort(window, bench->line.slavePath());
-        const QStringList before = addressFields(window);
-        QVERIFY(scanWholeLine(window));
-        auto *told = window.findChild<QMessageBox *>(QStringLiteral("probeSearchTooMany"));
-        QVERIFY(told);
-        QVERIFY2(told->text().contains(QStringLiteral("9")) &&
-                     told->text().contains(QStringLiteral("12, 13, 14, 15, 16, 17, 18, 19, 200")),
-                 qPrintable(told->text()));
-        QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer")));
-        QCOMPARE(addressFields(window), before);
-    }
-
-    // Cancel ends the scan and says so; nothing is offered.
-    void cancelProbeSearch()
-    {
         OrvaUI window;
         choosePort(window, bench->line.slavePath());
         window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
@@ -88,7 +73,16 @@ private slots:
         QTest::mouseClick(buttons.first(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!window.probeSearch().isRunning(), 1000);
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Поиск приборов прерван"));
+
+        const QStringList before = addressFields(window);
+        QVERIFY(scanWholeLine(window));
+        auto *told = window.findChild<QMessageBox *>(QStringLiteral("probeSearchTooMany"));
+        QVERIFY(told);
+        QVERIFY2(told->text().contains(QStringLiteral("9")) &&
+                     told->text().contains(QStringLiteral("12, 13, 14, 15, 16, 17, 18, 19, 200")),
+                 qPrintable(told->text()));
         QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer")));
+        QCOMPARE(addressFields(window), before);
     }
 
     // Rounds at the operator's interval, each shown and logged as a clicked one; a click on the
