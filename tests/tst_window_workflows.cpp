@@ -68,12 +68,9 @@ private slots:
         QVERIFY(window.ui.le_line_meas_setpoint->isEnabled() &&
                 !window.ui.le_line_meas_setpoint->isReadOnly());
         QVERIFY(window.portPoll().isActive());
-    }
 
-    // Invoking a method by index reaches the slot of that place: the window adds no signal,
-    // property or method of its own to the table.
-    void slotTable()
-    {
+        // Invoking a method by index reaches the slot of that place: the window adds no signal,
+        // property or method of its own to the table.
         const QMetaObject &meta = OrvaUI::staticMetaObject;
         QCOMPARE(meta.className(), "OrvaUI");
         QCOMPARE(meta.propertyCount() - meta.propertyOffset(), 0);
