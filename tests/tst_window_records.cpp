@@ -85,9 +85,6 @@ private slots:
         QVERIFY(lines.last().isEmpty());
         for (int i = 0; i <= probeCount; ++i) {
             const QList<QByteArray> fields = lines[1 + i].chopped(1).split(',');
-            QCOMPARE(fields.size(), 9);
-            // No limits in this folder: no verdict.
-            QCOMPARE(fields.mid(6), (QList<QByteArray>{"", "", ""}));
             const QDateTime time =
                 QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs);
             QVERIFY2(time.isValid() && time >= before.addMSecs(-1) && time <= after,
@@ -95,15 +92,14 @@ private slots:
             // Milliseconds and the offset in full, "+00:00" rather than "Z".
             QCOMPARE(time.offsetFromUtc(), before.offsetFromUtc());
             QCOMPARE(fields[0].size(), 29);
-            if (i == probeCount) {
-                QCOMPARE(fields.mid(1, 5), (QList<QByteArray>{"2;4", "13", "0.1", "99.25", "255"}));
-                continue;
-            }
-            const QByteArray value = logged[i].toLatin1();
-            QCOMPARE(fields.mid(1, 5),
-                     (QList<QByteArray>{QByteArray::number(i + 1),
-                                        QByteArray::number(busAddresses[size_t(i)]), value, value,
-                                        QByteArray::number(90 + i)}));
+            const QByteArray value = logged.value(i).toLatin1();
+            // No limits in this folder: no verdict.
+            QCOMPARE(fields.mid(1),
+                     i == probeCount
+                         ? (QList<QByteArray>{"2;4", "13", "0.1", "99.25", "255", "", "", ""})
+                         : (QList<QByteArray>{QByteArray::number(i + 1),
+                                              QByteArray::number(busAddresses[size_t(i)]), value,
+                                              value, QByteArray::number(90 + i), "", "", ""}));
         }
     }
 
