@@ -265,15 +265,18 @@ private slots:
         sinceClick.start();
         for (int probe = 1; probe <= probeCount; ++probe) {
             const ProbePanel controls = panel(window, probe);
-            for (QPushButton *button : {controls.zero, controls.measure, controls.reset}) {
+            for (QPushButton *button : {controls.measure, controls.zero, controls.reset}) {
                 // One request per gap of the line.
                 QVERIFY(QTest::qWaitFor([&]() { return sinceClick.hasExpired(6); }, 1000));
                 QTest::mouseClick(button, Qt::LeftButton);
                 sinceClick.start();
+                // A valid measure value answers the refusal of the earlier one at once.
+                QVERIFY(probe > 1 || button != controls.measure ||
+                        window.statusBar()->currentMessage().isEmpty());
             }
             const int address = probe == 3 ? 0 : probe == 8 ? 12 : busAddresses[probe - 1];
-            expected.insert(expected.end(), {request(Command::SetZeroPoint, address),
-                                             request(Command::SetMeasurePoint, address, 12.5f),
+            expected.insert(expected.end(), {request(Command::SetMeasurePoint, address, 12.5f),
+                                             request(Command::SetZeroPoint, address),
                                              request(Command::ResetCalibration, address)});
         }
         QTRY_COMPARE_WITH_TIMEOUT(received().size(), expected.size(), 2000);
