@@ -37,14 +37,14 @@ private slots:
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<QByteArray>("saved");
         QTest::addColumn<QString>("refusal");
+        const auto record = [](const std::vector<uint8_t> &addresses) {
+            return settingswriter::record("ttyS0", addresses, 35);
+        };
         QTest::newRow("as a scan leaves them")
-            << QStringList{"20", "0", "255"} << settingswriter::record("ttyS0", {20, 0, 255}, 35)
-            << QString();
-        QTest::newRow("all eight")
-            << QStringList{"1", "2", "3", "4", "5", "6", "7", "8"}
-            << settingswriter::record("ttyS0", {1, 2, 3, 4, 5, 6, 7, 8}, 35) << QString();
-        QTest::newRow("none") << QStringList{} << settingswriter::record("ttyS0", {}, 35)
-                              << QString();
+            << QStringList{"20", "0", "255"} << record({20, 0, 255}) << QString();
+        QTest::newRow("all eight") << QStringList{"1", "2", "3", "4", "5", "6", "7", "8"}
+                                   << record({1, 2, 3, 4, 5, 6, 7, 8}) << QString();
+        QTest::newRow("none") << QStringList{} << record({}) << QString();
         QTest::newRow("a gap") << QStringList{"20", "", "22"} << QByteArray()
                                << "Канал 2 без адреса, а канал 3 с адресом: адреса сохраняются "
                                   "подряд с канала 1";
