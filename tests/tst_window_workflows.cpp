@@ -57,9 +57,6 @@ private slots:
         QCOMPARE(QLocale().name(), QStringLiteral("ru_RU"));
         QCOMPARE(window.ui.tabWidget->tabText(0), QStringLiteral("Измерения"));
         QVERIFY(window.ui.mainToolBar->actions().isEmpty());
-        const QMenu *devices = window.findChild<QMenu *>(QStringLiteral("menu_devices"));
-        QVERIFY(devices);
-        QCOMPARE(devices->actions().value(0)->text(), QStringLiteral("Найти приборы на линии"));
         QVERIFY(!window.continuousMeasurement().isRunning());
         QCOMPARE(window.ui.label_2->pixmap(Qt::ReturnByValue).size(), QSize(105, 284));
         QVERIFY(!window.ui.pb_line_meas_update_air->isEnabled() &&
