@@ -111,6 +111,21 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window.port().isOpen(), 2000);
         QVERIFY2(field.item("port").endsWith(": не подключен, не найден"),
                  qPrintable(field.item("port")));
+
+        // The port last connected to is taken again when a later list offers it.
+        const QString slave = bench->line.slavePath();
+        QCOMPARE(QSettings(OrvaUI::userSettingsPath(), QSettings::IniFormat)
+                     .value(QStringLiteral("lastPort"))
+                     .toString(),
+                 slave);
+        QVERIFY(
+            OrvaUI::userSettingsPath().startsWith(QFile::decodeName(qgetenv("XDG_CONFIG_HOME"))));
+        OrvaUI next;
+        next.ui.cb_ports->addItems({QStringLiteral("ttyS0"), slave});
+        QCOMPARE(next.ui.cb_ports->currentText(), slave);
+        next.ui.cb_ports->clear();
+        next.ui.cb_ports->addItems({QStringLiteral("ttyS0"), QStringLiteral("ttyS1")});
+        QCOMPARE(next.ui.cb_ports->currentText(), QStringLiteral("ttyS0"));
     }
 
     // What a window in a child process, without root's rights over files and ports, says of a
@@ -452,30 +467,6 @@ private slots:
                 QCOMPARE(control->isEnabled(), probe < 2);
         }
         QVERIFY(files::logMessages().contains(QStringLiteral("0 Bad probe address")));
-    }
-
-    // The port last connected to is taken again when a later list offers it.
-    void lastPort()
-    {
-        const QString slave = bench->line.slavePath();
-        {
-            OrvaUI window;
-            choosePort(window, slave);
-            QVERIFY(window.port().isOpen());
-        }
-        QCOMPARE(QSettings(OrvaUI::userSettingsPath(), QSettings::IniFormat)
-                     .value(QStringLiteral("lastPort"))
-                     .toString(),
-                 slave);
-        QVERIFY(
-            OrvaUI::userSettingsPath().startsWith(QFile::decodeName(qgetenv("XDG_CONFIG_HOME"))));
-
-        OrvaUI window;
-        window.ui.cb_ports->addItems({QStringLiteral("ttyS0"), slave});
-        QCOMPARE(window.ui.cb_ports->currentText(), slave);
-        window.ui.cb_ports->clear();
-        window.ui.cb_ports->addItems({QStringLiteral("ttyS0"), QStringLiteral("ttyS1")});
-        QCOMPARE(window.ui.cb_ports->currentText(), QStringLiteral("ttyS0"));
     }
 
     void commandLine_data()
