@@ -450,6 +450,18 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), window.ui.le_line_meas_setpoint);
         QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
         QTRY_VERIFY(!window.isVisible());
+
+        // Without a file manager the folder's path is shown instead.
+        QTemporaryDir emptyPath;
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", emptyPath.path().toLocal8Bit());
+        window.findChild<QAction *>(QStringLiteral("actionOpenRecordsFolder"))->trigger();
+        qputenv("PATH", path);
+        box = window.findChild<QMessageBox *>(QStringLiteral("folderNotOpened"));
+        QVERIFY(box && box->isVisible());
+        QVERIFY2(box->text().contains(QDir::current().absoluteFilePath("records")),
+                 qPrintable(box->text()));
+        delete box;
     }
 
     // The fields show settings.cfg's valid probe lines, ready to use; the list ends at a bad one.
@@ -570,33 +582,6 @@ private slots:
         QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(operation(window), QStringLiteral("измерение закончено"), 5000);
         QVERIFY(!StaleValues::isStale(panels[1].value) && !panels[1].value->font().italic());
-    }
-
-    // Without a file manager the folder's path is shown instead.
-    void folderWithoutFileManager_data()
-    {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("log") << "actionOpenLogFolder"
-                             << "log";
-        QTest::newRow("records") << "actionOpenRecordsFolder"
-                                 << "records";
-    }
-
-    void folderWithoutFileManager()
-    {
-        QFETCH(QString, action);
-        QFETCH(QString, folder);
-        QTemporaryDir emptyPath;
-        const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", emptyPath.path().toLocal8Bit());
-        OrvaUI window;
-        window.findChild<QAction *>(action)->trigger();
-        qputenv("PATH", path);
-        auto *box = window.findChild<QMessageBox *>(QStringLiteral("folderNotOpened"));
-        QVERIFY(box && box->isVisible());
-        QVERIFY2(box->text().contains(QDir::current().absoluteFilePath(folder)),
-                 qPrintable(box->text()));
     }
 };
 
