@@ -427,13 +427,10 @@ private slots:
         for (size_t i = 0; i < windows.size(); ++i) {
             connect(windows[i].statusBar(), &QStatusBar::messageChanged, &windows[i],
                     [&clock, &watch = watches[i]](const QString &text) {
-                        if (text.isEmpty()) {
+                        if (text.isEmpty())
                             watch.clearedMs = clock.elapsed();
-                        } else {
-                            watch.text = text;
-                            watch.shownMs = clock.elapsed();
-                            watch.clearedMs = -1;
-                        }
+                        else
+                            watch = {text, clock.elapsed(), -1};
                     });
         }
         choosePort(windows[0], bench->line.slavePath());
