@@ -88,39 +88,33 @@ void TestQuality::limitsFile_data()
     QTest::addColumn<int>("errorLine");  // -1: read whole
     QTest::addColumn<QVector<int>>("withLimits");
 
-    const QVector<int> none;
-    QTest::newRow("two channels, comments, CRLF")
-        << QByteArray(
-               "# line 3\r\n[channel1]\r\nnominal=100\r\nlower=95\r\nupper=105\r\n\r\n"
-               "; gauge 8\r\n[channel8]\r\nlower = 1.5\r\nupper=2.5\r\n")
-        << -1 << QVector<int>{1, 8};
-    QTest::newRow("empty file") << QByteArray() << -1 << none;
-    QTest::newRow("equal bounds") << QByteArray("[channel2]\nlower=5\nupper=5\n") << -1
-                                  << QVector<int>{2};
-    QTest::newRow("bounds in the wrong order")
-        << QByteArray("[channel1]\nlower=5\nupper=6\n[channel3]\nlower=105\nupper=95\n") << 4
-        << none;
-    QTest::newRow("nominal outside")
-        << QByteArray("[channel1]\nnominal=90\nlower=95\nupper=105\n") << 1 << none;
-    QTest::newRow("upper missing") << QByteArray("[channel1]\nlower=95\n") << 1 << none;
-    QTest::newRow("channel 0") << QByteArray("[channel1]\nlower=1\nupper=2\n[channel0]\n") << 4
-                               << none;
-    QTest::newRow("channel 9") << QByteArray("[channel9]\n") << 1 << none;
-    QTest::newRow("other section") << QByteArray("\n[general]\n") << 2 << none;
-    QTest::newRow("section twice")
-        << QByteArray("[channel1]\nlower=1\nupper=2\n[channel1]\nlower=1\nupper=2\n") << 4 << none;
-    QTest::newRow("value before a section") << QByteArray("lower=1\n") << 1 << none;
-    QTest::newRow("neither") << QByteArray("[channel1]\nlower 95\n") << 2 << none;
-    QTest::newRow("unknown key") << QByteArray("[channel1]\nlower=1\nupper=2\nlimit=3\n") << 4
-                                 << none;
-    QTest::newRow("key twice") << QByteArray("[channel1]\nlower=1\nlower=2\n") << 3 << none;
-    QTest::newRow("comma decimal")
-        << QByteArray("[channel1]\nlower=95,5\nupper=105\n") << 2 << none;
-    QTest::newRow("nan") << QByteArray("[channel1]\nlower=nan\nupper=105\n") << 2 << none;
-    QTest::newRow("inf") << QByteArray("[channel1]\nlower=1\nupper=inf\n") << 3 << none;
-    QTest::newRow("empty value") << QByteArray("[channel1]\nlower=\n") << 2 << none;
-    QTest::newRow("overlong line")
-        << QByteArray("[channel1]\n# " + QByteArray(300, 'x') + "\n") << 2 << none;
+    const auto row = [](const char *name, const QByteArray &text, int errorLine,
+                        const QVector<int> &withLimits = {}) {
+        QTest::newRow(name) << text << errorLine << withLimits;
+    };
+    row("two channels, comments, CRLF",
+        "# line 3\r\n[channel1]\r\nnominal=100\r\nlower=95\r\nupper=105\r\n\r\n"
+        "; gauge 8\r\n[channel8]\r\nlower = 1.5\r\nupper=2.5\r\n",
+        -1, {1, 8});
+    row("empty file", "", -1);
+    row("equal bounds", "[channel2]\nlower=5\nupper=5\n", -1, {2});
+    row("bounds in the wrong order",
+        "[channel1]\nlower=5\nupper=6\n[channel3]\nlower=105\nupper=95\n", 4);
+    row("nominal outside", "[channel1]\nnominal=90\nlower=95\nupper=105\n", 1);
+    row("upper missing", "[channel1]\nlower=95\n", 1);
+    row("channel 0", "[channel1]\nlower=1\nupper=2\n[channel0]\n", 4);
+    row("channel 9", "[channel9]\n", 1);
+    row("other section", "\n[general]\n", 2);
+    row("section twice", "[channel1]\nlower=1\nupper=2\n[channel1]\nlower=1\nupper=2\n", 4);
+    row("value before a section", "lower=1\n", 1);
+    row("neither", "[channel1]\nlower 95\n", 2);
+    row("unknown key", "[channel1]\nlower=1\nupper=2\nlimit=3\n", 4);
+    row("key twice", "[channel1]\nlower=1\nlower=2\n", 3);
+    row("comma decimal", "[channel1]\nlower=95,5\nupper=105\n", 2);
+    row("nan", "[channel1]\nlower=nan\nupper=105\n", 2);
+    row("inf", "[channel1]\nlower=1\nupper=inf\n", 3);
+    row("empty value", "[channel1]\nlower=\n", 2);
+    row("overlong line", "[channel1]\n# " + QByteArray(300, 'x') + "\n", 2);
 }
 
 void TestQuality::limitsFile()
@@ -245,22 +239,21 @@ void TestQuality::journalLines_data()
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<bool>("valid");
 
-    QTest::newRow("zero ok") << QByteArray("2026-12-08T09:15:02.125+03:00,1,12,zero,,ok") << true;
-    QTest::newRow("point") << QByteArray("2026-12-08T09:15:02.125Z,2,0,point,250.5,ok") << true;
-    QTest::newRow("quoted answer")
-        << QByteArray("2026-12-08T09:15:02.125Z,8,255,reset,,\"Busy, \"\"late\"\"\"") << true;
-    QTest::newRow("command line, no panel")
-        << QByteArray("2026-12-08T09:15:02.125Z,0,7,reset,,no response") << true;
-    QTest::newRow("channel 9") << QByteArray("2026-12-08T09:15:02.125Z,9,7,reset,,ok") << false;
-    QTest::newRow("address 256") << QByteArray("2026-12-08T09:15:02.125Z,1,256,reset,,ok") << false;
-    QTest::newRow("unknown command") << QByteArray("2026-12-08T09:15:02.125Z,1,7,air,,ok") << false;
-    QTest::newRow("bad time") << QByteArray("2026-12-08 09:15,1,7,zero,,ok") << false;
-    QTest::newRow("no answer") << QByteArray("2026-12-08T09:15:02.125Z,1,7,zero,,") << false;
-    QTest::newRow("nan measure") << QByteArray("2026-12-08T09:15:02.125Z,1,7,point,nan,ok")
-                                 << false;
-    QTest::newRow("quote left open")
-        << QByteArray("2026-12-08T09:15:02.125Z,1,7,zero,,\"ok") << false;
-    QTest::newRow("seven fields") << QByteArray("2026-12-08T09:15:02.125Z,1,7,zero,,ok,x") << false;
+    const auto row = [](const char *name, const char *line, bool valid) {
+        QTest::newRow(name) << QByteArray(line) << valid;
+    };
+    row("zero ok", "2026-12-08T09:15:02.125+03:00,1,12,zero,,ok", true);
+    row("point", "2026-12-08T09:15:02.125Z,2,0,point,250.5,ok", true);
+    row("quoted answer", "2026-12-08T09:15:02.125Z,8,255,reset,,\"Busy, \"\"late\"\"\"", true);
+    row("command line, no panel", "2026-12-08T09:15:02.125Z,0,7,reset,,no response", true);
+    row("channel 9", "2026-12-08T09:15:02.125Z,9,7,reset,,ok", false);
+    row("address 256", "2026-12-08T09:15:02.125Z,1,256,reset,,ok", false);
+    row("unknown command", "2026-12-08T09:15:02.125Z,1,7,air,,ok", false);
+    row("bad time", "2026-12-08 09:15,1,7,zero,,ok", false);
+    row("no answer", "2026-12-08T09:15:02.125Z,1,7,zero,,", false);
+    row("nan measure", "2026-12-08T09:15:02.125Z,1,7,point,nan,ok", false);
+    row("quote left open", "2026-12-08T09:15:02.125Z,1,7,zero,,\"ok", false);
+    row("seven fields", "2026-12-08T09:15:02.125Z,1,7,zero,,ok,x", false);
 }
 
 void TestQuality::journalLines()
