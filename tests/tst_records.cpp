@@ -239,69 +239,60 @@ private slots:
         const QByteArray head = "time,channel,address,raw_um,calibrated_um,quality\r\n";
         const QByteArray good = "2026-03-09T10:00:00.000+01:00,1,12,100,101.5,90\r\n";
         const QByteArray good2 = "2026-03-09T10:01:00.000+01:00,2;3,13,100,102.5,91\n";
-        QTest::newRow("clean, LF and CRLF, quoted by a spreadsheet")
-            << head + good + good2 + "\"2026-03-09T10:00:00.000+01:00\",\"1;3\",12,100,101.5,90\r\n"
-            << 3 << 0;
-        QTest::newRow("byte-order mark, no header counted")
-            << "\xEF\xBB\xBF" + head + good << 1 << 0;
-        QTest::newRow("torn in the last field") << head + good + good2.chopped(2) << 1 << 1;
-        QTest::newRow("five columns, seven columns")
-            << head + "2026-03-09T10:00:00.000+01:00,1,12,100,101.5\n" + good.chopped(2) + ",7\n" +
-                   good
-            << 1 << 2;
-        QTest::newRow("text for a number, comma decimal")
-            << head + QByteArray(good).replace("101.5", "abc") +
-                   "2026-03-09T10:00:00.000+01:00,1,12,100,\"101,5\",90\n" + good2
-            << 1 << 2;
+        // The good line with one field spoilt.
+        const auto with = [&good](const QByteArray &from, const QByteArray &to) {
+            return QByteArray(good).replace(from, to);
+        };
+        const auto row = [](const char *name, const QByteArray &text, int kept, int skipped) {
+            QTest::newRow(name) << text << kept << skipped;
+        };
+        row("clean, LF and CRLF, quoted by a spreadsheet",
+            head + good + good2 + "\"2026-03-09T10:00:00.000+01:00\",\"1;3\",12,100,101.5,90\r\n",
+            3, 0);
+        row("byte-order mark, no header counted", "\xEF\xBB\xBF" + head + good, 1, 0);
+        row("torn in the last field", head + good + good2.chopped(2), 1, 1);
+        row("five columns, seven columns",
+            head + "2026-03-09T10:00:00.000+01:00,1,12,100,101.5\n" + good.chopped(2) + ",7\n" +
+                good,
+            1, 2);
+        row("text for a number, comma decimal",
+            head + with("101.5", "abc") + with("101.5", "\"101,5\"") + good2, 1, 2);
         // A probe's nan or inf is its answer: read back as written, the history does not draw it.
-        QTest::newRow("not finite") << head + QByteArray(good).replace("101.5", "nan") +
-                                           QByteArray(good).replace("100", "-inf")
-                                    << 2 << 0;
-        QTest::newRow("address beyond a byte, quality negative")
-            << head + QByteArray(good).replace(",12,", ",256,") +
-                   QByteArray(good).replace(",90", ",-1")
-            << 0 << 2;
+        row("not finite", head + with("101.5", "nan") + with("100", "-inf"), 2, 0);
+        row("address beyond a byte, quality negative",
+            head + with(",12,", ",256,") + with(",90", ",-1"), 0, 2);
         // Empty: t7r-cli's result for an address that no probe line of settings.cfg holds.
-        QTest::newRow("channels 0, 9, twice, dangling; none")
-            << head + QByteArray(good).replace(",1,", ",0,") +
-                   QByteArray(good).replace(",1,", ",9,") +
-                   QByteArray(good).replace(",1,", ",1;1,") +
-                   QByteArray(good).replace(",1,", ",,") + QByteArray(good).replace(",1,", ",1;,") +
-                   good
-            << 2 << 4;
-        QTest::newRow("time without offset, with a bad month, February 30")
-            << head + QByteArray(good).replace("+01:00", "") +
-                   QByteArray(good).replace("-03-", "-13-") +
-                   QByteArray(good).replace("-03-09", "-02-30")
-            << 0 << 3;
-        QTest::newRow("another day's line")
-            << head + QByteArray(good).replace("-09T", "-08T") + good2 << 1 << 1;
-        QTest::newRow("non-UTF-8 bytes, NUL in a line")
-            << head + QByteArray(good).replace("100", "1\xff\xfe") +
-                   QByteArray(good).replace("100", QByteArray("1\0", 2) + "00") + good
-            << 1 << 2;
-        QTest::newRow("empty line, a header later") << head + "\n" + head + good << 1 << 2;
-        QTest::newRow("overlong line, then a good one")
-            << head + QByteArray(5000, '7') + "\n" + good << 1 << 1;
-        QTest::newRow("nothing") << QByteArray() << 0 << 0;
+        row("channels 0, 9, twice, dangling; none",
+            head + with(",1,", ",0,") + with(",1,", ",9,") + with(",1,", ",1;1,") +
+                with(",1,", ",,") + with(",1,", ",1;,") + good,
+            2, 4);
+        row("time without offset, with a bad month, February 30",
+            head + with("+01:00", "") + with("-03-", "-13-") + with("-03-09", "-02-30"), 0, 3);
+        row("another day's line", head + with("-09T", "-08T") + good2, 1, 1);
+        row("non-UTF-8 bytes, NUL in a line",
+            head + with("100", "1\xff\xfe") + with("100", QByteArray("1\0", 2) + "00") + good, 1,
+            2);
+        row("empty line, a header later", head + "\n" + head + good, 1, 2);
+        row("overlong line, then a good one", head + QByteArray(5000, '7') + "\n" + good, 1, 1);
+        row("nothing", QByteArray(), 0, 0);
 
         // The reader goes by the header: each file's lines have its header's columns.
         const QByteArray judged = "2026-03-09T10:00:00.000+01:00,1,12,100,101.5,90,ok,95,105\r\n";
+        const auto judgedWith = [&judged](const QByteArray &from, const QByteArray &to) {
+            return QByteArray(judged).replace(from, to);
+        };
         const QByteArray full = records::header();
-        QTest::newRow("with limits: judged, unjudged, a value without limits")
-            << full + judged + QByteArray(judged).replace(",ok,", ",,") +
-                   QByteArray(good2).replace("91\n", "91,,,\n")
-            << 3 << 0;
-        QTest::newRow("with limits: a line of six columns") << full + good + judged << 1 << 1;
-        QTest::newRow("without limits: a line of nine columns") << head + judged + good << 1 << 1;
-        QTest::newRow("no header: either") << good + judged << 2 << 0;
-        QTest::newRow("verdicts: unknown, without limits, one limit, bounds reversed, nan limit")
-            << full + QByteArray(judged).replace(",ok,", ",high,") +
-                   QByteArray(judged).replace(",ok,95,105", ",ok,,") +
-                   QByteArray(judged).replace(",95,105", ",95,") +
-                   QByteArray(judged).replace(",95,105", ",105,95") +
-                   QByteArray(judged).replace(",95,105", ",nan,105") + judged
-            << 1 << 5;
+        row("with limits: judged, unjudged, a value without limits",
+            full + judged + judgedWith(",ok,", ",,") + QByteArray(good2).replace("91\n", "91,,,\n"),
+            3, 0);
+        row("with limits: a line of six columns", full + good + judged, 1, 1);
+        row("without limits: a line of nine columns", head + judged + good, 1, 1);
+        row("no header: either", good + judged, 2, 0);
+        row("verdicts: unknown, without limits, one limit, bounds reversed, nan limit",
+            full + judgedWith(",ok,", ",high,") + judgedWith(",ok,95,105", ",ok,,") +
+                judgedWith(",95,105", ",95,") + judgedWith(",95,105", ",105,95") +
+                judgedWith(",95,105", ",nan,105") + judged,
+            1, 5);
     }
 
     // Line by line: a bad line costs itself and nothing else, and never becomes a point.
