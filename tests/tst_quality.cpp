@@ -78,8 +78,7 @@ private slots:
     void journalLines_data();
     void journalLines();
     void journalFile();
-    void reportContent();
-    void reportKeepsProbesApart();
+    void report();
 };
 
 void TestQuality::limitsFile_data()
@@ -323,16 +322,21 @@ void TestQuality::journalFile()
     QCOMPARE(log.lines.value(1), QStringLiteral("0 Calibration journal kept again"));
 }
 
-void TestQuality::reportContent()
+// Channel 1 holds the sample from the probe at 12 and a constant from the one at 13 (the
+// addresses given in turn on two runs): two rows of statistics and two trends, where joined they
+// would show one zig-zag with a spread of neither. Channel 2 is not asked for; one line is another
+// day's, one is torn.
+void TestQuality::report()
 {
     QTemporaryDir dir;
-    // Channel 1 holds the sample, channel 2 a constant; one line is another day's, one is torn.
     QByteArray day;
     qint64 msecs = utc("2026-12-08T08:00:00.000Z").toMSecsSinceEpoch();
     for (const double value : sample) {
         day += line(msecs += 60000, 1, 12, float(value));
+        day += line(msecs, 1, 13, 300);
         day += line(msecs, 2, 13, 50);
     }
+    day += line(msecs, 1, 13, std::numeric_limits<float>::quiet_NaN());
     day += "2026-12-09T08:00:00.000Z,1,12,1,1,1\r\n2026-12-08T09:00:00.000Z,1,12,1";
     quality::ReportRequest request = dayReport(dir, day);
     QVERIFY(files::write(dir.filePath("records/calibration.csv"),
@@ -343,63 +347,28 @@ void TestQuality::reportContent()
     request.limits[0] = quality::Limits{98.5, 95, 102};
     request.channels = {1};
     const quality::ReportContent content = quality::gatherReport(request);
-    QCOMPARE(content.channels.size(), size_t(1));
-    const auto &channel = content.channels[0];
-    QCOMPARE(channel.channel, 1);
-    QCOMPARE(channel.address, uint8_t(12));
+    QCOMPARE(content.channels.size(), size_t(2));
+    const quality::ChannelReport &measured = content.channels[0], &constant = content.channels[1];
+    QCOMPARE(std::tuple(measured.channel, measured.address), std::tuple(1, uint8_t(12)));
+    QCOMPARE(std::tuple(constant.channel, constant.address), std::tuple(1, uint8_t(13)));
     // The same values through the same statistics: what the report prints is what the
     // history and the accumulator say (the values are floats on disk, hence the tolerance).
-    QCOMPARE(channel.statistics.count, qint64(8));
-    QVERIFY(std::abs(channel.statistics.mean - sampleMean) < 1e-5);
-    QVERIFY(std::abs(*channel.statistics.cpk - 0.5039232482557945) < 1e-4);
-    QCOMPARE(content.outOfToleranceCount, qint64(1));
-    QCOMPARE(content.outOfTolerance.at(0).value, 102.3f);
-    QCOMPARE(content.outOfTolerance.at(0).verdict, Verdict::Above);
+    QCOMPARE(measured.statistics.count, qint64(8));
+    QVERIFY(std::abs(measured.statistics.mean - sampleMean) < 1e-5);
+    QVERIFY(std::abs(*measured.statistics.cpk - 0.5039232482557945) < 1e-4);
+    QCOMPARE(*measured.statistics.outShare, 0.125);
+    QCOMPARE(constant.statistics.count, qint64(8));
+    QCOMPARE(constant.statistics.stddev, 0.0);
+    QCOMPARE(*constant.statistics.outShare, 1.0);
+    for (const QPointF &point : constant.trend)
+        QCOMPARE(point.y(), 300.0);
+    QCOMPARE(content.outOfToleranceCount, qint64(9));
+    QCOMPARE(content.outOfTolerance.at(5).value, 102.3f);
+    QCOMPARE(content.outOfTolerance.at(5).verdict, Verdict::Above);
     QCOMPARE(content.skippedLines, qint64(2));
     // Calibrations of the range and of the channels shown only.
     QCOMPARE(content.calibrations.size(), size_t(1));
     QCOMPARE(content.calibrations[0].msecs, utc("2026-12-08T08:04:30.000Z").toMSecsSinceEpoch());
-
-    // A range that starts after the fourth value: the statistics of the rest alone.
-    request.from = utc("2026-12-08T08:04:30.000Z");
-    request.channels.clear();
-    const quality::ReportContent later = quality::gatherReport(request);
-    QCOMPARE(later.channels.size(), size_t(2));
-    QCOMPARE(later.channels[0].statistics.count, qint64(4));
-    QCOMPARE(later.channels[1].statistics.stddev, 0.0);
-    QVERIFY(!later.channels[1].statistics.cp);
-    QCOMPARE(later.calibrations.size(), size_t(2));
-}
-
-// Two probes recorded under one channel (the addresses given in turn on two runs) stay two rows
-// of statistics and two trends; joined, they would show one zig-zag with a spread of neither.
-void TestQuality::reportKeepsProbesApart()
-{
-    QTemporaryDir dir;
-    QByteArray day;
-    qint64 msecs = utc("2026-12-08T08:00:00.000Z").toMSecsSinceEpoch();
-    for (int i = 0; i < 4; ++i) {
-        day += line(msecs += 60000, 1, 13, 300);
-        day += line(msecs += 60000, 1, 12, 100);
-        day += line(msecs += 60000, 1, 12, std::numeric_limits<float>::quiet_NaN());
-    }
-    quality::ReportRequest request = dayReport(dir, day);
-    request.limits[0] = quality::Limits{100, 90, 110};
-    const quality::ReportContent content = quality::gatherReport(request);
-    QCOMPARE(content.channels.size(), size_t(2));
-    for (const auto &[index, address, mean] :
-         {std::tuple<size_t, uint8_t, double>{0, 12, 100}, {1, 13, 300}}) {
-        const quality::ChannelReport &probe = content.channels[index];
-        QCOMPARE(probe.channel, 1);
-        QCOMPARE(probe.address, address);
-        QCOMPARE(probe.statistics.count, qint64(4));
-        QCOMPARE(probe.statistics.mean, mean);
-        QCOMPARE(probe.statistics.stddev, 0.0);
-        for (const QPointF &point : probe.trend)
-            QCOMPARE(point.y(), mean);
-    }
-    QCOMPARE(*content.channels[0].statistics.outShare, 0.0);
-    QCOMPARE(*content.channels[1].statistics.outShare, 1.0);
 }
 
 QTEST_GUILESS_MAIN(TestQuality)

@@ -143,23 +143,20 @@ void TestReport::commandLine_data()
     QTest::addColumn<int>("exitCode");
 
     const QByteArray good = "[channel3]\nlower=97.5\nupper=102.5\n";
-    QTest::newRow("a day") << QStringList{"--from", "2026-12-08", "--to", "2026-12-08"} << good
-                           << 0;
-    QTest::newRow("times, the value out of tolerance before them")
-        << QStringList{"--from", "2026-12-08T08:20", "--to", "2026-12-08T09:00"} << good << 0;
-    QTest::newRow("no --to") << QStringList{"--from", "2026-12-08"} << good << 2;
-    QTest::newRow("not a date") << QStringList{"--from", "08.12.2026", "--to", "2026-12-08"} << good
-                                << 2;
-    QTest::newRow("backwards") << QStringList{"--from", "2026-12-09", "--to", "2026-12-08"} << good
-                               << 2;
-    QTest::newRow("channel 9") << QStringList{"--from",     "2026-12-08", "--to",
-                                              "2026-12-08", "--channels", "3,9"}
-                               << good << 2;
-    QTest::newRow("a folder that is not there")
-        << QStringList{"--from", "2026-12-08", "--to", "2026-12-08", "--out", "missing/r.pdf"}
-        << good << 1;
-    QTest::newRow("malformed limits") << QStringList{"--from", "2026-12-08", "--to", "2026-12-08"}
-                                      << QByteArray("[channel3]\nlower=102.5\nupper=97.5\n") << 2;
+    const QStringList day{"--from", "2026-12-08", "--to", "2026-12-08"};
+    const auto row = [&good](const char *name, const QStringList &arguments, int exitCode,
+                             const QByteArray &limits = {}) {
+        QTest::newRow(name) << arguments << (limits.isEmpty() ? good : limits) << exitCode;
+    };
+    row("a day", day, 0);
+    row("times, the value out of tolerance before them",
+        {"--from", "2026-12-08T08:20", "--to", "2026-12-08T09:00"}, 0);
+    row("no --to", {"--from", "2026-12-08"}, 2);
+    row("not a date", {"--from", "08.12.2026", "--to", "2026-12-08"}, 2);
+    row("backwards", {"--from", "2026-12-09", "--to", "2026-12-08"}, 2);
+    row("channel 9", day + QStringList{"--channels", "3,9"}, 2);
+    row("a folder that is not there", day + QStringList{"--out", "missing/r.pdf"}, 1);
+    row("malformed limits", day, 2, "[channel3]\nlower=102.5\nupper=97.5\n");
 }
 
 void TestReport::commandLine()
