@@ -369,20 +369,33 @@ private slots:
                  QByteArray("head\r\na\r\nb\r\n"));
     }
 
-    // One header per file, one file per local day, and a line torn by a crash stays a bad line
-    // of its own instead of swallowing the next record. A flush that fails is told for its line,
-    // and never costs the next line, which is written whole.
+    // One header per file, one file per local day. A day's file begun before the tolerances goes
+    // on in its six columns, so that none of its lines is lost to its header; a new day's file
+    // carries the verdict and the limits. A line torn by a crash stays a bad line of its own
+    // instead of swallowing the next record. A flush that fails is told for its line, and never
+    // costs the next line, which is written whole.
     void writerFiles()
     {
+        const QByteArray old =
+            "time,channel,address,raw_um,calibrated_um,quality\r\n"
+            "2026-03-09T08:00:00.000+01:00,1,12,100,101,90\r\n";
+        QVERIFY(QDir().mkdir(QStringLiteral("records")));
+        QVERIFY(files::write(QStringLiteral("records/2026-03-09.csv"), old));
         CapturingLog log;
         RecordWriter writer(&log);
         const QDateTime evening(QDate(2026, 3, 9), QTime(23, 59, 59, 500), Qt::OffsetFromUTC, 3600);
-        QVERIFY(writer.append(evening, {2}, 13, 1.0f, 2.0f, 3));
-        QVERIFY(writer.append(evening.addSecs(1), {2}, 13, 1.0f, 4.0f, 3));
-        const QByteArray first = files::read(QStringLiteral("records/2026-03-09.csv"));
-        QCOMPARE(first, records::header() + "2026-03-09T23:59:59.500+01:00,2,13,1,2,3,,,\r\n");
+        Record judged = records::makeRecord(evening, {1}, 12, 110, 107.5f, 90);
+        judged.verdict = records::Verdict::Above;
+        judged.lowerUm = 95;
+        judged.upperUm = 105.5f;
+        QVERIFY(writer.append(judged));
+        judged.msecs += 1000;
+        QVERIFY(writer.append(judged));
+        QCOMPARE(files::read(QStringLiteral("records/2026-03-09.csv")),
+                 old + "2026-03-09T23:59:59.500+01:00,1,12,110,107.5,90\r\n");
         QCOMPARE(files::read(QStringLiteral("records/2026-03-10.csv")),
-                 records::header() + "2026-03-10T00:00:00.500+01:00,2,13,1,4,3,,,\r\n");
+                 records::header() +
+                     "2026-03-10T00:00:00.500+01:00,1,12,110,107.5,90,above,95,105.5\r\n");
 
         // A crash tore the last line; the next session appends.
         QFile file(QStringLiteral("records/2026-03-09.csv"));
@@ -403,43 +416,14 @@ private slots:
                  qPrintable(keeping.first().at(1).toString()));
         QVERIFY(next.append(evening.addMSecs(400), {2}, 13, 1.0f, 7.0f, 3));
         QVERIFY(next.keeping());
-        const auto read = records::readDays(QStringLiteral("records"), {2026, 3, 9}, {2026, 3, 9});
-        QCOMPARE(int(read.records.size()), 4);
-        QCOMPARE(read.records[1].calibrated, 5.0f);
-        QCOMPARE(read.records[3].calibrated, 7.0f);
-        QCOMPARE(read.skipped, qint64(1));
-    }
-
-    // A day's file begun before the tolerances goes on in its six columns, so that none of its
-    // lines is lost to its header; a new day's file carries the verdict and the limits.
-    void oldDayGoesOn()
-    {
-        const QByteArray old =
-            "time,channel,address,raw_um,calibrated_um,quality\r\n"
-            "2026-03-09T08:00:00.000+01:00,1,12,100,101,90\r\n";
-        QVERIFY(QDir().mkdir(QStringLiteral("records")));
-        QVERIFY(files::write(QStringLiteral("records/2026-03-09.csv"), old));
-        CapturingLog log;
-        RecordWriter writer(&log);
-        const QDateTime time(QDate(2026, 3, 9), QTime(9, 0), Qt::OffsetFromUTC, 3600);
-        Record judged = records::makeRecord(time, {1}, 12, 110, 107.5f, 90);
-        judged.verdict = records::Verdict::Above;
-        judged.lowerUm = 95;
-        judged.upperUm = 105.5f;
-        QVERIFY(writer.append(judged));
-        judged.msecs += 86400000;
-        QVERIFY(writer.append(judged));
-        QCOMPARE(files::read(QStringLiteral("records/2026-03-09.csv")),
-                 old + "2026-03-09T09:00:00.000+01:00,1,12,110,107.5,90\r\n");
-        QCOMPARE(files::read(QStringLiteral("records/2026-03-10.csv")),
-                 records::header() +
-                     "2026-03-10T09:00:00.000+01:00,1,12,110,107.5,90,above,95,105.5\r\n");
         const auto read = records::readDays(QStringLiteral("records"), {2026, 3, 9}, {2026, 3, 10});
-        QCOMPARE(int(read.records.size()), 3);
-        QCOMPARE(read.skipped, qint64(0));
+        QCOMPARE(int(read.records.size()), 6);
+        QCOMPARE(read.skipped, qint64(1));
         QCOMPARE(read.records[1].verdict, records::Verdict::None);
-        QCOMPARE(read.records[2].verdict, records::Verdict::Above);
-        QCOMPARE(read.records[2].upperUm, 105.5f);
+        QCOMPARE(read.records[2].calibrated, 5.0f);
+        QCOMPARE(read.records[4].calibrated, 7.0f);
+        QCOMPARE(read.records[5].verdict, records::Verdict::Above);
+        QCOMPARE(read.records[5].upperUm, 105.5f);
     }
 
     void spoiltFolder_data()
