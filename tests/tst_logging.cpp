@@ -151,37 +151,64 @@ private slots:
     {
         QTest::addColumn<QByteArray>("previous");
         // Kept logs already there; an empty one counts as absent.
-        QTest::addColumn<QString>("alreadyKept");
+        QTest::addColumn<QStringList>("alreadyKept");
+        QTest::addColumn<QStringList>("gone");
         QTest::addColumn<QString>("keptAs");
         const QByteArray run = "\n1 [07.12.2026 14:03:56:001] Tx expected: 5 bytes.\n";
-        QTest::newRow("no log directory") << QByteArray() << QString() << QString();
+        const QByteArray started = "0 [07.12.2026 14:03:55:900] Delay: 190" + run;
+        QTest::newRow("no log directory")
+            << QByteArray() << QStringList() << QStringList() << QString();
         QTest::newRow("named after its first line")
-            << "0 [07.12.2026 14:03:55:123] Delay: 190" + run << QString()
-            << "log-1-2026-12-07_14-03-55.txt";
+            << started << QStringList() << QStringList() << "log-1-2026-12-07_14-03-55.txt";
         // Day and month told apart: 13 is no month.
-        QTest::newRow("after the 12th") << "0 [13.01.2027 09:05:00:999] Delay: 190" + run
-                                        << QString() << "log-1-2027-01-13_09-05-00.txt";
+        QTest::newRow("after the 12th")
+            << "0 [13.01.2027 09:05:00:999] Delay: 190" + run << QStringList() << QStringList()
+            << "log-1-2027-01-13_09-05-00.txt";
         QTest::newRow("numbered after the last one kept")
-            << "0 [07.12.2026 14:03:55:900] Delay: 190" + run << "log-9-2026-12-07_14-03-55.txt"
+            << started << QStringList{"log-9-2026-12-07_14-03-55.txt"} << QStringList()
             << "log-10-2026-12-07_14-03-55.txt";
         QTest::newRow("after logs kept before the numbering")
-            << "0 [07.12.2026 14:03:55:900] Delay: 190" + run << "log-2026-12-07_14-03-55.txt"
+            << started << QStringList{"log-2026-12-07_14-03-55.txt"} << QStringList()
             << "log-1-2026-12-07_14-03-55.txt";
+        QStringList unnumbered;
+        QStringList numbered;
+        for (int day = 1; day <= 35; ++day) {
+            // 31 days in November are not needed: the names only have to sort.
+            const QString stamp =
+                QStringLiteral("2026-11-%1_08-00-00.txt").arg(day, 2, 10, QLatin1Char('0'));
+            unnumbered << "log-" + stamp;
+            // The first one moved aside has the latest stamp.
+            numbered << (day == 1 ? QStringLiteral("log-1-2027-06-01_08-00-00.txt")
+                                  : QStringLiteral("log-%1-").arg(day) + stamp);
+        }
+        numbered = QStringList(numbered.mid(0, 30));
+        // A clock set back (01.01.2000) dates the previous run's log before every kept one.
+        const QByteArray setBack = "0 [01.01.2000 00:00:05:000] x\n";
+        QTest::newRow("the newest 30, kept before the numbering")
+            << setBack << unnumbered << QStringList(unnumbered.mid(0, 6))
+            << "log-1-2000-01-01_00-00-05.txt";
+        QTest::newRow("the newest 30, numbered, stamps out of order")
+            << setBack << numbered << QStringList(numbered.mid(0, 1))
+            << "log-31-2000-01-01_00-00-05.txt";
     }
 
     // log/log.txt starts afresh at every start; the previous run's is moved aside, named after
-    // the time of its first line, and nothing else in the folder changes.
+    // the time of its first line, and other files in the folder are left. The newest 30 earlier
+    // logs stay, the just-moved one among them: the logs go in the order they were moved aside,
+    // and this start's is never the one deleted.
     void previousRunKept()
     {
         QFETCH(QByteArray, previous);
-        QFETCH(QString, alreadyKept);
+        QFETCH(QStringList, alreadyKept);
+        QFETCH(QStringList, gone);
         QFETCH(QString, keptAs);
+        const QStringList others{"log-notes.txt", "log.txt.bak", "notes.txt"};
         if (!previous.isEmpty()) {
             QVERIFY(QDir().mkdir(QStringLiteral("log")));
             QVERIFY(files::write(QStringLiteral("log/log.txt"), previous));
+            for (const QString &name : alreadyKept + others)
+                QVERIFY(files::write("log/" + name, "earlier"));
         }
-        if (!alreadyKept.isEmpty())
-            QVERIFY(files::write("log/" + alreadyKept, "earlier"));
         FileLog log;
         QVERIFY(QFileInfo(QStringLiteral("log")).isDir());
         QVERIFY(!QFile::exists(QStringLiteral("log/log.txt")));
@@ -189,17 +216,14 @@ private slots:
         QCOMPARE(files::logMessages(), QStringList{"0 first"});
         QStringList expected{"log.txt"};
         if (!keptAs.isEmpty())
-            expected << keptAs << alreadyKept;
-        expected.removeAll(QString());
+            expected << keptAs << alreadyKept << others;
+        for (const QString &name : gone)
+            expected.removeOne(name);
         expected.sort();
         QCOMPARE(QDir(QStringLiteral("log")).entryList(QDir::Files, QDir::Name), expected);
-        if (!keptAs.isEmpty()) {
-            QFile kept("log/" + keptAs);
-            QVERIFY(kept.open(QIODevice::ReadOnly));
-            QCOMPARE(kept.readAll(), previous);
-        }
-        if (!alreadyKept.isEmpty())
-            QCOMPARE(files::logMessages("log/" + alreadyKept), QStringList());
+        expected.removeOne(QStringLiteral("log.txt"));
+        for (const QString &name : expected)
+            QCOMPARE(files::read("log/" + name), name == keptAs ? previous : "earlier");
     }
 
     // A log without a time stamp at its start is named after the file's own time.
@@ -218,53 +242,6 @@ private slots:
             QDateTime::fromString(kept.first().mid(6, 19), QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
         QVERIFY2(named.isValid() && named >= before && named <= QDateTime::currentDateTime(),
                  qPrintable(kept.first()));
-    }
-
-    void newestThirtyKept_data()
-    {
-        QTest::addColumn<QStringList>("kept");
-        QTest::addColumn<QStringList>("gone");
-        QTest::addColumn<QString>("keptAs");
-        QStringList unnumbered;
-        QStringList numbered;
-        for (int day = 1; day <= 35; ++day) {
-            // 31 days in November are not needed: the names only have to sort.
-            const QString stamp =
-                QStringLiteral("2026-11-%1_08-00-00.txt").arg(day, 2, 10, QLatin1Char('0'));
-            unnumbered << "log-" + stamp;
-            // The first one moved aside has the latest stamp.
-            numbered << (day == 1 ? QStringLiteral("log-1-2027-06-01_08-00-00.txt")
-                                  : QStringLiteral("log-%1-").arg(day) + stamp);
-        }
-        numbered = QStringList(numbered.mid(0, 30));
-        QTest::newRow("kept before the numbering")
-            << unnumbered << QStringList(unnumbered.mid(0, 6)) << "log-1-2000-01-01_00-00-05.txt";
-        QTest::newRow("numbered, stamps out of order")
-            << numbered << QStringList(numbered.mid(0, 1)) << "log-31-2000-01-01_00-00-05.txt";
-    }
-
-    // The newest 30 earlier logs stay, the just-moved one among them; other files are left. A
-    // clock set back (01.01.2000) dates the previous run's log before every kept one: the logs
-    // go in the order they were moved aside, and this start's is never the one deleted.
-    void newestThirtyKept()
-    {
-        QFETCH(QStringList, kept);
-        QFETCH(QStringList, gone);
-        QFETCH(QString, keptAs);
-        QVERIFY(QDir().mkdir(QStringLiteral("log")));
-        const QStringList others{"log-notes.txt", "log.txt.bak", "notes.txt"};
-        for (const QString &name : kept + others)
-            QVERIFY(files::write("log/" + name, "old"));
-        QVERIFY(files::write(QStringLiteral("log/log.txt"), "0 [01.01.2000 00:00:05:000] x\n"));
-        {
-            FileLog log;
-        }
-        QStringList expected = kept + others;
-        for (const QString &name : gone)
-            expected.removeOne(name);
-        expected << keptAs;
-        expected.sort();
-        QCOMPARE(QDir(QStringLiteral("log")).entryList(QDir::Files, QDir::Name), expected);
     }
 
     void spoiltLogDirectory_data()
