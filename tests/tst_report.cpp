@@ -9,6 +9,8 @@
 
 namespace {
 
+const QDateTime start = QDateTime::fromString("2026-12-08T08:00:00Z", Qt::ISODate);
+
 // The text a reader of the PDF gets, line layout kept so that a table's row stays one line.
 QString pdfText(const QString &path)
 {
@@ -43,16 +45,11 @@ void TestReport::initTestCase()
     QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkpath("records"));
     QByteArray day = records::header();
-    const qint64 start =
-        QDateTime::fromString("2026-12-08T08:00:00Z", Qt::ISODate).toMSecsSinceEpoch();
     // Channel 3: 99, 100, 101 repeated, and one value of 107.25 above the limits.
     for (int i = 0; i < 30; ++i) {
-        records::Record record;
-        record.msecs = start + i * 60000;
-        record.channels = records::channelMask({3});
-        record.address = 14;
-        record.raw = record.calibrated = i == 17 ? 107.25f : float(99 + i % 3);
-        day += records::formatLine(record);
+        const float value = i == 17 ? 107.25f : float(99 + i % 3);
+        day += records::formatLine(
+            records::makeRecord(start.addSecs(60 * i), {3}, 14, value, value, 0));
     }
     QVERIFY(files::write(dir.filePath("records/2026-12-08.csv"), day));
     QVERIFY(files::write(
@@ -104,15 +101,10 @@ void TestReport::manyPages()
     QTemporaryDir many;
     QVERIFY(QDir(many.path()).mkpath("records"));
     QByteArray day = records::header();
-    const qint64 start =
-        QDateTime::fromString("2026-12-08T08:00:00Z", Qt::ISODate).toMSecsSinceEpoch();
     for (int i = 0; i < 400; ++i) {
-        records::Record record;
-        record.msecs = start + i * 1000;
-        record.channels = uint8_t(0xFF);
-        record.address = 1;
-        record.raw = record.calibrated = float(90 + i % 21);  // 90 .. 110: 10 of 21 out
-        day += records::formatLine(record);
+        const float value = float(90 + i % 21);  // 90 .. 110: 10 of 21 out
+        day += records::formatLine(
+            records::makeRecord(start.addSecs(i), {1, 2, 3, 4, 5, 6, 7, 8}, 1, value, value, 0));
     }
     QVERIFY(files::write(many.filePath("records/2026-12-08.csv"), day));
     quality::ReportRequest wide = request;
