@@ -142,6 +142,11 @@ private slots:
             "190 COM2 " + allEight + " 0");
         row("largest delay", files::settings(eightProbes, "2147483647"),
             "2147483647 COM3 " + allEight + " 0");
+        QByteArray noise(4 * 1024 * 1024, Qt::Uninitialized);
+        QRandomGenerator(11).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+        row("4 MiB of noise", noise, "190 COM2 - 0");
+        row("a record and 4 MiB of noise", files::settings(eightProbes, "40") + noise,
+            "40 COM3 " + allEight + " 0");
         row("huge numbers",
             files::settings(QVector<QByteArray>(8, QByteArray(400, '9')).toList(),
                             QByteArray(400, '9')),
@@ -195,10 +200,6 @@ private slots:
         QTest::newRow("unreadable") << "unreadable" << QByteArray("190 COM2 - 0");
         QTest::newRow("a directory") << "directory" << QByteArray("190 COM2 - 0");
         QTest::newRow("a named pipe") << "pipe" << QByteArray("190 COM2 - 0");
-        // Noise may hold anything but a usable record.
-        QTest::newRow("4 MiB of noise") << "noise" << QByteArray("190 COM2 ");
-        QTest::newRow("a record and 4 MiB of noise") << "record and noise"
-                                                     << "40 COM3 " + allEight + " 0";
     }
 
     // A file the operator may not write (write-protected by the plant's IT) is still read; one
@@ -208,12 +209,7 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QByteArray, seen);
         const QString path = QStringLiteral("settings.cfg");
-        QByteArray noise(4 * 1024 * 1024, Qt::Uninitialized);
-        QRandomGenerator(11).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-        const QByteArray record = files::settings(eightProbes, "40");
-        const QByteArray contents = kind == "noise"              ? noise
-                                    : kind == "record and noise" ? record + noise
-                                                                 : record;
+        const QByteArray contents = files::settings(eightProbes, "40");
         if (kind == "directory")
             QVERIFY(QDir().mkdir(path));
         else if (kind == "pipe")
@@ -230,9 +226,7 @@ private slots:
         int exitCode = 0;
         const QByteArray result = runSelf({QStringLiteral("--describe")}, 2000, exitCode);
         QCOMPARE(exitCode, 0);
-        QVERIFY2(kind == "noise" ? result.startsWith(seen) && !result.contains("inconsistent")
-                                 : result == seen,
-                 result.constData());
+        QCOMPARE(result, seen);
         const QFileInfo after(path);
         QCOMPARE(after.isDir(), kind == "directory");
         QCOMPARE(after.isFile(), kind != "directory" && kind != "pipe");
