@@ -31,7 +31,6 @@ class TestReport : public QObject
 private slots:
     void initTestCase();
     void pdfSaysWhatTheRecordsSay();
-    void manyPages();
     void commandLine_data();
     void commandLine();
 
@@ -51,6 +50,13 @@ void TestReport::initTestCase()
         day += records::formatLine(
             records::makeRecord(start.addSecs(60 * i), {3}, 14, value, value, 0));
     }
+    // Then every channel from a probe at 1, 90 .. 110, whose trends push the tables onto later
+    // pages.
+    for (int i = 0; i < 400; ++i) {
+        const float value = float(90 + i % 21);
+        day += records::formatLine(records::makeRecord(
+            start.addSecs(3601 + i), {1, 2, 3, 4, 5, 6, 7, 8}, 1, value, value, 0));
+    }
     QVERIFY(files::write(dir.filePath("records/2026-12-08.csv"), day));
     QVERIFY(files::write(
         dir.filePath("records/calibration.csv"),
@@ -61,6 +67,8 @@ void TestReport::initTestCase()
     request.recordsFolder = dir.filePath("records");
     request.from = QDateTime::fromString("2026-12-08T00:00:00Z", Qt::ISODate);
     request.to = QDateTime::fromString("2026-12-08T23:59:59Z", Qt::ISODate);
+    for (auto &limits : request.limits)
+        limits = quality::Limits{100, 95, 105};
     request.limits[2] = quality::Limits{100, 97.5, 102.5};
     request.fields = {QStringLiteral("З-1742"), QStringLiteral("П-07"), QStringLiteral("Линия 2"),
                       QStringLiteral("Петров А. В.")};
@@ -91,31 +99,7 @@ void TestReport::pdfSaysWhatTheRecordsSay()
     // The calibration and what the probe answered.
     QVERIFY2(flat.contains("Мера 100.50 no response"), qPrintable(text));
     QVERIFY2(flat.contains("T7R Demo 1.1.1 · напечатано 2026-12-09 07:30"), qPrintable(text));
-    QVERIFY2(flat.contains("Страница 1 из 1"), qPrintable(text));
-}
-
-void TestReport::manyPages()
-{
-    // Every channel with a trend pushes the tables onto later pages: each page numbered, of
-    // the right total, and no table row lost at a page break.
-    QTemporaryDir many;
-    QVERIFY(QDir(many.path()).mkpath("records"));
-    QByteArray day = records::header();
-    for (int i = 0; i < 400; ++i) {
-        const float value = float(90 + i % 21);  // 90 .. 110: 10 of 21 out
-        day += records::formatLine(
-            records::makeRecord(start.addSecs(i), {1, 2, 3, 4, 5, 6, 7, 8}, 1, value, value, 0));
-    }
-    QVERIFY(files::write(many.filePath("records/2026-12-08.csv"), day));
-    quality::ReportRequest wide = request;
-    wide.recordsFolder = many.filePath("records");
-    for (auto &limits : wide.limits)
-        limits = quality::Limits{100, 95, 105};
-    const quality::ReportContent content = quality::gatherReport(wide);
-    QCOMPARE(content.outOfTolerance.size(), size_t(quality::listedOutOfTolerance));
-    const QString path = many.filePath("report.pdf");
-    QVERIFY(ReportDocument(content).writePdf(path));
-    const QString text = pdfText(path);
+    // Each page numbered, of the right total, and no table row lost at a page break.
     const int pages = text.count(QLatin1Char('\f'));
     QVERIFY2(pages >= 3, qPrintable(text));
     for (int page = 1; page <= pages; ++page)
@@ -123,9 +107,9 @@ void TestReport::manyPages()
                  qPrintable(QString::number(page)));
     QCOMPARE(text.count(QStringLiteral("▼ ниже")) + text.count(QStringLiteral("▲ выше")),
              quality::listedOutOfTolerance);
-    QVERIFY(text.simplified().contains(QStringLiteral("Всего вне допуска: %1, показаны первые %2")
-                                           .arg(content.outOfToleranceCount)
-                                           .arg(quality::listedOutOfTolerance)));
+    QVERIFY(flat.contains(QStringLiteral("Всего вне допуска: %1, показаны первые %2")
+                              .arg(content.outOfToleranceCount)
+                              .arg(quality::listedOutOfTolerance)));
 }
 
 void TestReport::commandLine_data()
