@@ -32,12 +32,8 @@ QString markOf(OrvaUI &window, int probe)
 
 QList<QByteArray> fileLines(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QList<QByteArray> lines = file.readAll().split('\n');
-    if (lines.last().isEmpty())
-        lines.removeLast();
+    QList<QByteArray> lines = files::read(path).split('\n');
+    lines.removeLast();  // after the last line end, or the text of a file that cannot be read
     return lines;
 }
 
