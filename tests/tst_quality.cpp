@@ -41,12 +41,8 @@ constexpr double sampleSd = 1.1575836902790202;
 
 QByteArray line(qint64 msecs, int channel, uint8_t address, float value)
 {
-    records::Record record;
-    record.msecs = msecs;
-    record.channels = records::channelMask({channel});
-    record.address = address;
-    record.raw = record.calibrated = value;
-    return records::formatLine(record);
+    return records::formatLine(records::makeRecord(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC),
+                                                   {channel}, address, value, value, 0));
 }
 
 // The report from 08:00 of 2026-12-08, a day of these lines in a records folder of dir's.
