@@ -97,12 +97,6 @@ class TestLogging : public QObject
 private:
     QTemporaryDir workDir;
 
-    static QByteArray logContents()
-    {
-        QFile file(QStringLiteral("log/log.txt"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
 private slots:
     void init()
     {
@@ -130,7 +124,7 @@ private slots:
         const QDateTime before = QDateTime::currentDateTime();
         log.write(0, "Delay: 190");
         log.write(level, std::string_view(text.constData(), size_t(text.size())));
-        const QByteArray contents = logContents();
+        const QByteArray contents = files::read(QStringLiteral("log/log.txt"));
         const int second = contents.indexOf('\n') + 1;
         QVERIFY(contents.left(second).endsWith("] Delay: 190\n"));
         const QByteArray line = contents.mid(second);
