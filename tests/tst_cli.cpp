@@ -74,9 +74,12 @@ private:
 
     QString port() const { return simulator->portPath(); }
 
+    // The engine's gap spans the process: the previous run's last request must not shorten
+    // this run's first.
     int run(const QStringList &arguments,
             const std::function<void(console::CommandLine &)> &during = {})
     {
+        QTest::qWait(10);
         out.clear();
         err.clear();
         QTextStream output(&out);
@@ -102,9 +105,6 @@ private slots:
 
     void init()
     {
-        // The engine's gap spans the process: the previous test's last request must not
-        // shorten this test's first.
-        QTest::qWait(10);
         QFile::remove(QStringLiteral("settings.cfg"));
         simulator = std::make_unique<probesim::ProbeSimulator>();
         for (const Reading &probe : {probeA, probeB}) {
@@ -124,40 +124,36 @@ private slots:
     // One line naming the argument, exit code 2, and not a byte on the line.
     void badArguments_data()
     {
-        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("named");
-        const QString p = QStringLiteral("PORT");
-        QTest::addRow("address over 255")
-            << QStringList{"--port", p, "measure", "12", "256"} << "'256'";
-        QTest::addRow("address not a number") << QStringList{"--port", p, "air", "1x"} << "'1x'";
-        QTest::addRow("negative address") << QStringList{"--port", p, "zero", "--", "-1"} << "'-1'";
-        QTest::addRow("no address") << QStringList{"--port", p, "measure"} << "measure";
-        QTest::addRow("two addresses for one")
-            << QStringList{"--port", p, "reset", "1", "2"} << "reset";
-        QTest::addRow("no port") << QStringList{"measure", "12"} << "--port";
-        QTest::addRow("unknown option") << QStringList{"--port", p, "--fast", "test"} << "'fast'";
-        QTest::addRow("unknown command") << QStringList{"--port", p, "fly"} << "'fly'";
-        QTest::addRow("delay not a number")
-            << QStringList{"--port", p, "--delay", "5ms", "test"} << "--delay";
-        QTest::addRow("unknown format")
-            << QStringList{"--port", p, "--format", "xml", "test"} << "--format";
-        QTest::addRow("count zero")
-            << QStringList{"--port", p, "--count", "0", "measure", "12"} << "--count";
-        QTest::addRow("count for air")
-            << QStringList{"--port", p, "--count", "2", "air", "12"} << "--count";
-        QTest::addRow("measure value not a number")
-            << QStringList{"--port", p, "point", "12", "thick"} << "'thick'";
-        QTest::addRow("scan with an address") << QStringList{"--port", p, "scan", "12"} << "'12'";
-        QTest::addRow("records without a records folder")
-            << QStringList{"--port", p, "--records", "measure", "12"} << "--records";
+        // The arguments as typed, P standing for the simulator's port.
+        const char *const rows[][3] = {
+            {"address over 255", "--port P measure 12 256", "'256'"},
+            {"address not a number", "--port P air 1x", "'1x'"},
+            {"negative address", "--port P zero -- -1", "'-1'"},
+            {"no address", "--port P measure", "measure"},
+            {"two addresses for one", "--port P reset 1 2", "reset"},
+            {"no port", "measure 12", "--port"},
+            {"unknown option", "--port P --fast test", "'fast'"},
+            {"unknown command", "--port P fly", "'fly'"},
+            {"delay not a number", "--port P --delay 5ms test", "--delay"},
+            {"unknown format", "--port P --format xml test", "--format"},
+            {"count zero", "--port P --count 0 measure 12", "--count"},
+            {"count for air", "--port P --count 2 air 12", "--count"},
+            {"measure value not a number", "--port P point 12 thick", "'thick'"},
+            {"scan with an address", "--port P scan 12", "'12'"},
+            {"records without a records folder", "--port P --records measure 12", "--records"}};
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]);
     }
 
     void badArguments()
     {
-        QFETCH(QStringList, arguments);
+        QFETCH(QString, arguments);
         QFETCH(QString, named);
-        arguments.replaceInStrings(QStringLiteral("PORT"), port());
-        QCOMPARE(run(arguments), int(console::exitUsage));
+        QStringList typed = arguments.split(QLatin1Char(' '));
+        typed.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), port());
+        QCOMPARE(run(typed), int(console::exitUsage));
         QVERIFY(out.isEmpty());
         QVERIFY2(err.startsWith(QStringLiteral("t7r-cli: ")) && err.count(QLatin1Char('\n')) == 1 &&
                      err.endsWith(QLatin1Char('\n')) && err.contains(named),
@@ -276,43 +272,40 @@ private slots:
     // else ./settings.cfg, else 190 ms, and a run never writes settings.cfg.
     void rounds_data()
     {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QString>("options");
+        // The delay settings.cfg holds; 0 for no settings.cfg.
+        QTest::addColumn<int>("settingsDelayMs");
         QTest::addColumn<int>("rounds");
         QTest::addColumn<int>("delayMs");
         QTest::addColumn<int>("everyMs");
         // The delay the run must not have taken instead: the result may come late on a loaded
         // machine, but never as late as that delay's twelve would put it.
         QTest::addColumn<int>("notDelayMs");
-        QTest::addRow("three rounds")
-            << QStringList{"--delay", "5", "--count", "3"} << QByteArray() << 3 << 5 << 0 << 190;
+        QTest::addRow("three rounds") << "--delay 5 --count 3" << 0 << 3 << 5 << 0 << 190;
         QTest::addRow("every 0.3 s")
-            << QStringList{"--delay", "5", "--every", "0.3", "--count", "2"} << QByteArray() << 2
-            << 5 << 300 << 190;
-        QTest::addRow("delay from settings.cfg")
-            << QStringList{} << files::settings(std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}, 30) << 1
-            << 30 << 0 << 190;
-        QTest::addRow("delay option over settings.cfg")
-            << QStringList{"--delay", "8"}
-            << files::settings(std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}, 60) << 1 << 8 << 0 << 60;
-        QTest::addRow("no settings.cfg") << QStringList{} << QByteArray() << 1 << 190 << 0 << 0;
+            << "--delay 5 --every 0.3 --count 2" << 0 << 2 << 5 << 300 << 190;
+        QTest::addRow("delay from settings.cfg") << "" << 30 << 1 << 30 << 0 << 190;
+        QTest::addRow("delay option over settings.cfg") << "--delay 8" << 60 << 1 << 8 << 0 << 60;
+        QTest::addRow("no settings.cfg") << "" << 0 << 1 << 190 << 0 << 0;
     }
 
     void rounds()
     {
-        QFETCH(QStringList, options);
-        QFETCH(QByteArray, settings);
+        QFETCH(QString, options);
+        QFETCH(int, settingsDelayMs);
         QFETCH(int, rounds);
         QFETCH(int, delayMs);
         QFETCH(int, everyMs);
         QFETCH(int, notDelayMs);
-        if (!settings.isEmpty())
-            QVERIFY(files::write(QStringLiteral("settings.cfg"), settings));
-        QCOMPARE(run(QStringList{"--port", port(), "--format", "csv"} + options +
+        if (settingsDelayMs > 0)
+            QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                                 files::settings({1, 2, 3, 4, 5, 6, 7, 8}, settingsDelayMs)));
+        QCOMPARE(run(QStringList{"--port", port(), "--format", "csv"} +
+                     options.split(QLatin1Char(' '), Qt::SkipEmptyParts) +
                      QStringList{"measure", "12", "255"}),
                  int(console::exitOk));
         QCOMPARE(lines().size(), 1 + 2 * rounds);
-        QCOMPARE(QFile::exists(QStringLiteral("settings.cfg")), !settings.isEmpty());
+        QCOMPARE(QFile::exists(QStringLiteral("settings.cfg")), settingsDelayMs > 0);
         const auto &line = requests();
         QCOMPARE(int(line.size()), 4 * rounds);
         const auto msBetween = [&line](size_t from, size_t to) {
@@ -416,10 +409,8 @@ private slots:
     {
         QFile::remove(QStringLiteral("records/calibration.csv"));
         QCOMPARE(run({"--port", port(), "--delay", "5", "zero", "12"}), int(console::exitOk));
-        QTest::qWait(10);
         QCOMPARE(run({"--port", port(), "--delay", "5", "reset", "3"}),
                  int(console::exitProbeFailed));
-        QTest::qWait(10);
         QCOMPARE(run({"--port", port(), "--delay", "5", "point", "255", "7.5"}),
                  int(console::exitOk));
         const auto events = quality::readJournalFile(QStringLiteral("records/calibration.csv"), 0,
@@ -577,11 +568,9 @@ private slots:
                          files::settings(std::vector<int>{255, 12, 40, 12, 41, 42, 43, 44}, 5)));
         QCOMPARE(run({"--port", port(), "--records", "measure", "12", "255"}),
                  int(console::exitOk));
-        QTest::qWait(10);
         QCOMPARE(run({"--port", port(), "--records", "measure", "255", "12"}),
                  int(console::exitOk));
         QFile::remove(QStringLiteral("settings.cfg"));
-        QTest::qWait(10);
         QCOMPARE(run({"--port", port(), "--delay", "5", "--records", "measure", "12"}),
                  int(console::exitOk));
         QCOMPARE(int(sink.records.size()), 5);
