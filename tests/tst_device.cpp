@@ -133,8 +133,6 @@ private slots:
     void exchanges_data()
     {
         QTest::addColumn<Command>("command");
-        // On the line before the request; cleared by it.
-        QTest::addColumn<QByteArray>("stale");
         QTest::addColumn<QByteArrayList>("pieces");
         // The lines after the command's and the Tx line.
         QTest::addColumn<QStringList>("deliveries");
@@ -167,21 +165,18 @@ private slots:
             for (const int status : {0, 1, 2, 3, 4, 5, 6, 7, 255}) {
                 const QByteArray frame = answer(command, uint8_t(status));
                 row(command, QStringLiteral("status %1").arg(status))
-                    << QByteArray() << QByteArrayList{frame}
+                    << QByteArrayList{frame}
                     << QStringList{trace::rxLine(size, size, frame), verdict(command, status)} << 0;
             }
             QByteArray badHash = good;
             badHash[size - 1] = char(~badHash[size - 1]);
             const QByteArray garbled = QByteArray(2, '\0') + good;
             row(command, "bad hash")
-                << QByteArray() << QByteArrayList{badHash}
+                << QByteArrayList{badHash}
                 << QStringList{trace::rxLine(size, size, badHash), "1 Bad hash"} << 0;
-            row(command, "in pieces")
-                << QByteArray() << QByteArrayList{good.left(2), good.mid(2)} << whole << 0;
-            row(command, "stale bytes before")
-                << good.left(3) << QByteArrayList{good} << whole << 0;
+            row(command, "in pieces") << QByteArrayList{good.left(2), good.mid(2)} << whole << 0;
             row(command, "garbage before")
-                << QByteArray() << QByteArrayList{garbled}
+                << QByteArrayList{garbled}
                 << QStringList{trace::rxLine(size, size + 2, garbled.left(size)), "1 Bad hash"}
                 << 2;
             // A long answer gives its first answer's worth; the rest waits for more bytes.
@@ -191,32 +186,27 @@ private slots:
                     line += other;
                 line.truncate(length);
                 row(command, QStringLiteral("%1 bytes").arg(length))
-                    << QByteArray() << QByteArrayList{line}
+                    << QByteArrayList{line}
                     << (length < size ? QStringList()
                                       : QStringList{trace::rxLine(size, length, good), ok})
                     << (length < size ? length : length - size);
             }
             row(command, "two at once, then one byte more")
-                << QByteArray() << QByteArrayList{good + other, QByteArray(1, '\0')}
+                << QByteArrayList{good + other, QByteArray(1, '\0')}
                 << QStringList{trace::rxLine(size, 2 * size, good), ok,
                                trace::rxLine(size, size + 1, other), verdict(command, statusBusy)}
                 << 1;
             row(command, "answered twice, apart")
-                << QByteArray() << QByteArrayList{good, good} << whole + whole << 0;
+                << QByteArrayList{good, good} << whole + whole << 0;
         }
     }
 
     void exchanges()
     {
         QFETCH(Command, command);
-        QFETCH(QByteArray, stale);
         QFETCH(QByteArrayList, pieces);
         QFETCH(QStringList, deliveries);
         QFETCH(int, leftover);
-        if (!stale.isEmpty()) {
-            rig->simulator.bus().writeRaw(stale);
-            QTRY_COMPARE_WITH_TIMEOUT(rig->port.bytesAvailable(), qint64(stale.size()), 2000);
-        }
         QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
         QSignalSpy outcomes(&rig->commands, &OstraCommands::exchangeFinished_Signal);
         exchange(command, pieces);
@@ -243,8 +233,8 @@ private slots:
             QCOMPARE(outcome.answer.size(), int(frames::expectedResponseSize(command)));
         }
 
-        // The next request hears its own answer alone; an answer that never came whole is
-        // reported as none before it goes.
+        // The next request hears its own answer alone, whatever this one left in the port; an
+        // answer that never came whole is reported as none before it goes.
         const QStringList unanswered =
             deliveries.isEmpty() ? QStringList{"1 No response"} : QStringList();
         rig->log.lines.clear();
