@@ -5,11 +5,8 @@
 #include "protocol/Frames.h"
 #include "support/Vectors.h"
 
+#include <QSerialPort>
 #include <QtTest>
-
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
 
 using namespace probesim;
 
@@ -83,34 +80,29 @@ private slots:
         QCOMPARE(probe.answer(uint8_t(expected[2]), std::nullopt).toHex(), expected.toHex());
     }
 
+    // A busy probe takes no zero point; with the zero at the reading there is nothing to scale,
+    // so the measure point is refused; a reset brings the reading back.
     void calibration()
     {
         ProbeSettings settings;
         settings.thickness = 250.0f;
         SimulatedProbe probe(2, settings, 1);
-        const auto calibrated = [&probe]() {
-            return frames::readFloat(probe.answer(0x1D, std::nullopt), 8);
-        };
-        const auto status = [&probe](uint8_t code, std::optional<float> payload) {
-            return int(probe.answer(code, payload).at(3));
-        };
         probe.answer(0x1B, std::nullopt);
-        QCOMPARE(calibrated(), 250.0f);
-
-        // A busy probe takes no zero point.
-        QCOMPARE(int(probe.answer(0x1F, std::nullopt, 4).at(3)), 4);
-        QCOMPARE(calibrated(), 250.0f);
-
-        // With the zero at the reading there is nothing to scale: the measure point is refused.
-        QCOMPARE(status(0x1F, std::nullopt), 0);
-        QCOMPARE(calibrated(), 0.0f);
-        QCOMPARE(status(0x21, 100.0f), 3);
-
-        status(0x23, std::nullopt);
-        QCOMPARE(status(0x21, 125.0f), 0);
-        QCOMPARE(calibrated(), 125.0f);
-        status(0x23, std::nullopt);
-        QCOMPARE(calibrated(), 250.0f);
+        struct Step
+        {
+            uint8_t code;
+            std::optional<float> payload;
+            std::optional<uint8_t> forced;
+            int status;
+            float calibrated;
+        };
+        const Step steps[] = {{0x1F, {}, 4, 4, 250.0f},      {0x1F, {}, {}, 0, 0.0f},
+                              {0x21, 100.0f, {}, 3, 0.0f},   {0x23, {}, {}, 0, 250.0f},
+                              {0x21, 125.0f, {}, 0, 125.0f}, {0x23, {}, {}, 0, 250.0f}};
+        for (const Step &step : steps) {
+            QCOMPARE(int(probe.answer(step.code, step.payload, step.forced).at(3)), step.status);
+            QCOMPARE(frames::readFloat(probe.answer(0x1D, std::nullopt), 8), step.calibrated);
+        }
     }
 
     // An adapter holds every answer at least its latency and passes answers on in the order
@@ -118,24 +110,17 @@ private slots:
     void latency()
     {
         ProbeSimulator simulator;
-        for (const uint8_t address : {1, 2, 3, 4, 5, 6})
+        QByteArray requests;
+        for (const uint8_t address : {1, 2, 3, 4, 5, 6}) {
             QVERIFY(simulator.model().addProbe(address));
+            const auto frame = frames::buildRequest(frames::Command::CheckAirCode, address);
+            requests += QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size()));
+        }
         simulator.bus().setLatency(8, 20);
         QVERIFY2(simulator.openPseudoTerminal(), qPrintable(simulator.errorString()));
-        const int slave = ::open(simulator.portPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-        QVERIFY(slave >= 0);
-        termios raw{};
-        QCOMPARE(::tcgetattr(slave, &raw), 0);
-        ::cfmakeraw(&raw);
-        QCOMPARE(::tcsetattr(slave, TCSANOW, &raw), 0);
-        QByteArray requests;
-        for (const uint8_t address : {1, 2, 3, 4, 5, 6})
-            requests +=
-                QByteArray(reinterpret_cast<const char *>(
-                               frames::buildRequest(frames::Command::CheckAirCode, address).data()),
-                           5);
-        QCOMPARE(::write(slave, requests.constData(), size_t(requests.size())),
-                 ssize_t(requests.size()));
+        QSerialPort port(simulator.portPath());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QCOMPARE(port.write(requests), qint64(requests.size()));
         QSignalSpy exchanges(&simulator.bus(), &ProbeBus::exchangeFinished);
         QVERIFY(QTest::qWaitFor([&] { return exchanges.size() == 6; }, 5000));
         for (int i = 0; i < exchanges.size(); ++i) {
@@ -143,7 +128,6 @@ private slots:
             QCOMPARE(int(exchange.request.address()), i + 1);
             QVERIFY(exchange.finishedUs - exchange.request.timeUs >= 8000);
         }
-        ::close(slave);
     }
 };
 

@@ -62,11 +62,10 @@ private:
     // Lines of the log that say a request of the round failed on the line.
     static int lineFailures(const QStringList &log)
     {
-        return log.count(
-                   QStringLiteral("1 Packet not sended. Waiting after the previous command.")) +
-               log.count(QStringLiteral("1 No response")) +
-               log.count(QStringLiteral("1 Bad hash")) +
-               log.count(QStringLiteral("1 Wrong response size"));
+        static const QRegularExpression failure(QStringLiteral(
+            "^1 (Packet not sended\\. Waiting after the previous command\\.|No response|Bad hash|"
+            "Wrong response size)$"));
+        return log.filter(failure).size();
     }
 
     // No summary may call more channels failed than the log shows failures on the line: a
