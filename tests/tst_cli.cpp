@@ -162,75 +162,59 @@ private slots:
         QCOMPARE(int(requests().size()), 0);
     }
 
-    // The values the probes hold, digit for digit, and exit code 0; nothing is recorded without
-    // --records. CSV rows with values are judged where limits and late answers are.
-    void measureFormats_data()
+    // The values a probe holds, digit for digit, in each format; a probe that answers with an
+    // error or not at all gives exit code 1 and says so in its row; values only come with a good
+    // answer, and whatever came back the rows stay whole. Nothing is recorded without --records.
+    void rowsOfEachFormat_data()
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<QStringList>("expected");
-        QTest::addRow("table") << "table"
-                               << QStringList{
-                                      "time                          address raw_um        "
-                                      "calibrated_um quality command outcome",
-                                      "T      12       123.456       123.456      77 measure ok",
-                                      "T     255          7.25          7.25       5 measure ok"};
+        QTest::addRow("table")
+            << "table"
+            << QStringList{
+                   "time                          address raw_um        "
+                   "calibrated_um quality command outcome",
+                   "T      12                                     measure Bad hash",
+                   "T     255                                     measure Busy",
+                   "T       7           nan           nan     100 measure ok",
+                   "T       3                                     measure no response",
+                   "T      40       123.456       123.456      77 measure ok"};
+        QTest::addRow("csv") << "csv"
+                             << QStringList{
+                                    "time,address,raw_um,calibrated_um,quality,command,outcome",
+                                    "T,12,,,,measure,Bad hash",
+                                    "T,255,,,,measure,Busy",
+                                    "T,7,nan,nan,100,measure,ok",
+                                    "T,3,,,,measure,no response",
+                                    "T,40,123.456,123.456,77,measure,ok"};
+        const QString json = QStringLiteral(
+            "{\"time\":\"T\",\"address\":%1,\"raw_um\":%2,\"calibrated_um\":%2,"
+            "\"quality\":%3,\"command\":\"measure\",\"outcome\":\"%4\"}");
         QTest::addRow("json") << "json"
-                              << QStringList{
-                                     "{\"time\":\"T\",\"address\":12,\"raw_um\":123.456,"
-                                     "\"calibrated_um\":123.456,\"quality\":77,\"command\":"
-                                     "\"measure\",\"outcome\":\"ok\"}",
-                                     "{\"time\":\"T\",\"address\":255,\"raw_um\":7.25,"
-                                     "\"calibrated_um\":7.25,\"quality\":5,\"command\":"
-                                     "\"measure\",\"outcome\":\"ok\"}"};
+                              << QStringList{json.arg("12", "null", "null", "Bad hash"),
+                                             json.arg("255", "null", "null", "Busy"),
+                                             json.arg("7", "null", "100", "ok"),
+                                             json.arg("3", "null", "null", "no response"),
+                                             json.arg("40", "123.456", "77", "ok")};
     }
 
-    void measureFormats()
+    void rowsOfEachFormat()
     {
         QFETCH(QString, format);
         QFETCH(QStringList, expected);
         withSink = true;
-        QCOMPARE(
-            run({"--port", port(), "--delay", "10", "--format", format, "measure", "12", "255"}),
-            int(console::exitOk));
-        QCOMPARE(withoutTime(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
-        QVERIFY(err.isEmpty() && sink.records.empty());
-    }
-
-    // A probe that answers with an error or not at all gives exit code 1 and says so in its
-    // row; values only come with a good answer, and whatever came back the rows stay whole.
-    void failedProbes_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<QStringList>("expected");
-        QTest::addRow("csv") << "csv"
-                             << QStringList{
-                                    "time,address,raw_um,calibrated_um,quality,command,outcome",
-                                    "T,12,,,,measure,Bad hash", "T,255,,,,measure,Busy",
-                                    "T,7,nan,nan,100,measure,ok", "T,3,,,,measure,no response"};
-        const QString json = QStringLiteral(
-            "{\"time\":\"T\",\"address\":%1,\"raw_um\":null,\"calibrated_um\":null,"
-            "\"quality\":%2,\"command\":\"measure\",\"outcome\":\"%3\"}");
-        QTest::addRow("json") << "json"
-                              << QStringList{json.arg(12).arg("null", "Bad hash"),
-                                             json.arg(255).arg("null", "Busy"),
-                                             json.arg(7).arg("100", "ok"),
-                                             json.arg(3).arg("null", "no response")};
-    }
-
-    void failedProbes()
-    {
-        QFETCH(QString, format);
-        QFETCH(QStringList, expected);
         simulator->model().probe(uint8_t(probeB.address))->setStatusOverride(4);
-        probesim::ProbeSettings odd;
+        probesim::ProbeSettings odd, good;
         odd.thickness = std::numeric_limits<float>::quiet_NaN();
-        QVERIFY(simulator->model().addProbe(7, odd));
+        good.thickness = probeA.um;
+        good.quality = uint8_t(probeA.quality);
+        QVERIFY(simulator->model().addProbe(7, odd) && simulator->model().addProbe(40, good));
         // Garbage ahead of the first result's answer, every time it is asked: a bad answer is
         // asked again, four times in all, and then reported.
-        simulator->faults().script(probesim::Fault::None, 3);
+        simulator->faults().script(probesim::Fault::None, 4);
         simulator->faults().script(probesim::Fault::Garbage, BusScan::maxAttempts);
         QCOMPARE(run({"--port", port(), "--delay", "5", "--format", format, "measure", "12", "255",
-                      "7", "3"}),
+                      "7", "3", "40"}),
                  int(console::exitProbeFailed));
         QCOMPARE(simulator->faults().scriptedLeft(), 0);
         int resultsOf12 = 0;
@@ -239,6 +223,7 @@ private slots:
                            request.code() == uint8_t(frames::Command::GetMeasurementResult);
         QCOMPARE(resultsOf12, BusScan::maxAttempts);
         QCOMPARE(withoutTime(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+        QVERIFY(err.isEmpty() && sink.records.empty());
     }
 
     void portCannotBeOpened()
