@@ -498,31 +498,30 @@ private slots:
     void lateAnswerAskedAgain_data()
     {
         QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("delay");
+        QTest::addColumn<int>("delay");
         QTest::addColumn<int>("asked");
         QTest::addColumn<QStringList>("rows");
         // The next request goes before the late answer comes.
         QTest::addRow("start, in the next exchange")
-            << "measure"
-            << "30" << int(Command::StartMeasurement)
+            << "measure" << 30 << int(Command::StartMeasurement)
             << QStringList{"T,12,123.456,123.456,77,measure,ok", "T,255,7.25,7.25,5,measure,ok"};
         // The late answer comes while its own exchange is still the last.
         QTest::addRow("air, in its own exchange")
-            << "air"
-            << "100" << int(Command::UpdateAirCode)
+            << "air" << 100 << int(Command::UpdateAirCode)
             << QStringList{"T,12,,,,air,ok", "T,255,,,,air,ok"};
     }
 
     void lateAnswerAskedAgain()
     {
         QFETCH(QString, command);
-        QFETCH(QString, delay);
+        QFETCH(int, delay);
         QFETCH(int, asked);
         QFETCH(QStringList, rows);
         probesim::InjectedFault late(probesim::Fault::Late);
         late.delayMs = probeline::answerTimeLimitMs + 20;
         simulator->faults().script(late);
-        QCOMPARE(run({"--port", port(), "--delay", delay, "--format", "csv", command, "12", "255"}),
+        QCOMPARE(run({"--port", port(), "--delay", QString::number(delay), "--format", "csv",
+                      command, "12", "255"}),
                  int(console::exitOk));
         QCOMPARE(withoutTime(lines().mid(1).join(QLatin1Char('\n'))), rows.join(QLatin1Char('\n')));
         // A slow machine may ask more than once again, never less; the result waits its
@@ -536,7 +535,7 @@ private slots:
                 ++askedOfTheLate;
                 startUs = request.timeUs;
             } else if (request.code() == uint8_t(Command::GetMeasurementResult)) {
-                QVERIFY(startUs && (request.timeUs - *startUs) / 1000.0 >= 12 * delay.toInt() - 3);
+                QVERIFY(startUs && (request.timeUs - *startUs) / 1000.0 >= 12 * delay - 3);
                 break;
             }
         }
@@ -548,9 +547,8 @@ private slots:
     void recordChannels()
     {
         withSink = true;
-        QVERIFY(
-            files::write(QStringLiteral("settings.cfg"),
-                         files::settings(std::vector<int>{255, 12, 40, 12, 41, 42, 43, 44}, 5)));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings({255, 12, 40, 12, 41, 42, 43, 44}, 5)));
         QCOMPARE(run({"--port", port(), "--records", "measure", "12", "255"}),
                  int(console::exitOk));
         QCOMPARE(run({"--port", port(), "--records", "measure", "255", "12"}),

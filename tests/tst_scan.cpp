@@ -104,8 +104,8 @@ private slots:
             QVERIFY(outcome.ok());
             QCOMPARE(uint8_t(outcome.answer.at(1)), address);
         }
-        QCOMPARE(progress.last().at(0).toInt(), BusScan::addressCount + 1);
-        QCOMPARE(progress.last().at(1).toInt(), BusScan::addressCount + 1);
+        QCOMPARE(progress.last(),
+                 (QVariantList{BusScan::addressCount + 1, BusScan::addressCount + 1}));
         // Logged like any other command: the command line, Tx, Rx and the verdict.
         QCOMPARE(rig->log.lines.count(QStringLiteral("1 Check Air Code:")),
                  BusScan::addressCount + 1);
