@@ -1,4 +1,3 @@
-#include "probesim/Answers.h"
 #include "probesim/ProbeSimulator.h"
 #include "probesim/RequestFramer.h"
 #include "probesim/SimulatedProbe.h"
@@ -22,24 +21,23 @@ private slots:
         QTest::addColumn<QByteArrayList>("feeds");
         // Each frame as verdict letter (v valid, h bad hash, u unknown code) and hex.
         QTest::addColumn<QStringList>("frames");
-        const QByteArray check = QByteArray::fromHex("f501198bb8");
-        const QByteArray measure = QByteArray::fromHex("f501210000c8420146");
-        const QByteArray unknown = withHash(QByteArray::fromHex("f5011a"));
-        QTest::newRow("byte by byte")
-            << QByteArrayList{measure.left(1), measure.mid(1, 1), measure.mid(2, 5), measure.mid(7)}
-            << QStringList{"v f501210000c8420146"};
-        QTest::newRow("two in one read") << QByteArrayList{check + measure}
-                                         << QStringList{"v f501198bb8", "v f501210000c8420146"};
-        QTest::newRow("garbage before")
-            << QByteArrayList{QByteArray::fromHex("0011") + check} << QStringList{"v f501198bb8"};
-        QTest::newRow("stray start byte") << QByteArrayList{QByteArray::fromHex("f5") + check}
-                                          << QStringList{"h f5f501198b", "v f501198bb8"};
-        QTest::newRow("bad hash then good")
-            << QByteArrayList{QByteArray::fromHex("f501198bb9") + check}
-            << QStringList{"h f501198bb9", "v f501198bb8"};
-        QTest::newRow("unknown code")
-            << QByteArrayList{unknown} << QStringList{"u " + QString::fromLatin1(unknown.toHex())};
-        QTest::newRow("incomplete") << QByteArrayList{check.left(4)} << QStringList{};
+        // The reads in hex, parted by '|', and the frames found, parted the same way.
+        const char *const rows[][3] = {
+            {"byte by byte", "f5|01|210000c842|0146", "v f501210000c8420146"},
+            {"two in one read", "f501198bb8f501210000c8420146",
+             "v f501198bb8|v f501210000c8420146"},
+            {"garbage before", "0011f501198bb8", "v f501198bb8"},
+            {"stray start byte", "f5f501198bb8", "h f5f501198b|v f501198bb8"},
+            {"bad hash then good", "f501198bb9f501198bb8", "h f501198bb9|v f501198bb8"},
+            {"unknown code", "f5011ae888", "u f5011ae888"},
+            {"incomplete", "f501198b", ""}};
+        for (const auto &row : rows) {
+            QByteArrayList feeds;
+            for (const QByteArray &feed : QByteArray(row[1]).split('|'))
+                feeds << QByteArray::fromHex(feed);
+            QTest::newRow(row[0]) << feeds
+                                  << QString(row[2]).split(QLatin1Char('|'), Qt::SkipEmptyParts);
+        }
     }
 
     void framing()
