@@ -1,6 +1,5 @@
 #include "probesim/Answers.h"
 #include "support/CommandRig.h"
-#include "support/Vectors.h"
 
 #include <QtTest>
 
