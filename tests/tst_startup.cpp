@@ -18,12 +18,9 @@ QStringList snapshot()
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
-        QFile file(info.filePath());
-        const QByteArray contents =
-            info.isFile() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        entries << info.filePath() + ' ' + QString::number(info.size()) + ' ' +
+        entries << info.filePath() + ' ' +
                        QString::number(info.lastModified().toMSecsSinceEpoch()) + ' ' +
-                       QString::fromLatin1(contents.toHex());
+                       QString::fromLatin1(files::read(info.filePath()).toHex());
     }
     entries.sort();
     return entries;
