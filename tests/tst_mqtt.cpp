@@ -82,6 +82,9 @@ class TestMqtt : public QObject
 
 private:
     QTemporaryDir certificates;
+    const int loginPort = Broker::freePort();
+    const int tlsPort = Broker::freePort();
+    std::unique_ptr<Broker> failures;
     std::unique_ptr<QTemporaryDir> workDir;
     std::unique_ptr<probesim::ProbeSimulator> simulator;
     QStringList schemaFields;
@@ -127,23 +130,44 @@ private slots:
 
         // A CA with a broker certificate for localhost, and a CA that signed nothing here.
         QVERIFY(QDir::setCurrent(certificates.path()));
-        const QStringList request{"req",    "-x509",    "-newkey",
-                                  "ec",     "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                                  "-nodes", "-days",    "2"};
-        const QStringList signedByCa{"-CA",     "ca.pem",
-                                     "-CAkey",  "ca.key",
-                                     "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1",
-                                     "-addext", "basicConstraints=CA:FALSE"};
+        const QString request = QStringLiteral(
+            "req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2");
+        const QString signedByCa = QStringLiteral(
+            " -CA ca.pem -CAkey ca.key -addext basicConstraints=CA:FALSE -addext "
+            "subjectAltName=DNS:localhost,IP:127.0.0.1");
         for (const QString name : {"ca", "other", "server"}) {
             const bool server = name == "server";
             QProcess openssl;
             openssl.start(QStringLiteral("openssl"),
-                          request +
-                              QStringList{"-keyout", name + ".key", "-out", name + ".pem", "-subj",
-                                          server ? "/CN=localhost" : "/CN=test " + name} +
-                              (server ? signedByCa : QStringList()));
+                          (request + " -keyout " + name + ".key -out " + name + ".pem" +
+                           (server ? signedByCa : QString()))
+                                  .split(' ') +
+                              QStringList{"-subj", server ? "/CN=localhost" : "/CN=test " + name});
             QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
         }
+
+        // The failures' broker: anonymous, a login on a second listener, TLS on a third. The
+        // password files are named by their mode bits, or hold the wrong password.
+        QVERIFY(files::write(QStringLiteral("passwd"), ""));
+        QProcess passwd;
+        passwd.start(QStringLiteral("mosquitto_passwd"), {"-b", "passwd", "u", "secret"});
+        QVERIFY(passwd.waitForFinished() && passwd.exitCode() == 0);
+        for (const auto &[name, readable] : {std::pair{"0600", QFile::Permissions()},
+                                             {"0640", QFile::ReadGroup},
+                                             {"0604", QFile::ReadOther},
+                                             {"wrong", QFile::Permissions()}}) {
+            const QString file = QStringLiteral("password-") + name;
+            QVERIFY(files::write(file, name == QLatin1String("wrong") ? "guess\n" : "secret\n"));
+            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | readable));
+        }
+        const QByteArray dir = QFile::encodeName(certificates.path());
+        failures = std::make_unique<Broker>(
+            certificates.path(), "per_listener_settings true\n",
+            "listener " + QByteArray::number(loginPort) +
+                " 127.0.0.1\nallow_anonymous false\npassword_file passwd\nlistener " +
+                QByteArray::number(tlsPort) + " localhost\nallow_anonymous true\ncafile " + dir +
+                "/ca.pem\ncertfile " + dir + "/server.pem\nkeyfile " + dir + "/server.key\n");
+        QVERIFY(failures->start());
     }
 
     void init()
@@ -151,14 +175,13 @@ private slots:
         workDir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(workDir->path()));
         simulator = std::make_unique<probesim::ProbeSimulator>();
-        probesim::ProbeSettings a;
-        a.thickness = 123.456f;
-        a.quality = 77;
-        probesim::ProbeSettings b;
-        b.thickness = 7.25f;
-        b.quality = 5;
-        QVERIFY(simulator->model().addProbe(12, a));
-        QVERIFY(simulator->model().addProbe(255, b));
+        for (const auto &[address, thickness, quality] :
+             {std::tuple{12, 123.456f, 77}, {255, 7.25f, 5}}) {
+            probesim::ProbeSettings probe;
+            probe.thickness = thickness;
+            probe.quality = quality;
+            QVERIFY(simulator->model().addProbe(address, probe));
+        }
         adapter::makeRealistic(*simulator);
         QVERIFY2(simulator->openPseudoTerminal(), qPrintable(simulator->errorString()));
     }
@@ -229,10 +252,7 @@ private slots:
         QCOMPARE(at.file, QStringLiteral("2026-12-08.csv"));
         QVERIFY(queue.read(at, 10).empty());
 
-        QFile day(QStringLiteral("records/2026-12-08.csv"));
-        QVERIFY(day.open(QIODevice::Append));
-        day.write(line3.mid(20));
-        day.close();
+        QVERIFY(files::write("records/2026-12-08.csv", records::header() + line3));
         items = queue.read(at, 10);
         QCOMPARE(int(items.size()), 1);
         QCOMPARE(items[0].record.raw, 3.5f);
@@ -421,31 +441,32 @@ private slots:
         QTest::addColumn<QStringList>("more");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
-        const QString ca = certificates.path() + QStringLiteral("/ca.pem");
-        const QString other = certificates.path() + QStringLiteral("/other.pem");
+        const QString dir = certificates.path() + QLatin1Char('/');
+        const QString plain = QString::fromLatin1(failures->url());
+        const QString login = QStringLiteral("mqtt://127.0.0.1:%1").arg(loginPort);
+        const QString tls = QStringLiteral("mqtts://localhost:%1").arg(tlsPort);
+        const auto password = [&](const char *name) {
+            return QStringList{"--mqtt-user", "u", "--mqtt-password-file",
+                               dir + "password-" + name};
+        };
         QTest::addRow("malformed URL")
             << "mqtt//127.0.0.1" << QStringList() << 2 << "t7r-cli: --mqtt: 'mqtt//127.0.0.1'";
         QTest::addRow("not an MQTT URL")
             << "http://127.0.0.1" << QStringList() << 2 << "not mqtt://host:port";
         QTest::addRow("password file others read")
-            << "PLAIN" << QStringList{"--mqtt-user", "u", "--mqtt-password-file", "0604"} << 2
-            << "the group or others may read it";
+            << plain << password("0604") << 2 << "the group or others may read it";
         QTest::addRow("password file the group reads")
-            << "PLAIN" << QStringList{"--mqtt-user", "u", "--mqtt-password-file", "0640"} << 2
-            << "the group or others may read it";
-        QTest::addRow("wrong password")
-            << "LOGIN" << QStringList{"--mqtt-user", "u", "--mqtt-password-file", "wrong"} << 0
-            << "login failed";
-        QTest::addRow("right password")
-            << "LOGIN" << QStringList{"--mqtt-user", "u", "--mqtt-password-file", "0600"} << 0
-            << "MQTT: connected to";
-        QTest::addRow("right CA") << "TLS" << QStringList{"--mqtt-ca", ca} << 0
+            << plain << password("0640") << 2 << "the group or others may read it";
+        QTest::addRow("wrong password") << login << password("wrong") << 0 << "login failed";
+        QTest::addRow("right password") << login << password("0600") << 0 << "MQTT: connected to";
+        QTest::addRow("right CA") << tls << QStringList{"--mqtt-ca", dir + "ca.pem"} << 0
                                   << "MQTT: connected to";
-        QTest::addRow("wrong CA") << "TLS" << QStringList{"--mqtt-ca", other} << 0
+        QTest::addRow("wrong CA") << tls << QStringList{"--mqtt-ca", dir + "other.pem"} << 0
                                   << "certificate verify failed";
         // The system's CAs, which never signed the test's broker.
-        QTest::addRow("no CA") << "TLS" << QStringList() << 0 << "certificate verify failed";
-        QTest::addRow("refused") << "NOBODY" << QStringList() << 0 << "refused";
+        QTest::addRow("no CA") << tls << QStringList() << 0 << "certificate verify failed";
+        QTest::addRow("refused") << QStringLiteral("mqtt://127.0.0.1:%1").arg(Broker::freePort())
+                                 << QStringList() << 0 << "refused";
         QTest::addRow("unknown host") << "mqtt://no-such-host.invalid" << QStringList() << 0
                                       << "unknown host no-such-host.invalid";
     }
@@ -456,42 +477,6 @@ private slots:
         QFETCH(QStringList, more);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
-        const int loginPort = Broker::freePort();
-        const int tlsPort = Broker::freePort();
-        QVERIFY(files::write(QStringLiteral("passwd"), ""));
-        QProcess passwd;
-        passwd.start(QStringLiteral("mosquitto_passwd"), {"-b", "passwd", "u", "secret"});
-        QVERIFY(passwd.waitForFinished() && passwd.exitCode() == 0);
-        const QByteArray dir = QFile::encodeName(certificates.path());
-        Broker broker(workDir->path(), "per_listener_settings true\n",
-                      "listener " + QByteArray::number(loginPort) +
-                          " 127.0.0.1\nallow_anonymous false\npassword_file passwd\nlistener " +
-                          QByteArray::number(tlsPort) +
-                          " localhost\nallow_anonymous true\ncafile " + dir + "/ca.pem\ncertfile " +
-                          dir + "/server.pem\nkeyfile " + dir + "/server.key\n");
-        QVERIFY(broker.start());
-        const auto portUrl = [](const char *scheme, const char *host, int port) {
-            return QStringLiteral("%1://%2:%3").arg(scheme, host).arg(port);
-        };
-        url = QHash<QString, QString>{{"PLAIN", QString::fromLatin1(broker.url())},
-                                      {"LOGIN", portUrl("mqtt", "127.0.0.1", loginPort)},
-                                      {"TLS", portUrl("mqtts", "localhost", tlsPort)},
-                                      {"NOBODY", portUrl("mqtt", "127.0.0.1", Broker::freePort())}}
-                  .value(url, url);
-        // A password file named by its mode bits, or holding the wrong password.
-        const int fileAt = int(more.indexOf("--mqtt-password-file")) + 1;
-        if (fileAt > 0) {
-            const QString mode = more[fileAt];
-            QVERIFY(
-                files::write(QStringLiteral("password"), mode == "wrong" ? "guess\n" : "secret\n"));
-            QVERIFY(QFile::setPermissions(QStringLiteral("password"),
-                                          QFile::ReadOwner | QFile::WriteOwner |
-                                              (mode == "0640"   ? QFile::ReadGroup
-                                               : mode == "0604" ? QFile::ReadOther
-                                                                : QFile::Permissions())));
-            more[fileAt] = QStringLiteral("password");
-        }
-
         QByteArray errors;
         const int ran =
             runCli(cliArguments(url.toUtf8(), more + QStringList{"measure", "12"}), &errors);
