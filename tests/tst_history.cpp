@@ -58,15 +58,6 @@ public:
         ok = loaded.wait(10000);
     }
 
-    QwtPlotCurve *curve(const QString &title) const
-    {
-        for (QwtPlotItem *item : tab->plot()->itemList(QwtPlotItem::Rtti_PlotCurve)) {
-            if (item->title().text() == title)
-                return static_cast<QwtPlotCurve *>(item);
-        }
-        return nullptr;
-    }
-
     // Whether the canvas shows channel 1's colour at a time and value, give or take a pixel.
     bool drawnAt(double msecs, double value) const
     {
@@ -107,8 +98,11 @@ private slots:
         for (const auto &[between, line] :
              {std::pair{"10:03:30", true}, {"10:11:30", true}, {"10:30:00", false}})
             QVERIFY2(page.drawnAt(msecsAt(QLatin1String(between)), 100) == line, between);
-        QwtPlotCurve *curve = page.curve(QStringLiteral("Канал 1, адрес 12"));
-        QVERIFY(curve && curve->symbol());
+        const auto curves = page.tab->plot()->itemList(QwtPlotItem::Rtti_PlotCurve);
+        QCOMPARE(curves.size(), 1);
+        auto *curve = static_cast<QwtPlotCurve *>(curves[0]);
+        QCOMPARE(curve->title().text(), QStringLiteral("Канал 1, адрес 12"));
+        QVERIFY(curve->symbol());
 
         auto *legend = page.tab->findChild<QwtLegend *>();
         auto *label = qobject_cast<QwtLegendLabel *>(

@@ -107,35 +107,32 @@ private slots:
         QTest::addColumn<QString>("configHome");  // XDG_CONFIG_HOME, relative to HOME; empty: unset
         QTest::addColumn<QByteArray>("userDirs");        // its user-dirs.dirs; empty: none
         QTest::addColumn<QString>("documentsVariable");  // XDG_DOCUMENTS_DIR in the environment
-        QTest::addColumn<QString>("folder");  // where the tool must run, relative to HOME
+        QTest::addColumn<QString>("documents");          // the folder's parent, relative to HOME
 
-        const QString inHome = folderName;
         for (const bool withXdgUserDir : {true, false}) {
             const QByteArray how = withXdgUserDir ? "xdg-user-dir: " : "its own reading: ";
             auto row = [&](const char *name) -> QTestData & {
-                return QTest::newRow((how + name).constData());
+                return QTest::newRow((how + name).constData()) << withXdgUserDir;
             };
-            row("no user-dirs.dirs")
-                << withXdgUserDir << QString() << QByteArray() << QString() << inHome;
+            row("no user-dirs.dirs") << QString() << QByteArray() << QString() << QString();
             row("documents folder not made yet, with a space and Cyrillic")
-                << withXdgUserDir << QString()
+                << QString()
                 << QByteArray(
                        "# written by xdg-user-dirs-update\n"
                        "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
                        "XDG_DOCUMENTS_DIR=\"$HOME/Мои документы\"\n")
-                << QString() << QStringLiteral("Мои документы/") + folderName;
+                << QString() << QStringLiteral("Мои документы");
             row("documents folder disabled")
-                << withXdgUserDir << QString() << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/\"\n")
-                << QString() << inHome;
+                << QString() << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/\"\n") << QString()
+                << QString();
             row("relative path ignored")
-                << withXdgUserDir << QString() << QByteArray("XDG_DOCUMENTS_DIR=\"Documents\"\n")
-                << QString() << inHome;
-            row("XDG_CONFIG_HOME elsewhere") << withXdgUserDir << QStringLiteral("settings")
-                                             << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n")
-                                             << QString() << QStringLiteral("Papers/") + folderName;
+                << QString() << QByteArray("XDG_DOCUMENTS_DIR=\"Documents\"\n") << QString()
+                << QString();
+            row("XDG_CONFIG_HOME elsewhere")
+                << QStringLiteral("settings") << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n")
+                << QString() << QStringLiteral("Papers");
             row("environment, no file")
-                << withXdgUserDir << QString() << QByteArray() << QStringLiteral("Env")
-                << QStringLiteral("Env/") + folderName;
+                << QString() << QByteArray() << QStringLiteral("Env") << QStringLiteral("Env");
         }
     }
 
@@ -145,7 +142,7 @@ private slots:
         QFETCH(QString, configHome);
         QFETCH(QByteArray, userDirs);
         QFETCH(QString, documentsVariable);
-        QFETCH(QString, folder);
+        QFETCH(QString, documents);
         if (withXdgUserDir &&
             QStandardPaths::findExecutable(QStringLiteral("xdg-user-dir")).isEmpty())
             QSKIP("xdg-user-dir is not installed (package xdg-user-dirs)");
@@ -168,7 +165,7 @@ private slots:
             environment.insert(QStringLiteral("XDG_DOCUMENTS_DIR"),
                                home + QLatin1Char('/') + documentsVariable);
 
-        const QString expected = home + QLatin1Char('/') + folder;
+        const QString expected = QDir(home).filePath(documents) + QLatin1Char('/') + folderName;
         const Run first =
             launch(environment, {QStringLiteral("--version"), QStringLiteral("two words")});
         QCOMPARE(first.exitCode, 0);
