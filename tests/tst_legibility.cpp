@@ -56,18 +56,17 @@ private slots:
                 QStyleOptionButton option;
                 option.initFrom(button);
                 option.features |= QStyleOptionButton::AutoDefaultButton;
-                const int room =
-                    button->style()
-                        ->subElementRect(QStyle::SE_PushButtonContents, &option, button)
-                        .width();
-                fits(button, button->text(), room);
+                fits(button, button->text(),
+                     button->style()
+                         ->subElementRect(QStyle::SE_PushButtonContents, &option, button)
+                         .width());
             } else if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
                 QStyleOptionFrame option;
                 option.initFrom(edit);
-                const int room = edit->style()
-                                     ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
-                                     .width();
-                fits(edit, edit->text(), room);
+                fits(edit, edit->text(),
+                     edit->style()
+                         ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                         .width());
             } else if (auto *box = qobject_cast<QGroupBox *>(widget)) {
                 if (box->title().isEmpty())
                     continue;
