@@ -51,7 +51,7 @@ public:
                        return process.state() == QProcess::NotRunning ||
                               (process.state() == QProcess::Running && connects(port));
                    },
-                   5000) &&
+                   10000) &&
                process.state() == QProcess::Running;
     }
 
