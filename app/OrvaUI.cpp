@@ -6,8 +6,7 @@
 #include "settings/Settings.h"
 #include "ui/ContinuousResume.h"
 #include "ui/FormFit.h"
-#include "ui/HistoryPage.h"
-#include "ui/ProbePanels.h"
+#include "ui/OperationReports.h"
 #include "ui/Publishing.h"
 #include "ui/SettingsFile.h"
 #include "ui/StaleValues.h"
@@ -15,8 +14,6 @@
 #include <QLocale>
 #include <QMetaType>
 #include <QPixmap>
-
-#include <vector>
 
 // The picture is compiled into this static library; naming its initialiser here keeps the
 // linker from dropping it. It is registered before main runs and unregistered at exit.
@@ -27,20 +24,7 @@ static int registerPicture()
 }
 [[maybe_unused]] static const int pictureRegistered = registerPicture();
 
-namespace {
-
 constexpr int portPollMs = 500;
-
-// "идёт измерение: 3 из 8" while an all-probe operation runs, and that it ended after.
-QString progressText(const QString &name, int done, int total, bool measurement)
-{
-    const QString what =
-        measurement ? QStringLiteral("измерение") : QStringLiteral("«%1»").arg(name);
-    return done < total ? QStringLiteral("идёт %1: %2 из %3").arg(what).arg(done).arg(total)
-                        : QStringLiteral("%1 закончено").arg(what);
-}
-
-}  // namespace
 
 OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&serial, &fileLog)
 {
@@ -79,24 +63,24 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     ui.statusBar->addPermanentWidget(state);
     state->setItem(QStringLiteral("port"), QStringLiteral("Порт не подключен"));
     menus = new OperatorMenus(this, recordWriter.directory(), userSettingsPath());
+    tolerance = new ToleranceWatch(ui, *state, log, this);
     connect(&commands, &OstraCommands::exchangeFinished_Signal, &summaries,
             &OperationSummaries::outcome);
-    summaryLine = new SummaryLine(ui.statusBar, this);
-    connect(&summaries, &OperationSummaries::summary_Signal, summaryLine,
-            [this](const QString &text) { summaryLine->show(tolerance->annotate(text)); });
-    connect(&summaries, &OperationSummaries::progress_Signal, this,
-            [this](const QString &name, int done, int total) {
-                state->setItem(
-                    QStringLiteral("operation"),
-                    progressText(name, done, total, name == ui.pb_line_meas_get->text()));
-            });
+    new OperationReports(summaries, ui.statusBar, *state, *tolerance, ui.pb_line_meas_get->text(),
+                         this);
     setUpKeyboard();
     prefillAddresses();
     connect(ui.cb_ports->model(), &QAbstractItemModel::rowsInserted, this,
             [this] { preselectPort(); });
-    setUpHistory();
+    historyPage = new HistoryPage(ui.tabWidget, recordWriter, *tolerance);
+    // The records' state is the window's: it shows in the status bar whatever page is open.
+    connect(&recordWriter, &RecordWriter::keepingChanged, this,
+            [this](bool keeping, const QString &reason) {
+                state->setItem(QStringLiteral("records"),
+                               keeping ? QString() : QStringLiteral("Записи не сохраняются"),
+                               reason);
+            });
     buildDevicesMenu();
-    tolerance = new ToleranceWatch(ui, *state, log, this);
     tolerance->loadLimits();
     tolerance->addActions(this);
     connect(&commands, &OstraCommands::exchangeFinished_Signal, tolerance,
@@ -105,24 +89,6 @@ OrvaUI::OrvaUI(QWidget *parent) : QMainWindow(parent), log(&fileLog), commands(&
     new SettingsFile(this, settings);
     new ContinuousResume(this);
     new StaleValues(this);
-}
-
-// The records' state is the window's: it shows in the status bar whatever page is open.
-void OrvaUI::setUpHistory()
-{
-    historyPage = new HistoryPage(ui.tabWidget, recordWriter);
-    connect(historyPage, &HistoryPage::built, this, [this](HistoryTab *history) {
-        history->setLimits(tolerance->limits());
-        connect(tolerance, &ToleranceWatch::limitsChanged, history, &HistoryTab::setLimits);
-        connect(tolerance, &ToleranceWatch::calibrationJournalled, history,
-                &HistoryTab::addCalibration);
-    });
-    connect(&recordWriter, &RecordWriter::keepingChanged, this,
-            [this](bool keeping, const QString &reason) {
-                state->setItem(QStringLiteral("records"),
-                               keeping ? QString() : QStringLiteral("Записи не сохраняются"),
-                               reason);
-            });
 }
 
 OrvaUI::~OrvaUI()

@@ -14,7 +14,6 @@
 #include "ui/ProbePanels.h"
 #include "ui/ProbeSearch.h"
 #include "ui/StateField.h"
-#include "ui/SummaryLine.h"
 #include "ui/ToleranceWatch.h"
 #include "ui_OrvaUI.h"
 
@@ -102,7 +101,6 @@ private:
     void resultUnanswered(int channel);
     void addressEdited(int probe);
     std::optional<uint8_t> probeAddress(int probe);
-    void setUpHistory();
 
     void setUpKeyboard();
     void prefillAddresses();
@@ -125,7 +123,6 @@ private:
     StateField *state = nullptr;
     OperatorMenus *menus = nullptr;
     OperationSummaries summaries;
-    SummaryLine *summaryLine = nullptr;
     RecordWriter recordWriter{&fileLog};
     ToleranceWatch *tolerance = nullptr;
     HistoryPage *historyPage = nullptr;

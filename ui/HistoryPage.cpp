@@ -2,7 +2,8 @@
 
 #include <QVBoxLayout>
 
-HistoryPage::HistoryPage(QTabWidget *tabs, const RecordWriter &writer) : tabs(tabs), writer(writer)
+HistoryPage::HistoryPage(QTabWidget *tabs, const RecordWriter &writer, ToleranceWatch &tolerance)
+    : tabs(tabs), writer(writer), tolerance(tolerance)
 {
     (new QVBoxLayout(this))->setContentsMargins(0, 0, 0, 0);
     tabs->addTab(this, QStringLiteral("История"));
@@ -22,7 +23,10 @@ void HistoryPage::open()
         history = new HistoryTab(writer.directory(), this);
         history->setFont(QFont());
         layout()->addWidget(history);
-        emit built(history);
+        history->setLimits(tolerance.limits());
+        connect(&tolerance, &ToleranceWatch::limitsChanged, history, &HistoryTab::setLimits);
+        connect(&tolerance, &ToleranceWatch::calibrationJournalled, history,
+                &HistoryTab::addCalibration);
     }
     tabs->setCurrentWidget(this);
 }

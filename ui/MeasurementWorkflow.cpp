@@ -1,7 +1,6 @@
 #include "app/OrvaUI.h"
 #include "protocol/FieldRules.h"
 #include "protocol/Schedule.h"
-#include "ui/ProbePanels.h"
 
 // The all-probe operations never wait for a probe: each arms one timer per command, staggered
 // by the settings' delay so that the requests reach the line one after another. The timers are

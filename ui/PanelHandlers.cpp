@@ -1,6 +1,5 @@
 #include "app/OrvaUI.h"
 #include "protocol/FieldRules.h"
-#include "ui/ProbePanels.h"
 
 // The probe panels' handlers: what a click on a panel's button or an edited address field does.
 
