@@ -41,12 +41,8 @@ constexpr double sampleSd = 1.1575836902790202;
 
 QByteArray line(qint64 msecs, int channel, uint8_t address, float value)
 {
-    records::Record record;
-    record.msecs = msecs;
-    record.channels = records::channelMask({channel});
-    record.address = address;
-    record.raw = record.calibrated = value;
-    return records::formatLine(record);
+    return records::formatLine(records::makeRecord(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC),
+                                                   {channel}, address, value, value, 0));
 }
 
 // The report from 08:00 of 2026-12-08, a day of these lines in a records folder of dir's.
@@ -70,7 +66,6 @@ class TestQuality : public QObject
 private slots:
     void limitsFile_data();
     void limitsFile();
-    void limitsMissingAndRoundTrip();
     void verdict_data();
     void verdict();
     void statistics_data();
@@ -78,8 +73,7 @@ private slots:
     void journalLines_data();
     void journalLines();
     void journalFile();
-    void reportContent();
-    void reportKeepsProbesApart();
+    void report();
 };
 
 void TestQuality::limitsFile_data()
@@ -88,74 +82,55 @@ void TestQuality::limitsFile_data()
     QTest::addColumn<int>("errorLine");  // -1: read whole
     QTest::addColumn<QVector<int>>("withLimits");
 
-    const QVector<int> none;
-    QTest::newRow("two channels, comments, CRLF")
-        << QByteArray(
-               "# line 3\r\n[channel1]\r\nnominal=100\r\nlower=95\r\nupper=105\r\n\r\n"
-               "; gauge 8\r\n[channel8]\r\nlower = 1.5\r\nupper=2.5\r\n")
-        << -1 << QVector<int>{1, 8};
-    QTest::newRow("empty file") << QByteArray() << -1 << none;
-    QTest::newRow("equal bounds") << QByteArray("[channel2]\nlower=5\nupper=5\n") << -1
-                                  << QVector<int>{2};
-    QTest::newRow("bounds in the wrong order")
-        << QByteArray("[channel1]\nlower=5\nupper=6\n[channel3]\nlower=105\nupper=95\n") << 4
-        << none;
-    QTest::newRow("nominal outside")
-        << QByteArray("[channel1]\nnominal=90\nlower=95\nupper=105\n") << 1 << none;
-    QTest::newRow("upper missing") << QByteArray("[channel1]\nlower=95\n") << 1 << none;
-    QTest::newRow("channel 0") << QByteArray("[channel1]\nlower=1\nupper=2\n[channel0]\n") << 4
-                               << none;
-    QTest::newRow("channel 9") << QByteArray("[channel9]\n") << 1 << none;
-    QTest::newRow("other section") << QByteArray("\n[general]\n") << 2 << none;
-    QTest::newRow("section twice")
-        << QByteArray("[channel1]\nlower=1\nupper=2\n[channel1]\nlower=1\nupper=2\n") << 4 << none;
-    QTest::newRow("value before a section") << QByteArray("lower=1\n") << 1 << none;
-    QTest::newRow("neither") << QByteArray("[channel1]\nlower 95\n") << 2 << none;
-    QTest::newRow("unknown key") << QByteArray("[channel1]\nlower=1\nupper=2\nlimit=3\n") << 4
-                                 << none;
-    QTest::newRow("key twice") << QByteArray("[channel1]\nlower=1\nlower=2\n") << 3 << none;
-    QTest::newRow("comma decimal")
-        << QByteArray("[channel1]\nlower=95,5\nupper=105\n") << 2 << none;
-    QTest::newRow("nan") << QByteArray("[channel1]\nlower=nan\nupper=105\n") << 2 << none;
-    QTest::newRow("inf") << QByteArray("[channel1]\nlower=1\nupper=inf\n") << 3 << none;
-    QTest::newRow("empty value") << QByteArray("[channel1]\nlower=\n") << 2 << none;
-    QTest::newRow("overlong line")
-        << QByteArray("[channel1]\n# " + QByteArray(300, 'x') + "\n") << 2 << none;
+    const auto row = [](const char *name, const QByteArray &text, int errorLine,
+                        const QVector<int> &withLimits = {}) {
+        QTest::newRow(name) << text << errorLine << withLimits;
+    };
+    row("two channels, comments, CRLF",
+        "# line 3\r\n[channel1]\r\nnominal=100\r\nlower=95\r\nupper=105\r\n\r\n"
+        "; gauge 8\r\n[channel8]\r\nlower = 0.1\r\nupper=0.3\r\n",
+        -1, {1, 8});
+    row("missing file", "", -1);
+    row("equal bounds", "[channel2]\nlower=5\nupper=5\n", -1, {2});
+    row("bounds in the wrong order",
+        "[channel1]\nlower=5\nupper=6\n[channel3]\nlower=105\nupper=95\n", 4);
+    row("nominal outside", "[channel1]\nnominal=90\nlower=95\nupper=105\n", 1);
+    row("upper missing", "[channel1]\nlower=95\n", 1);
+    row("channel 0", "[channel1]\nlower=1\nupper=2\n[channel0]\n", 4);
+    row("channel 9", "[channel9]\n", 1);
+    row("other section", "\n[general]\n", 2);
+    row("section twice", "[channel1]\nlower=1\nupper=2\n[channel1]\nlower=1\nupper=2\n", 4);
+    row("value before a section", "lower=1\n", 1);
+    row("neither", "[channel1]\nlower 95\n", 2);
+    row("unknown key", "[channel1]\nlower=1\nupper=2\nlimit=3\n", 4);
+    row("key twice", "[channel1]\nlower=1\nlower=2\n", 3);
+    row("comma decimal", "[channel1]\nlower=95,5\nupper=105\n", 2);
+    row("nan", "[channel1]\nlower=nan\nupper=105\n", 2);
+    row("inf", "[channel1]\nlower=1\nupper=inf\n", 3);
+    row("empty value", "[channel1]\nlower=\n", 2);
+    row("overlong line", "[channel1]\n# " + QByteArray(300, 'x') + "\n", 2);
 }
 
+// What the editor writes reads back to the same limits, to the last bit; a missing file is
+// read as an empty one.
 void TestQuality::limitsFile()
 {
     QFETCH(QByteArray, text);
     QFETCH(int, errorLine);
     QFETCH(QVector<int>, withLimits);
 
-    const quality::LimitsFile file = parse(text);
+    const quality::LimitsFile file =
+        text.isEmpty() ? quality::readLimits(QStringLiteral("no folder/limits.ini")) : parse(text);
     QCOMPARE(file.ok(), errorLine < 0);
     if (errorLine >= 0)
         QCOMPARE(file.errorLine, errorLine);
-    for (int channel = 1; channel <= records::channelCount; ++channel)
-        QCOMPARE(bool(file.of(channel)), withLimits.contains(channel));
-}
-
-void TestQuality::limitsMissingAndRoundTrip()
-{
-    QTemporaryDir dir;
-    const quality::LimitsFile missing = quality::readLimits(dir.filePath("limits.ini"));
-    QVERIFY(missing.ok());
-    QVERIFY(!missing.of(1));
-
-    const quality::LimitsFile read =
-        parse("[channel1]\nnominal=100\nlower=95\nupper=105\n[channel8]\nlower=0.1\nupper=0.3\n");
-    QCOMPARE(read.of(1)->nominal, 100.0);
-    QCOMPARE(read.of(1)->lower, 95.0);
-    QCOMPARE(read.of(1)->upper, 105.0);
-    // Without a nominal the middle of the band stands for it.
-    QCOMPARE(read.of(8)->nominal, (0.1 + 0.3) / 2);
-    // What the editor writes reads back to the same limits, to the last bit.
-    const quality::LimitsFile again = parse(quality::formatLimits(read.channels));
+    const quality::LimitsFile again = parse(quality::formatLimits(file.channels));
     for (int channel = 1; channel <= records::channelCount; ++channel) {
-        const auto was = read.of(channel), is = again.of(channel);
+        const auto was = file.of(channel), is = again.of(channel);
+        QCOMPARE(bool(was), withLimits.contains(channel));
         QCOMPARE(bool(is), bool(was));
+        // Channel 8 has no nominal: the middle of its band stands for it.
+        QVERIFY(channel != 8 || !was || was->nominal == (0.1 + 0.3) / 2);
         QVERIFY(!was || std::tie(is->lower, is->upper, is->nominal) ==
                             std::tie(was->lower, was->upper, was->nominal));
     }
@@ -245,22 +220,21 @@ void TestQuality::journalLines_data()
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<bool>("valid");
 
-    QTest::newRow("zero ok") << QByteArray("2026-12-08T09:15:02.125+03:00,1,12,zero,,ok") << true;
-    QTest::newRow("point") << QByteArray("2026-12-08T09:15:02.125Z,2,0,point,250.5,ok") << true;
-    QTest::newRow("quoted answer")
-        << QByteArray("2026-12-08T09:15:02.125Z,8,255,reset,,\"Busy, \"\"late\"\"\"") << true;
-    QTest::newRow("command line, no panel")
-        << QByteArray("2026-12-08T09:15:02.125Z,0,7,reset,,no response") << true;
-    QTest::newRow("channel 9") << QByteArray("2026-12-08T09:15:02.125Z,9,7,reset,,ok") << false;
-    QTest::newRow("address 256") << QByteArray("2026-12-08T09:15:02.125Z,1,256,reset,,ok") << false;
-    QTest::newRow("unknown command") << QByteArray("2026-12-08T09:15:02.125Z,1,7,air,,ok") << false;
-    QTest::newRow("bad time") << QByteArray("2026-12-08 09:15,1,7,zero,,ok") << false;
-    QTest::newRow("no answer") << QByteArray("2026-12-08T09:15:02.125Z,1,7,zero,,") << false;
-    QTest::newRow("nan measure") << QByteArray("2026-12-08T09:15:02.125Z,1,7,point,nan,ok")
-                                 << false;
-    QTest::newRow("quote left open")
-        << QByteArray("2026-12-08T09:15:02.125Z,1,7,zero,,\"ok") << false;
-    QTest::newRow("seven fields") << QByteArray("2026-12-08T09:15:02.125Z,1,7,zero,,ok,x") << false;
+    const auto row = [](const char *name, const char *line, bool valid) {
+        QTest::newRow(name) << QByteArray(line) << valid;
+    };
+    row("zero ok", "2026-12-08T09:15:02.125+03:00,1,12,zero,,ok", true);
+    row("point", "2026-12-08T09:15:02.125Z,2,0,point,250.5,ok", true);
+    row("quoted answer", "2026-12-08T09:15:02.125Z,8,255,reset,,\"Busy, \"\"late\"\"\"", true);
+    row("command line, no panel", "2026-12-08T09:15:02.125Z,0,7,reset,,no response", true);
+    row("channel 9", "2026-12-08T09:15:02.125Z,9,7,reset,,ok", false);
+    row("address 256", "2026-12-08T09:15:02.125Z,1,256,reset,,ok", false);
+    row("unknown command", "2026-12-08T09:15:02.125Z,1,7,air,,ok", false);
+    row("bad time", "2026-12-08 09:15,1,7,zero,,ok", false);
+    row("no answer", "2026-12-08T09:15:02.125Z,1,7,zero,,", false);
+    row("nan measure", "2026-12-08T09:15:02.125Z,1,7,point,nan,ok", false);
+    row("quote left open", "2026-12-08T09:15:02.125Z,1,7,zero,,\"ok", false);
+    row("seven fields", "2026-12-08T09:15:02.125Z,1,7,zero,,ok,x", false);
 }
 
 void TestQuality::journalLines()
@@ -330,16 +304,21 @@ void TestQuality::journalFile()
     QCOMPARE(log.lines.value(1), QStringLiteral("0 Calibration journal kept again"));
 }
 
-void TestQuality::reportContent()
+// Channel 1 holds the sample from the probe at 12 and a constant from the one at 13 (the
+// addresses given in turn on two runs): two rows of statistics and two trends, where joined they
+// would show one zig-zag with a spread of neither. Channel 2 is not asked for; one line is another
+// day's, one is torn.
+void TestQuality::report()
 {
     QTemporaryDir dir;
-    // Channel 1 holds the sample, channel 2 a constant; one line is another day's, one is torn.
     QByteArray day;
     qint64 msecs = utc("2026-12-08T08:00:00.000Z").toMSecsSinceEpoch();
     for (const double value : sample) {
         day += line(msecs += 60000, 1, 12, float(value));
+        day += line(msecs, 1, 13, 300);
         day += line(msecs, 2, 13, 50);
     }
+    day += line(msecs, 1, 13, std::numeric_limits<float>::quiet_NaN());
     day += "2026-12-09T08:00:00.000Z,1,12,1,1,1\r\n2026-12-08T09:00:00.000Z,1,12,1";
     quality::ReportRequest request = dayReport(dir, day);
     QVERIFY(files::write(dir.filePath("records/calibration.csv"),
@@ -350,63 +329,28 @@ void TestQuality::reportContent()
     request.limits[0] = quality::Limits{98.5, 95, 102};
     request.channels = {1};
     const quality::ReportContent content = quality::gatherReport(request);
-    QCOMPARE(content.channels.size(), size_t(1));
-    const auto &channel = content.channels[0];
-    QCOMPARE(channel.channel, 1);
-    QCOMPARE(channel.address, uint8_t(12));
+    QCOMPARE(content.channels.size(), size_t(2));
+    const quality::ChannelReport &measured = content.channels[0], &constant = content.channels[1];
+    QCOMPARE(std::tuple(measured.channel, measured.address), std::tuple(1, uint8_t(12)));
+    QCOMPARE(std::tuple(constant.channel, constant.address), std::tuple(1, uint8_t(13)));
     // The same values through the same statistics: what the report prints is what the
     // history and the accumulator say (the values are floats on disk, hence the tolerance).
-    QCOMPARE(channel.statistics.count, qint64(8));
-    QVERIFY(std::abs(channel.statistics.mean - sampleMean) < 1e-5);
-    QVERIFY(std::abs(*channel.statistics.cpk - 0.5039232482557945) < 1e-4);
-    QCOMPARE(content.outOfToleranceCount, qint64(1));
-    QCOMPARE(content.outOfTolerance.at(0).value, 102.3f);
-    QCOMPARE(content.outOfTolerance.at(0).verdict, Verdict::Above);
+    QCOMPARE(measured.statistics.count, qint64(8));
+    QVERIFY(std::abs(measured.statistics.mean - sampleMean) < 1e-5);
+    QVERIFY(std::abs(*measured.statistics.cpk - 0.5039232482557945) < 1e-4);
+    QCOMPARE(*measured.statistics.outShare, 0.125);
+    QCOMPARE(constant.statistics.count, qint64(8));
+    QCOMPARE(constant.statistics.stddev, 0.0);
+    QCOMPARE(*constant.statistics.outShare, 1.0);
+    for (const QPointF &point : constant.trend)
+        QCOMPARE(point.y(), 300.0);
+    QCOMPARE(content.outOfToleranceCount, qint64(9));
+    QCOMPARE(content.outOfTolerance.at(5).value, 102.3f);
+    QCOMPARE(content.outOfTolerance.at(5).verdict, Verdict::Above);
     QCOMPARE(content.skippedLines, qint64(2));
     // Calibrations of the range and of the channels shown only.
     QCOMPARE(content.calibrations.size(), size_t(1));
     QCOMPARE(content.calibrations[0].msecs, utc("2026-12-08T08:04:30.000Z").toMSecsSinceEpoch());
-
-    // A range that starts after the fourth value: the statistics of the rest alone.
-    request.from = utc("2026-12-08T08:04:30.000Z");
-    request.channels.clear();
-    const quality::ReportContent later = quality::gatherReport(request);
-    QCOMPARE(later.channels.size(), size_t(2));
-    QCOMPARE(later.channels[0].statistics.count, qint64(4));
-    QCOMPARE(later.channels[1].statistics.stddev, 0.0);
-    QVERIFY(!later.channels[1].statistics.cp);
-    QCOMPARE(later.calibrations.size(), size_t(2));
-}
-
-// Two probes recorded under one channel (the addresses given in turn on two runs) stay two rows
-// of statistics and two trends; joined, they would show one zig-zag with a spread of neither.
-void TestQuality::reportKeepsProbesApart()
-{
-    QTemporaryDir dir;
-    QByteArray day;
-    qint64 msecs = utc("2026-12-08T08:00:00.000Z").toMSecsSinceEpoch();
-    for (int i = 0; i < 4; ++i) {
-        day += line(msecs += 60000, 1, 13, 300);
-        day += line(msecs += 60000, 1, 12, 100);
-        day += line(msecs += 60000, 1, 12, std::numeric_limits<float>::quiet_NaN());
-    }
-    quality::ReportRequest request = dayReport(dir, day);
-    request.limits[0] = quality::Limits{100, 90, 110};
-    const quality::ReportContent content = quality::gatherReport(request);
-    QCOMPARE(content.channels.size(), size_t(2));
-    for (const auto &[index, address, mean] :
-         {std::tuple<size_t, uint8_t, double>{0, 12, 100}, {1, 13, 300}}) {
-        const quality::ChannelReport &probe = content.channels[index];
-        QCOMPARE(probe.channel, 1);
-        QCOMPARE(probe.address, address);
-        QCOMPARE(probe.statistics.count, qint64(4));
-        QCOMPARE(probe.statistics.mean, mean);
-        QCOMPARE(probe.statistics.stddev, 0.0);
-        for (const QPointF &point : probe.trend)
-            QCOMPARE(point.y(), mean);
-    }
-    QCOMPARE(*content.channels[0].statistics.outShare, 0.0);
-    QCOMPARE(*content.channels[1].statistics.outShare, 1.0);
 }
 
 QTEST_GUILESS_MAIN(TestQuality)
