@@ -291,9 +291,9 @@ private slots:
             return cli.waitForFinished() && cli.exitStatus() == QProcess::CrashExit;
         };
         measure({"--every", "0.05", "measure", "12", "255"});
-        QVERIFY(killedOnceDone([&] { return simulator->bus().requests().size() >= 10; }));
+        // Killed once records of two rounds are written, however long a loaded machine takes.
+        QVERIFY(killedOnceDone([&] { return recordLines().size() >= 4; }));
         const int backlog = int(recordLines().size());
-        QVERIFY(backlog >= 4);
 
         QVERIFY(broker.start());
         // A historian's session: the broker keeps what comes while it is away.
