@@ -128,7 +128,7 @@ private slots:
         QVERIFY2(tool->waitForStarted(10000), qPrintable(tool->errorString()));
         QVERIFY2(user.attach(tool->processId(), 20000), qPrintable(user.lastError()));
         // The first poll fills the port list half a second after the start.
-        QTRY_VERIFY_WITH_TIMEOUT(user.showsText("cb_ports"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(user.showsText("cb_ports"), 30000);
         bool ready = connectTool();
         for (int probe = 1; ready && probe <= 8; ++probe)
             ready = user.fill(field("le_addr_", probe), QString::number(probeAddresses[probe - 1]));
