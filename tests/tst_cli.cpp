@@ -74,9 +74,12 @@ private:
 
     QString port() const { return simulator->portPath(); }
 
+    // The engine's gap spans the process: the previous run's last request must not shorten
+    // this run's first.
     int run(const QStringList &arguments,
             const std::function<void(console::CommandLine &)> &during = {})
     {
+        QTest::qWait(10);
         out.clear();
         err.clear();
         QTextStream output(&out);
@@ -102,9 +105,6 @@ private slots:
 
     void init()
     {
-        // The engine's gap spans the process: the previous test's last request must not
-        // shorten this test's first.
-        QTest::qWait(10);
         QFile::remove(QStringLiteral("settings.cfg"));
         simulator = std::make_unique<probesim::ProbeSimulator>();
         for (const Reading &probe : {probeA, probeB}) {
@@ -124,40 +124,36 @@ private slots:
     // One line naming the argument, exit code 2, and not a byte on the line.
     void badArguments_data()
     {
-        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("named");
-        const QString p = QStringLiteral("PORT");
-        QTest::addRow("address over 255")
-            << QStringList{"--port", p, "measure", "12", "256"} << "'256'";
-        QTest::addRow("address not a number") << QStringList{"--port", p, "air", "1x"} << "'1x'";
-        QTest::addRow("negative address") << QStringList{"--port", p, "zero", "--", "-1"} << "'-1'";
-        QTest::addRow("no address") << QStringList{"--port", p, "measure"} << "measure";
-        QTest::addRow("two addresses for one")
-            << QStringList{"--port", p, "reset", "1", "2"} << "reset";
-        QTest::addRow("no port") << QStringList{"measure", "12"} << "--port";
-        QTest::addRow("unknown option") << QStringList{"--port", p, "--fast", "test"} << "'fast'";
-        QTest::addRow("unknown command") << QStringList{"--port", p, "fly"} << "'fly'";
-        QTest::addRow("delay not a number")
-            << QStringList{"--port", p, "--delay", "5ms", "test"} << "--delay";
-        QTest::addRow("unknown format")
-            << QStringList{"--port", p, "--format", "xml", "test"} << "--format";
-        QTest::addRow("count zero")
-            << QStringList{"--port", p, "--count", "0", "measure", "12"} << "--count";
-        QTest::addRow("count for air")
-            << QStringList{"--port", p, "--count", "2", "air", "12"} << "--count";
-        QTest::addRow("measure value not a number")
-            << QStringList{"--port", p, "point", "12", "thick"} << "'thick'";
-        QTest::addRow("scan with an address") << QStringList{"--port", p, "scan", "12"} << "'12'";
-        QTest::addRow("records without a records folder")
-            << QStringList{"--port", p, "--records", "measure", "12"} << "--records";
+        // The arguments as typed, P standing for the simulator's port.
+        const char *const rows[][3] = {
+            {"address over 255", "--port P measure 12 256", "'256'"},
+            {"address not a number", "--port P air 1x", "'1x'"},
+            {"negative address", "--port P zero -- -1", "'-1'"},
+            {"no address", "--port P measure", "measure"},
+            {"two addresses for one", "--port P reset 1 2", "reset"},
+            {"no port", "measure 12", "--port"},
+            {"unknown option", "--port P --fast test", "'fast'"},
+            {"unknown command", "--port P fly", "'fly'"},
+            {"delay not a number", "--port P --delay 5ms test", "--delay"},
+            {"unknown format", "--port P --format xml test", "--format"},
+            {"count zero", "--port P --count 0 measure 12", "--count"},
+            {"count for air", "--port P --count 2 air 12", "--count"},
+            {"measure value not a number", "--port P point 12 thick", "'thick'"},
+            {"scan with an address", "--port P scan 12", "'12'"},
+            {"records without a records folder", "--port P --records measure 12", "--records"}};
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]);
     }
 
     void badArguments()
     {
-        QFETCH(QStringList, arguments);
+        QFETCH(QString, arguments);
         QFETCH(QString, named);
-        arguments.replaceInStrings(QStringLiteral("PORT"), port());
-        QCOMPARE(run(arguments), int(console::exitUsage));
+        QStringList typed = arguments.split(QLatin1Char(' '));
+        typed.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), port());
+        QCOMPARE(run(typed), int(console::exitUsage));
         QVERIFY(out.isEmpty());
         QVERIFY2(err.startsWith(QStringLiteral("t7r-cli: ")) && err.count(QLatin1Char('\n')) == 1 &&
                      err.endsWith(QLatin1Char('\n')) && err.contains(named),
@@ -166,68 +162,59 @@ private slots:
         QCOMPARE(int(requests().size()), 0);
     }
 
-    // The values the probes hold, digit for digit, in each format, and exit code 0; nothing is
-    // recorded without --records.
-    void measureFormats_data()
+    // The values a probe holds, digit for digit, in each format; a probe that answers with an
+    // error or not at all gives exit code 1 and says so in its row; values only come with a good
+    // answer, and whatever came back the rows stay whole. Nothing is recorded without --records.
+    void rowsOfEachFormat_data()
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<QStringList>("expected");
-        QTest::addRow("table") << "table"
-                               << QStringList{
-                                      "time                          address raw_um        "
-                                      "calibrated_um quality command outcome",
-                                      "T      12       123.456       123.456      77 measure ok",
-                                      "T     255          7.25          7.25       5 measure ok"};
+        QTest::addRow("table")
+            << "table"
+            << QStringList{
+                   "time                          address raw_um        "
+                   "calibrated_um quality command outcome",
+                   "T      12                                     measure Bad hash",
+                   "T     255                                     measure Busy",
+                   "T       7           nan           nan     100 measure ok",
+                   "T       3                                     measure no response",
+                   "T      40       123.456       123.456      77 measure ok"};
         QTest::addRow("csv") << "csv"
                              << QStringList{
-                                    "time,address,raw_um,calibrated_um,quality,command,"
-                                    "outcome",
-                                    "T,12,123.456,123.456,77,measure,ok",
-                                    "T,255,7.25,7.25,5,measure,ok"};
+                                    "time,address,raw_um,calibrated_um,quality,command,outcome",
+                                    "T,12,,,,measure,Bad hash",
+                                    "T,255,,,,measure,Busy",
+                                    "T,7,nan,nan,100,measure,ok",
+                                    "T,3,,,,measure,no response",
+                                    "T,40,123.456,123.456,77,measure,ok"};
+        const QString json = QStringLiteral(
+            "{\"time\":\"T\",\"address\":%1,\"raw_um\":%2,\"calibrated_um\":%2,"
+            "\"quality\":%3,\"command\":\"measure\",\"outcome\":\"%4\"}");
         QTest::addRow("json") << "json"
-                              << QStringList{
-                                     "{\"time\":\"T\",\"address\":12,\"raw_um\":123.456,"
-                                     "\"calibrated_um\":123.456,\"quality\":77,\"command\":"
-                                     "\"measure\",\"outcome\":\"ok\"}",
-                                     "{\"time\":\"T\",\"address\":255,\"raw_um\":7.25,"
-                                     "\"calibrated_um\":7.25,\"quality\":5,\"command\":"
-                                     "\"measure\",\"outcome\":\"ok\"}"};
+                              << QStringList{json.arg("12", "null", "null", "Bad hash"),
+                                             json.arg("255", "null", "null", "Busy"),
+                                             json.arg("7", "null", "100", "ok"),
+                                             json.arg("3", "null", "null", "no response"),
+                                             json.arg("40", "123.456", "77", "ok")};
     }
 
-    void measureFormats()
+    void rowsOfEachFormat()
     {
         QFETCH(QString, format);
         QFETCH(QStringList, expected);
         withSink = true;
-        QCOMPARE(
-            run({"--port", port(), "--delay", "10", "--format", format, "measure", "12", "255"}),
-            int(console::exitOk));
-        QCOMPARE(withoutTime(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
-        QVERIFY(err.isEmpty() && sink.records.empty());
-    }
-
-    // A probe that answers with an error or not at all gives exit code 1 and says so in its
-    // row; values only come with a good answer, and whatever came back the rows stay whole.
-    void failedProbes_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addRow("csv") << "csv";
-        QTest::addRow("json") << "json";
-    }
-
-    void failedProbes()
-    {
-        QFETCH(QString, format);
         simulator->model().probe(uint8_t(probeB.address))->setStatusOverride(4);
-        probesim::ProbeSettings odd;
+        probesim::ProbeSettings odd, good;
         odd.thickness = std::numeric_limits<float>::quiet_NaN();
-        QVERIFY(simulator->model().addProbe(7, odd));
+        good.thickness = probeA.um;
+        good.quality = uint8_t(probeA.quality);
+        QVERIFY(simulator->model().addProbe(7, odd) && simulator->model().addProbe(40, good));
         // Garbage ahead of the first result's answer, every time it is asked: a bad answer is
         // asked again, four times in all, and then reported.
-        simulator->faults().script(probesim::Fault::None, 3);
+        simulator->faults().script(probesim::Fault::None, 4);
         simulator->faults().script(probesim::Fault::Garbage, BusScan::maxAttempts);
         QCOMPARE(run({"--port", port(), "--delay", "5", "--format", format, "measure", "12", "255",
-                      "7", "3"}),
+                      "7", "3", "40"}),
                  int(console::exitProbeFailed));
         QCOMPARE(simulator->faults().scriptedLeft(), 0);
         int resultsOf12 = 0;
@@ -235,25 +222,8 @@ private slots:
             resultsOf12 += request.address() == 12 &&
                            request.code() == uint8_t(frames::Command::GetMeasurementResult);
         QCOMPARE(resultsOf12, BusScan::maxAttempts);
-        QStringList rows = lines();
-        if (format == QLatin1String("csv")) {
-            QCOMPARE(rows.takeFirst(),
-                     QStringLiteral("time,address,raw_um,calibrated_um,quality,command,outcome"));
-            QCOMPARE(withoutTime(rows.join(QLatin1Char('\n'))),
-                     QStringLiteral("T,12,,,,measure,Bad hash\n"
-                                    "T,255,,,,measure,Busy\n"
-                                    "T,7,nan,nan,100,measure,ok\n"
-                                    "T,3,,,,measure,no response"));
-        } else {
-            QCOMPARE(rows.size(), 4);
-            const QStringList outcomes{"Bad hash", "Busy", "ok", "no response"};
-            for (int i = 0; i < rows.size(); ++i) {
-                const QJsonObject row = QJsonDocument::fromJson(rows[i].toUtf8()).object();
-                QCOMPARE(row.value("outcome").toString(), outcomes[i]);
-                QCOMPARE(row.keys().size(), 7);
-                QVERIFY(row.value("raw_um").isNull());
-            }
-        }
+        QCOMPARE(withoutTime(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+        QVERIFY(err.isEmpty() && sink.records.empty());
     }
 
     void portCannotBeOpened()
@@ -287,43 +257,40 @@ private slots:
     // else ./settings.cfg, else 190 ms, and a run never writes settings.cfg.
     void rounds_data()
     {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QString>("options");
+        // The delay settings.cfg holds; 0 for no settings.cfg.
+        QTest::addColumn<int>("settingsDelayMs");
         QTest::addColumn<int>("rounds");
         QTest::addColumn<int>("delayMs");
         QTest::addColumn<int>("everyMs");
         // The delay the run must not have taken instead: the result may come late on a loaded
         // machine, but never as late as that delay's twelve would put it.
         QTest::addColumn<int>("notDelayMs");
-        QTest::addRow("three rounds")
-            << QStringList{"--delay", "5", "--count", "3"} << QByteArray() << 3 << 5 << 0 << 190;
+        QTest::addRow("three rounds") << "--delay 5 --count 3" << 0 << 3 << 5 << 0 << 190;
         QTest::addRow("every 0.3 s")
-            << QStringList{"--delay", "5", "--every", "0.3", "--count", "2"} << QByteArray() << 2
-            << 5 << 300 << 190;
-        QTest::addRow("delay from settings.cfg")
-            << QStringList{} << files::settings(std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}, 30) << 1
-            << 30 << 0 << 190;
-        QTest::addRow("delay option over settings.cfg")
-            << QStringList{"--delay", "8"}
-            << files::settings(std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}, 60) << 1 << 8 << 0 << 60;
-        QTest::addRow("no settings.cfg") << QStringList{} << QByteArray() << 1 << 190 << 0 << 0;
+            << "--delay 5 --every 0.3 --count 2" << 0 << 2 << 5 << 300 << 190;
+        QTest::addRow("delay from settings.cfg") << "" << 30 << 1 << 30 << 0 << 190;
+        QTest::addRow("delay option over settings.cfg") << "--delay 8" << 60 << 1 << 8 << 0 << 60;
+        QTest::addRow("no settings.cfg") << "" << 0 << 1 << 190 << 0 << 0;
     }
 
     void rounds()
     {
-        QFETCH(QStringList, options);
-        QFETCH(QByteArray, settings);
+        QFETCH(QString, options);
+        QFETCH(int, settingsDelayMs);
         QFETCH(int, rounds);
         QFETCH(int, delayMs);
         QFETCH(int, everyMs);
         QFETCH(int, notDelayMs);
-        if (!settings.isEmpty())
-            QVERIFY(files::write(QStringLiteral("settings.cfg"), settings));
-        QCOMPARE(run(QStringList{"--port", port(), "--format", "csv"} + options +
+        if (settingsDelayMs > 0)
+            QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                                 files::settings({1, 2, 3, 4, 5, 6, 7, 8}, settingsDelayMs)));
+        QCOMPARE(run(QStringList{"--port", port(), "--format", "csv"} +
+                     options.split(QLatin1Char(' '), Qt::SkipEmptyParts) +
                      QStringList{"measure", "12", "255"}),
                  int(console::exitOk));
         QCOMPARE(lines().size(), 1 + 2 * rounds);
-        QCOMPARE(QFile::exists(QStringLiteral("settings.cfg")), !settings.isEmpty());
+        QCOMPARE(QFile::exists(QStringLiteral("settings.cfg")), settingsDelayMs > 0);
         const auto &line = requests();
         QCOMPARE(int(line.size()), 4 * rounds);
         const auto msBetween = [&line](size_t from, size_t to) {
@@ -427,10 +394,8 @@ private slots:
     {
         QFile::remove(QStringLiteral("records/calibration.csv"));
         QCOMPARE(run({"--port", port(), "--delay", "5", "zero", "12"}), int(console::exitOk));
-        QTest::qWait(10);
         QCOMPARE(run({"--port", port(), "--delay", "5", "reset", "3"}),
                  int(console::exitProbeFailed));
-        QTest::qWait(10);
         QCOMPARE(run({"--port", port(), "--delay", "5", "point", "255", "7.5"}),
                  int(console::exitOk));
         const auto events = quality::readJournalFile(QStringLiteral("records/calibration.csv"), 0,
@@ -442,37 +407,6 @@ private slots:
         QCOMPARE(events[1].address, uint8_t(3));
         QCOMPARE(events[2].measureUm, std::optional<float>(7.5f));
         QCOMPARE(events[2].channel, 0);
-    }
-
-    // The program itself appends to the working folder's records, as the window would, each
-    // value and time spelt as its row spells it.
-    void recordsFolderOfTheProgram()
-    {
-        QDir(QStringLiteral("records")).removeRecursively();
-        probesim::ProbeSettings tiny;
-        tiny.thickness = 0.0001f;
-        QVERIFY(simulator->model().addProbe(40, tiny));
-        QProcess cli;
-        // The probes are served by this process's event loop, which must run meanwhile.
-        QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        cli.start(QStringLiteral(CLI_PATH), {"--port", port(), "--delay", "5", "--format", "csv",
-                                             "--records", "measure", "12", "40"});
-        QVERIFY(finished.wait(5000));
-        const QList<QByteArray> rows = cli.readAllStandardOutput().trimmed().split('\n');
-        QVERIFY2(cli.exitCode() == console::exitOk, cli.readAllStandardError());
-        QFile day(QStringLiteral("records/") + QDate::currentDate().toString(Qt::ISODate) +
-                  QStringLiteral(".csv"));
-        QVERIFY(day.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = day.readAll().trimmed().split('\n');
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[1].trimmed().split(',').mid(1),
-                 (QList<QByteArray>{"", "12", "123.456", "123.456", "77", "", "", ""}));
-        QCOMPARE(rows.size(), 3);
-        for (int i = 1; i < 3; ++i) {
-            const QList<QByteArray> row = rows[i].split(',');
-            const QList<QByteArray> line = lines[i].trimmed().split(',');
-            QCOMPARE(row.mid(0, 1) + row.mid(1, 4), line.mid(0, 1) + line.mid(2, 4));
-        }
     }
 
     // The program itself: SIGINT and SIGTERM between the rounds of a repeated run end it with
@@ -564,31 +498,30 @@ private slots:
     void lateAnswerAskedAgain_data()
     {
         QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("delay");
+        QTest::addColumn<int>("delay");
         QTest::addColumn<int>("asked");
         QTest::addColumn<QStringList>("rows");
         // The next request goes before the late answer comes.
         QTest::addRow("start, in the next exchange")
-            << "measure"
-            << "30" << int(Command::StartMeasurement)
+            << "measure" << 30 << int(Command::StartMeasurement)
             << QStringList{"T,12,123.456,123.456,77,measure,ok", "T,255,7.25,7.25,5,measure,ok"};
         // The late answer comes while its own exchange is still the last.
         QTest::addRow("air, in its own exchange")
-            << "air"
-            << "100" << int(Command::UpdateAirCode)
+            << "air" << 100 << int(Command::UpdateAirCode)
             << QStringList{"T,12,,,,air,ok", "T,255,,,,air,ok"};
     }
 
     void lateAnswerAskedAgain()
     {
         QFETCH(QString, command);
-        QFETCH(QString, delay);
+        QFETCH(int, delay);
         QFETCH(int, asked);
         QFETCH(QStringList, rows);
         probesim::InjectedFault late(probesim::Fault::Late);
         late.delayMs = probeline::answerTimeLimitMs + 20;
         simulator->faults().script(late);
-        QCOMPARE(run({"--port", port(), "--delay", delay, "--format", "csv", command, "12", "255"}),
+        QCOMPARE(run({"--port", port(), "--delay", QString::number(delay), "--format", "csv",
+                      command, "12", "255"}),
                  int(console::exitOk));
         QCOMPARE(withoutTime(lines().mid(1).join(QLatin1Char('\n'))), rows.join(QLatin1Char('\n')));
         // A slow machine may ask more than once again, never less; the result waits its
@@ -602,7 +535,7 @@ private slots:
                 ++askedOfTheLate;
                 startUs = request.timeUs;
             } else if (request.code() == uint8_t(Command::GetMeasurementResult)) {
-                QVERIFY(startUs && (request.timeUs - *startUs) / 1000.0 >= 12 * delay.toInt() - 3);
+                QVERIFY(startUs && (request.timeUs - *startUs) / 1000.0 >= 12 * delay - 3);
                 break;
             }
         }
@@ -614,16 +547,13 @@ private slots:
     void recordChannels()
     {
         withSink = true;
-        QVERIFY(
-            files::write(QStringLiteral("settings.cfg"),
-                         files::settings(std::vector<int>{255, 12, 40, 12, 41, 42, 43, 44}, 5)));
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings({255, 12, 40, 12, 41, 42, 43, 44}, 5)));
         QCOMPARE(run({"--port", port(), "--records", "measure", "12", "255"}),
                  int(console::exitOk));
-        QTest::qWait(10);
         QCOMPARE(run({"--port", port(), "--records", "measure", "255", "12"}),
                  int(console::exitOk));
         QFile::remove(QStringLiteral("settings.cfg"));
-        QTest::qWait(10);
         QCOMPARE(run({"--port", port(), "--delay", "5", "--records", "measure", "12"}),
                  int(console::exitOk));
         QCOMPARE(int(sink.records.size()), 5);
@@ -636,22 +566,28 @@ private slots:
         QCOMPARE(int(sink.records[4].channels), 0);
     }
 
-    // The lock is taken whatever spelling of --records the parser accepts; a records folder that
-    // cannot be written is a failed run.
-    void recordsOptionSpelling_data()
+    // The program itself, under the lock whatever spelling of --records the parser accepts,
+    // appends to the working folder's records as the window would, each value and time spelt
+    // as its row spells it; a records folder that cannot be written is a failed run.
+    void recordsOfTheProgram_data()
     {
         QTest::addColumn<QString>("option");
         QTest::addRow("--records") << "--records";
         QTest::addRow("-records") << "-records";
     }
 
-    void recordsOptionSpelling()
+    void recordsOfTheProgram()
     {
         QFETCH(QString, option);
         QDir(QStringLiteral("records")).removeRecursively();
+        probesim::ProbeSettings tiny;
+        tiny.thickness = 0.0001f;
+        QVERIFY(simulator->model().addProbe(40, tiny));
         QProcess cli;
+        // The probes are served by this process's event loop, which must run meanwhile.
         QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        const QStringList arguments{"--port", port(), "--delay", "5", option, "measure", "12"};
+        const QStringList arguments{"--port", port(), "--delay", "5",  "--format",
+                                    "csv",    option, "measure", "12", "40"};
         {
             WorkFolderLock window;
             QVERIFY(window.tryLock());
@@ -663,9 +599,21 @@ private slots:
         }
         cli.start(QStringLiteral(CLI_PATH), arguments);
         QVERIFY(finished.wait(5000));
+        const QList<QByteArray> rows = cli.readAllStandardOutput().trimmed().split('\n');
         QVERIFY2(cli.exitCode() == console::exitOk, cli.readAllStandardError());
-        QVERIFY(QFile::exists(QStringLiteral("records/") +
-                              QDate::currentDate().toString(Qt::ISODate) + QStringLiteral(".csv")));
+        QFile day(QStringLiteral("records/") + QDate::currentDate().toString(Qt::ISODate) +
+                  QStringLiteral(".csv"));
+        QVERIFY(day.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = day.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[1].trimmed().split(',').mid(1),
+                 (QList<QByteArray>{"", "12", "123.456", "123.456", "77", "", "", ""}));
+        QCOMPARE(rows.size(), 3);
+        for (int i = 1; i < 3; ++i) {
+            const QList<QByteArray> row = rows[i].split(',');
+            const QList<QByteArray> line = lines[i].trimmed().split(',');
+            QCOMPARE(row.mid(0, 1) + row.mid(1, 4), line.mid(0, 1) + line.mid(2, 4));
+        }
 
         QDir(QStringLiteral("records")).removeRecursively();
         QVERIFY(files::write(QStringLiteral("records"), "in the way"));

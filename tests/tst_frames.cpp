@@ -63,27 +63,6 @@ private slots:
                  expected);
         QCOMPARE(int(frame.size()), frames::requestSize(code));
     }
-
-    void acknowledgements_data()
-    {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<int>("status");
-        for (const auto &row : protocolVectors("answer6"))
-            QTest::newRow("status " + row[2]) << QByteArray::fromHex(row[3]) << row[2].toInt();
-    }
-
-    // Only 1 to 6 are errors; 0 and everything above 6 count as success.
-    void acknowledgements()
-    {
-        QFETCH(QByteArray, frame);
-        QFETCH(int, status);
-        QVERIFY(frames::checkHash(frame));
-        QCOMPARE(frames::statusText(uint8_t(frame[3])).has_value(), status >= 1 && status <= 6);
-
-        QByteArray swapped = frame;
-        std::swap(swapped.data()[4], swapped.data()[5]);
-        QCOMPARE(frames::checkHash(swapped), frame[4] == frame[5]);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestFrames)

@@ -58,15 +58,6 @@ public:
         ok = loaded.wait(10000);
     }
 
-    QwtPlotCurve *curve(const QString &title) const
-    {
-        for (QwtPlotItem *item : tab->plot()->itemList(QwtPlotItem::Rtti_PlotCurve)) {
-            if (item->title().text() == title)
-                return static_cast<QwtPlotCurve *>(item);
-        }
-        return nullptr;
-    }
-
     // Whether the canvas shows channel 1's colour at a time and value, give or take a pixel.
     bool drawnAt(double msecs, double value) const
     {
@@ -96,26 +87,36 @@ class TestHistory : public QObject
     Q_OBJECT
 
 private slots:
-    // A pause in the work is no line; values a minute apart, two missed rounds included, are.
-    void gapBreaksTheLine_data()
+    // A pause in the work is no line; values a minute apart, two missed rounds included, are,
+    // and each is marked where there are few to show. A click on a channel's name hides its
+    // curve, live values do not bring it back, and a second click shows it again.
+    void gapsAndLegend()
     {
-        QTest::addColumn<QString>("between");
-        QTest::addColumn<bool>("line");
-        QTest::newRow("regular spacing") << "10:03:30" << true;
-        QTest::newRow("two rounds missed") << "10:11:30" << true;
-        QTest::newRow("half an hour without values") << "10:30:00" << false;
-    }
-    void gapBreaksTheLine()
-    {
-        QFETCH(QString, between);
-        QFETCH(bool, line);
-        QByteArray lines = minutes(QStringLiteral("10:00:00"), 11);
-        lines += minutes(QStringLiteral("10:13:00"), 5) + minutes(QStringLiteral("10:40:00"), 10);
-        Page page(lines);
+        Page page(minutes(QStringLiteral("10:00:00"), 11) + minutes(QStringLiteral("10:13:00"), 5) +
+                  minutes(QStringLiteral("10:40:00"), 10));
         QVERIFY(page.ok);
-        QCOMPARE(page.drawnAt(msecsAt(between), 100), line);
-        // Each value is marked where there are few to show.
-        QVERIFY(page.curve(QStringLiteral("Канал 1, адрес 12"))->symbol());
+        for (const auto &[between, line] :
+             {std::pair{"10:03:30", true}, {"10:11:30", true}, {"10:30:00", false}})
+            QVERIFY2(page.drawnAt(msecsAt(QLatin1String(between)), 100) == line, between);
+        const auto curves = page.tab->plot()->itemList(QwtPlotItem::Rtti_PlotCurve);
+        QCOMPARE(curves.size(), 1);
+        auto *curve = static_cast<QwtPlotCurve *>(curves[0]);
+        QCOMPARE(curve->title().text(), QStringLiteral("Канал 1, адрес 12"));
+        QVERIFY(curve->symbol());
+
+        auto *legend = page.tab->findChild<QwtLegend *>();
+        auto *label = qobject_cast<QwtLegendLabel *>(
+            legend->legendWidget(page.tab->plot()->itemToInfo(curve)));
+        QVERIFY(label);
+        QTest::mouseClick(label, Qt::LeftButton);
+        QVERIFY(!curve->isVisible());
+        QVERIFY(!page.drawnAt(msecsAt(QStringLiteral("10:04:30")), 100));
+        page.tab->add(records::makeRecord(at(QStringLiteral("10:50:00")), {1}, 12, 100, 100, 90));
+        QTRY_COMPARE(page.tab->drawnPoints({1, 12}), 27);
+        QVERIFY(!curve->isVisible());
+        QTest::mouseClick(label, Qt::LeftButton);
+        QVERIFY(curve->isVisible());
+        QVERIFY(page.drawnAt(msecsAt(QStringLiteral("10:04:30")), 100));
     }
 
     // A year drawn a few points per pixel column breaks where the values pause, and only there:
@@ -135,29 +136,6 @@ private slots:
         const int after = reduced.breaks.front();
         QCOMPARE(reduced.points[after - 1].x(), series.x[49'999]);
         QCOMPARE(reduced.points[after].x(), series.x[50'000]);
-    }
-
-    // A click on a channel's name hides its curve, live values do not bring it back, and a
-    // second click shows it again.
-    void legendShowsAndHides()
-    {
-        Page page(minutes(QStringLiteral("10:00:00"), 10));
-        QVERIFY(page.ok);
-        QwtPlotCurve *curve = page.curve(QStringLiteral("Канал 1, адрес 12"));
-        QVERIFY(curve);
-        auto *legend = page.tab->findChild<QwtLegend *>();
-        auto *label = qobject_cast<QwtLegendLabel *>(
-            legend->legendWidget(page.tab->plot()->itemToInfo(curve)));
-        QVERIFY(label);
-        QTest::mouseClick(label, Qt::LeftButton);
-        QVERIFY(!curve->isVisible());
-        QVERIFY(!page.drawnAt(msecsAt(QStringLiteral("10:04:30")), 100));
-        page.tab->add(records::makeRecord(at(QStringLiteral("10:10:00")), {1}, 12, 100, 100, 90));
-        QTRY_COMPARE(page.tab->drawnPoints({1, 12}), 11);
-        QVERIFY(!curve->isVisible());
-        QTest::mouseClick(label, Qt::LeftButton);
-        QVERIFY(curve->isVisible());
-        QVERIFY(page.drawnAt(msecsAt(QStringLiteral("10:04:30")), 100));
     }
 
     // Zoomed to 10:02..10:04, the row counts the three values shown, both ends included; the

@@ -18,19 +18,6 @@ class TestLegibility : public QObject
 
     QTemporaryDir workDir;
 
-    static int advance(const QWidget *widget, const QString &text)
-    {
-        return widget->fontMetrics().horizontalAdvance(text);
-    }
-
-    static QString failure(const QWidget *widget, const QString &text, int room)
-    {
-        return QStringLiteral("%1: \"%2\" needs %3 px, has %4")
-            .arg(widget->objectName(), text)
-            .arg(advance(widget, text))
-            .arg(room);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -53,28 +40,33 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
         QStringList cut;
+        // Whether the text fits the room; a list of those that do not.
+        const auto fits = [&](const QWidget *widget, const QString &text, int room) {
+            const int needs = widget->fontMetrics().horizontalAdvance(text);
+            if (needs > room)
+                cut << QStringLiteral("%1: \"%2\" needs %3 px, has %4")
+                           .arg(widget->objectName(), text)
+                           .arg(needs)
+                           .arg(room);
+        };
         for (QWidget *widget : window.ui.tab_4->findChildren<QWidget *>()) {
             if (auto *label = qobject_cast<QLabel *>(widget)) {
-                if (advance(label, label->text()) > label->contentsRect().width())
-                    cut << failure(label, label->text(), label->contentsRect().width());
+                fits(label, label->text(), label->contentsRect().width());
             } else if (auto *button = qobject_cast<QPushButton *>(widget)) {
                 QStyleOptionButton option;
                 option.initFrom(button);
                 option.features |= QStyleOptionButton::AutoDefaultButton;
-                const int room =
-                    button->style()
-                        ->subElementRect(QStyle::SE_PushButtonContents, &option, button)
-                        .width();
-                if (advance(button, button->text()) > room)
-                    cut << failure(button, button->text(), room);
+                fits(button, button->text(),
+                     button->style()
+                         ->subElementRect(QStyle::SE_PushButtonContents, &option, button)
+                         .width());
             } else if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
                 QStyleOptionFrame option;
                 option.initFrom(edit);
-                const int room = edit->style()
-                                     ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
-                                     .width();
-                if (advance(edit, edit->text()) > room)
-                    cut << failure(edit, edit->text(), room);
+                fits(edit, edit->text(),
+                     edit->style()
+                         ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                         .width());
             } else if (auto *box = qobject_cast<QGroupBox *>(widget)) {
                 if (box->title().isEmpty())
                     continue;
@@ -89,8 +81,7 @@ private slots:
                 for (auto *field : box->findChildren<QLineEdit *>())
                     if (field->y() < title.bottom())
                         room = std::min(room, field->x() - title.left());
-                if (advance(box, box->title()) > room)
-                    cut << failure(box, box->title(), room);
+                fits(box, box->title(), room);
             }
         }
 
@@ -102,14 +93,19 @@ private slots:
                 ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, ports)
                 .width() -
             2;
-        if (advance(ports, ports->currentText()) > room)
-            cut << failure(ports, ports->currentText(), room);
+        fits(ports, ports->currentText(), room);
 
         QTabBar *tabs = window.ui.tabWidget->tabBar();
-        if (advance(tabs, tabs->tabText(0)) > tabs->tabRect(0).width())
-            cut << failure(tabs, tabs->tabText(0), tabs->tabRect(0).width());
+        fits(tabs, tabs->tabText(0), tabs->tabRect(0).width());
 
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("\n"))));
+
+        // A port name longer than the box shows in full in the open list.
+        const QString longName = QStringLiteral("ttyUSB_long_adapter_name_12");
+        ports->addItem(longName);
+        QAbstractItemView *view = ports->view();
+        QVERIFY(view->minimumWidth() >=
+                view->fontMetrics().horizontalAdvance(longName) + 2 * view->frameWidth());
     }
 
     // The window takes the grown form's size as far as the screen allows.
@@ -158,17 +154,6 @@ private slots:
             ++checked;
         }
         QVERIFY(checked > 50);
-    }
-
-    // A port name longer than the box shows in full in the open list.
-    void popupTakesLongestName()
-    {
-        OrvaUI window;
-        const QString longName = QStringLiteral("ttyUSB_long_adapter_name_12");
-        window.ui.cb_ports->addItems({QStringLiteral("ttyUSB0"), longName});
-        QAbstractItemView *view = window.ui.cb_ports->view();
-        QVERIFY(view->minimumWidth() >=
-                view->fontMetrics().horizontalAdvance(longName) + 2 * view->frameWidth());
     }
 };
 

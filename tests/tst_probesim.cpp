@@ -1,15 +1,11 @@
-#include "probesim/Answers.h"
 #include "probesim/ProbeSimulator.h"
 #include "probesim/RequestFramer.h"
 #include "probesim/SimulatedProbe.h"
 #include "protocol/Frames.h"
 #include "support/Vectors.h"
 
+#include <QSerialPort>
 #include <QtTest>
-
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
 
 using namespace probesim;
 
@@ -25,24 +21,23 @@ private slots:
         QTest::addColumn<QByteArrayList>("feeds");
         // Each frame as verdict letter (v valid, h bad hash, u unknown code) and hex.
         QTest::addColumn<QStringList>("frames");
-        const QByteArray check = QByteArray::fromHex("f501198bb8");
-        const QByteArray measure = QByteArray::fromHex("f501210000c8420146");
-        const QByteArray unknown = withHash(QByteArray::fromHex("f5011a"));
-        QTest::newRow("byte by byte")
-            << QByteArrayList{measure.left(1), measure.mid(1, 1), measure.mid(2, 5), measure.mid(7)}
-            << QStringList{"v f501210000c8420146"};
-        QTest::newRow("two in one read") << QByteArrayList{check + measure}
-                                         << QStringList{"v f501198bb8", "v f501210000c8420146"};
-        QTest::newRow("garbage before")
-            << QByteArrayList{QByteArray::fromHex("0011") + check} << QStringList{"v f501198bb8"};
-        QTest::newRow("stray start byte") << QByteArrayList{QByteArray::fromHex("f5") + check}
-                                          << QStringList{"h f5f501198b", "v f501198bb8"};
-        QTest::newRow("bad hash then good")
-            << QByteArrayList{QByteArray::fromHex("f501198bb9") + check}
-            << QStringList{"h f501198bb9", "v f501198bb8"};
-        QTest::newRow("unknown code")
-            << QByteArrayList{unknown} << QStringList{"u " + QString::fromLatin1(unknown.toHex())};
-        QTest::newRow("incomplete") << QByteArrayList{check.left(4)} << QStringList{};
+        // The reads in hex, parted by '|', and the frames found, parted the same way.
+        const char *const rows[][3] = {
+            {"byte by byte", "f5|01|210000c842|0146", "v f501210000c8420146"},
+            {"two in one read", "f501198bb8f501210000c8420146",
+             "v f501198bb8|v f501210000c8420146"},
+            {"garbage before", "0011f501198bb8", "v f501198bb8"},
+            {"stray start byte", "f5f501198bb8", "h f5f501198b|v f501198bb8"},
+            {"bad hash then good", "f501198bb9f501198bb8", "h f501198bb9|v f501198bb8"},
+            {"unknown code", "f5011ae888", "u f5011ae888"},
+            {"incomplete", "f501198b", ""}};
+        for (const auto &row : rows) {
+            QByteArrayList feeds;
+            for (const QByteArray &feed : QByteArray(row[1]).split('|'))
+                feeds << QByteArray::fromHex(feed);
+            QTest::newRow(row[0]) << feeds
+                                  << QString(row[2]).split(QLatin1Char('|'), Qt::SkipEmptyParts);
+        }
     }
 
     void framing()
@@ -83,34 +78,29 @@ private slots:
         QCOMPARE(probe.answer(uint8_t(expected[2]), std::nullopt).toHex(), expected.toHex());
     }
 
+    // A busy probe takes no zero point; with the zero at the reading there is nothing to scale,
+    // so the measure point is refused; a reset brings the reading back.
     void calibration()
     {
         ProbeSettings settings;
         settings.thickness = 250.0f;
         SimulatedProbe probe(2, settings, 1);
-        const auto calibrated = [&probe]() {
-            return frames::readFloat(probe.answer(0x1D, std::nullopt), 8);
-        };
-        const auto status = [&probe](uint8_t code, std::optional<float> payload) {
-            return int(probe.answer(code, payload).at(3));
-        };
         probe.answer(0x1B, std::nullopt);
-        QCOMPARE(calibrated(), 250.0f);
-
-        // A busy probe takes no zero point.
-        QCOMPARE(int(probe.answer(0x1F, std::nullopt, 4).at(3)), 4);
-        QCOMPARE(calibrated(), 250.0f);
-
-        // With the zero at the reading there is nothing to scale: the measure point is refused.
-        QCOMPARE(status(0x1F, std::nullopt), 0);
-        QCOMPARE(calibrated(), 0.0f);
-        QCOMPARE(status(0x21, 100.0f), 3);
-
-        status(0x23, std::nullopt);
-        QCOMPARE(status(0x21, 125.0f), 0);
-        QCOMPARE(calibrated(), 125.0f);
-        status(0x23, std::nullopt);
-        QCOMPARE(calibrated(), 250.0f);
+        struct Step
+        {
+            uint8_t code;
+            std::optional<float> payload;
+            std::optional<uint8_t> forced;
+            int status;
+            float calibrated;
+        };
+        const Step steps[] = {{0x1F, {}, 4, 4, 250.0f},      {0x1F, {}, {}, 0, 0.0f},
+                              {0x21, 100.0f, {}, 3, 0.0f},   {0x23, {}, {}, 0, 250.0f},
+                              {0x21, 125.0f, {}, 0, 125.0f}, {0x23, {}, {}, 0, 250.0f}};
+        for (const Step &step : steps) {
+            QCOMPARE(int(probe.answer(step.code, step.payload, step.forced).at(3)), step.status);
+            QCOMPARE(frames::readFloat(probe.answer(0x1D, std::nullopt), 8), step.calibrated);
+        }
     }
 
     // An adapter holds every answer at least its latency and passes answers on in the order
@@ -118,24 +108,17 @@ private slots:
     void latency()
     {
         ProbeSimulator simulator;
-        for (const uint8_t address : {1, 2, 3, 4, 5, 6})
+        QByteArray requests;
+        for (const uint8_t address : {1, 2, 3, 4, 5, 6}) {
             QVERIFY(simulator.model().addProbe(address));
+            const auto frame = frames::buildRequest(frames::Command::CheckAirCode, address);
+            requests += QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size()));
+        }
         simulator.bus().setLatency(8, 20);
         QVERIFY2(simulator.openPseudoTerminal(), qPrintable(simulator.errorString()));
-        const int slave = ::open(simulator.portPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-        QVERIFY(slave >= 0);
-        termios raw{};
-        QCOMPARE(::tcgetattr(slave, &raw), 0);
-        ::cfmakeraw(&raw);
-        QCOMPARE(::tcsetattr(slave, TCSANOW, &raw), 0);
-        QByteArray requests;
-        for (const uint8_t address : {1, 2, 3, 4, 5, 6})
-            requests +=
-                QByteArray(reinterpret_cast<const char *>(
-                               frames::buildRequest(frames::Command::CheckAirCode, address).data()),
-                           5);
-        QCOMPARE(::write(slave, requests.constData(), size_t(requests.size())),
-                 ssize_t(requests.size()));
+        QSerialPort port(simulator.portPath());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QCOMPARE(port.write(requests), qint64(requests.size()));
         QSignalSpy exchanges(&simulator.bus(), &ProbeBus::exchangeFinished);
         QVERIFY(QTest::qWaitFor([&] { return exchanges.size() == 6; }, 5000));
         for (int i = 0; i < exchanges.size(); ++i) {
@@ -143,7 +126,6 @@ private slots:
             QCOMPARE(int(exchange.request.address()), i + 1);
             QVERIFY(exchange.finishedUs - exchange.request.timeUs >= 8000);
         }
-        ::close(slave);
     }
 };
 

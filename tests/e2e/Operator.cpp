@@ -33,15 +33,7 @@ bool Operator::measureForm(QString *error)
 bool Operator::attach(qint64 toolPid, int timeoutMs)
 {
     pid = toolPid;
-    const bool found = QTest::qWaitFor(
-        [&] {
-            QString windows;
-            xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}, &windows);
-            window = windows.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).toULong();
-            return window != 0;
-        },
-        timeoutMs);
-    if (!found) {
+    if (!QTest::qWaitFor([&] { return (window = windows().value(0).toULong()) != 0; }, timeoutMs)) {
         error =
             QStringLiteral("no visible window of process %1 within %2 ms").arg(pid).arg(timeoutMs);
         return false;
@@ -84,15 +76,17 @@ bool Operator::chooseLastPort()
     return false;
 }
 
+QStringList Operator::windows()
+{
+    QString found;
+    // No window at all is an error to xdotool, and counts as none.
+    xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}, &found);
+    return found.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
 bool Operator::visibleWindows(int count, int timeoutMs)
 {
-    const auto shown = [&] {
-        QString found;
-        // No window at all is an error to xdotool, and counts as none.
-        xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}, &found);
-        return found.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size() == count;
-    };
-    return QTest::qWaitFor(shown, timeoutMs);
+    return QTest::qWaitFor([&] { return windows().size() == count; }, timeoutMs);
 }
 
 QImage Operator::screenshot() const

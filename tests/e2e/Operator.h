@@ -34,6 +34,8 @@ public:
 
 private:
     bool xdotool(const QStringList &arguments, QString *output = nullptr);
+    // The ids of the tool's visible windows.
+    QStringList windows();
     // Whether the tool shows `count` windows within `timeoutMs`. The port list is a window of
     // its own: a click elsewhere while it is still open would only close it.
     bool visibleWindows(int count, int timeoutMs);

@@ -22,21 +22,16 @@ class TestFit : public QObject
 
     QTemporaryDir workDir;
 
-    static QRect screenArea(const QWidget &widget) { return widget.screen()->availableGeometry(); }
-
-    static QRect onScreen(const QWidget *widget)
+    // Whether the screen's free area holds the window's frame, or the widget whole.
+    static bool onScreen(const QWidget *widget)
     {
-        return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
-    }
-
-    static QByteArray where(const QRect &rect)
-    {
-        return QStringLiteral("%1x%2 at %3,%4")
-            .arg(rect.width())
-            .arg(rect.height())
-            .arg(rect.x())
-            .arg(rect.y())
-            .toLatin1();
+        const QRect rect = widget->isWindow()
+                               ? widget->frameGeometry()
+                               : QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+        const bool inside = widget->screen()->availableGeometry().contains(rect);
+        if (!inside)
+            qWarning() << widget << rect << "lies past the screen";
+        return inside;
     }
 
 private slots:
@@ -58,10 +53,9 @@ private slots:
         window.stateField().setItem(QStringLiteral("long"), QString(120, QLatin1Char('W')));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const QRect screen = screenArea(window);
-        QVERIFY2(screen.contains(window.frameGeometry()), where(window.frameGeometry()));
-        QVERIFY(window.menuBar()->isVisible() && screen.contains(onScreen(window.menuBar())));
-        QVERIFY(window.statusBar()->isVisible() && screen.contains(onScreen(window.statusBar())));
+        QVERIFY(onScreen(&window));
+        QVERIFY(window.menuBar()->isVisible() && onScreen(window.menuBar()));
+        QVERIFY(window.statusBar()->isVisible() && onScreen(window.statusBar()));
     }
 
     // Every column of the history's tables shows its header whole.
@@ -86,12 +80,10 @@ private slots:
     {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("title");
-        QTest::newRow("guide") << "actionGuide"
-                               << "Руководство оператора";
-        QTest::newRow("about") << "actionAbout"
-                               << "О программе";
-        QTest::newRow("settings.cfg at start") << ""
-                                               << "settings.cfg";
+        for (const auto &[action, title] : {std::pair{"actionGuide", "Руководство оператора"},
+                                            {"actionAbout", "О программе"},
+                                            {"", "settings.cfg"}})
+            QTest::addRow("%s", title) << action << title;
     }
 
     // Each box lies on the screen, its buttons too.
@@ -114,12 +106,9 @@ private slots:
         };
         QTRY_VERIFY(shown());
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
-        const QRect screen = screenArea(window);
-        QVERIFY2(screen.contains(dialog->frameGeometry()), where(dialog->frameGeometry()));
-        for (QAbstractButton *button : dialog->findChildren<QAbstractButton *>()) {
-            if (button->isVisible())
-                QVERIFY(screen.contains(onScreen(button)));
-        }
+        QVERIFY(onScreen(dialog));
+        for (QAbstractButton *button : dialog->findChildren<QAbstractButton *>())
+            QVERIFY(!button->isVisible() || onScreen(button));
         dialog->close();
     }
 };

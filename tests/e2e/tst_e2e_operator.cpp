@@ -89,15 +89,6 @@ private:
         return false;
     }
 
-    bool typeAddresses()
-    {
-        for (int probe = 1; probe <= 8; ++probe) {
-            if (!user.fill(field("le_addr_", probe), QString::number(probeAddresses[probe - 1])))
-                return false;
-        }
-        return true;
-    }
-
     void keepArtefacts(const QString &name)
     {
         const QString base = QStringLiteral(ARTEFACT_DIR "/") + name;
@@ -137,9 +128,11 @@ private slots:
         QVERIFY2(tool->waitForStarted(10000), qPrintable(tool->errorString()));
         QVERIFY2(user.attach(tool->processId(), 20000), qPrintable(user.lastError()));
         // The first poll fills the port list half a second after the start.
-        QTRY_VERIFY_WITH_TIMEOUT(user.showsText("cb_ports"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(user.showsText("cb_ports"), 30000);
+        bool ready = connectTool();
+        for (int probe = 1; ready && probe <= 8; ++probe)
+            ready = user.fill(field("le_addr_", probe), QString::number(probeAddresses[probe - 1]));
         // A failed init() is not followed by cleanup().
-        const bool ready = connectTool() && typeAddresses();
         if (!ready)
             keepArtefacts(QLatin1String(QTest::currentTestFunction()) + "-failed");
         QVERIFY2(ready, qPrintable(user.lastError()));

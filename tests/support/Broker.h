@@ -46,15 +46,13 @@ public:
         process.start(QStringLiteral("/usr/sbin/mosquitto"),
                       {QStringLiteral("-c"), directory + QStringLiteral("/mosquitto.conf")});
         // The event loop runs meanwhile: the simulated probes of the suite live on it.
-        if (!QTest::qWaitFor([this] { return process.state() != QProcess::Starting; }) ||
-            process.state() != QProcess::Running)
-            return false;
-        for (int i = 0; i < 500 && process.state() == QProcess::Running; ++i) {
-            if (listening())
-                return true;
-            QTest::qWait(10);
-        }
-        return false;
+        return QTest::qWaitFor(
+                   [this] {
+                       return process.state() == QProcess::NotRunning ||
+                              (process.state() == QProcess::Running && connects(port));
+                   },
+                   10000) &&
+               process.state() == QProcess::Running;
     }
 
     void stop()
@@ -73,11 +71,9 @@ public:
 
     static int freePort()
     {
-        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address = loopback(0);
         socklen_t length = sizeof address;
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
         ::bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
         ::getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
         ::close(s);
@@ -85,14 +81,21 @@ public:
     }
 
 private:
-    bool listening() const
+    static sockaddr_in loopback(int port)
     {
-        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(uint16_t(port));
-        const bool ok = ::connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        return address;
+    }
+
+    static bool connects(int port)
+    {
+        const sockaddr_in address = loopback(port);
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        const bool ok =
+            ::connect(s, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
         ::close(s);
         return ok;
     }
@@ -147,9 +150,7 @@ public:
 
     bool waitSubscribed()
     {
-        for (int i = 0; i < 500 && !subscribed; ++i)
-            QTest::qWait(10);
-        return subscribed;
+        return waitUntil([this] { return bool(subscribed); }, 5000);
     }
 
     QList<Message> messages(const QByteArray &topic = {}) const
@@ -172,12 +173,7 @@ public:
     // Keeps the caller's event loop running (the simulated probes live on it) until `done`.
     bool waitUntil(const std::function<bool()> &done, int ms = 10000)
     {
-        for (int waited = 0; !done(); waited += 10) {
-            if (waited >= ms)
-                return false;
-            QTest::qWait(10);
-        }
-        return true;
+        return QTest::qWaitFor(done, ms);
     }
 
 private:
