@@ -188,45 +188,34 @@ private slots:
         QVERIFY(said[2].contains(tip));
     }
 
-    void historyExport_data()
-    {
-        QTest::addColumn<QByteArray>("format");
-        QTest::addColumn<QByteArray>("starts");
-        QTest::addRow("csv") << QByteArray("csv") << records::header();
-        QTest::addRow("png") << QByteArray("png") << QByteArray("\x89PNG");
-        QTest::addRow("svg") << QByteArray("svg") << QByteArray("<?xml");
-    }
-
     // An export that cannot be written says so, and leaves the file that was there as it was;
     // one that can replaces it. Files may grow to 16 bytes here, as on a full disk: a limit
     // that holds for root too.
     void historyExport()
     {
-        QFETCH(QByteArray, format);
-        QFETCH(QByteArray, starts);
         HistoryTab history(QStringLiteral("records"));
         history.resize(640, 480);
-        const QString path = QStringLiteral("history.") + QString::fromLatin1(format);
-        QVERIFY(files::write(path, "there before"));
-        struct rlimit limit = {};
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-        const struct rlimit small = {16, limit.rlim_max};
-        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        const QString failure = history.exportTo(path, format);
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        std::signal(SIGXFSZ, previous);
-        QVERIFY(!failure.isEmpty());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("there before"));
-        file.close();
-        QVERIFY(!history.exportTo(QStringLiteral("no-such-folder/") + path, format).isEmpty());
+        const std::pair<QByteArray, QByteArray> formats[] = {
+            {"csv", records::header()}, {"png", "\x89PNG"}, {"svg", "<?xml"}};
+        for (const auto &[format, starts] : formats) {
+            const QString path = QStringLiteral("history.") + QString::fromLatin1(format);
+            QVERIFY(files::write(path, "there before"));
+            struct rlimit limit = {};
+            QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+            const struct rlimit small = {16, limit.rlim_max};
+            const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+            const QString failure = history.exportTo(path, format);
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            std::signal(SIGXFSZ, previous);
+            QVERIFY2(!failure.isEmpty(), format.constData());
+            QCOMPARE(files::read(path), QByteArray("there before"));
+            QVERIFY(!history.exportTo(QStringLiteral("no-such-folder/") + path, format).isEmpty());
 
-        const QString saved = history.exportTo(path, format);
-        QVERIFY2(saved.isEmpty(), qPrintable(saved));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll().startsWith(starts));
+            const QString saved = history.exportTo(path, format);
+            QVERIFY2(saved.isEmpty(), qPrintable(saved));
+            QVERIFY2(files::read(path).startsWith(starts), format.constData());
+        }
     }
 
     void summaries_data()
