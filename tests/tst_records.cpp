@@ -409,8 +409,12 @@ private slots:
         failFlushes = false;
         QVERIFY(told);
         QCOMPARE(keeping.first().at(0).toBool(), false);
-        QVERIFY2(keeping.first().at(1).toString().contains("2026-03-09T23:59:59.800+01:00"),
-                 qPrintable(keeping.first().at(1).toString()));
+        // The line before is flushed some milliseconds after it was written: on a busy machine
+        // the failing disk may take its flush too, alone or with this one.
+        const QString reason = keeping.first().at(1).toString();
+        QVERIFY2(reason.contains("2026-03-09T23:59:59.800+01:00") ||
+                     reason.contains("2026-03-09T23:59:59.700+01:00 may not"),
+                 qPrintable(reason));
         QVERIFY(next.append(evening.addMSecs(400), {2}, 13, 1.0f, 7.0f, 3));
         QVERIFY(next.keeping());
         const auto read = records::readDays(QStringLiteral("records"), {2026, 3, 9}, {2026, 3, 10});
