@@ -5,11 +5,36 @@
 
 #include <QProgressDialog>
 #include <QStatusBar>
+#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
 
 namespace window {
+
+namespace {
+
+// The longest the event loop went without a turn while this lives.
+class LoopStall
+{
+public:
+    LoopStall()
+    {
+        ticker.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&ticker, &QTimer::timeout, &ticker,
+                         [this]() { longest = std::max(longest, sinceTick.restart()); });
+        sinceTick.start();
+        ticker.start(5);
+    }
+    qint64 longestMs() const { return std::max(longest, sinceTick.elapsed()); }
+
+private:
+    QTimer ticker;
+    QElapsedTimer sinceTick;
+    qint64 longest = 0;
+};
+
+}  // namespace
 
 Bench::Bench(const std::vector<int> &addresses)
 {
@@ -79,20 +104,6 @@ bool choosePort(OrvaUI &window, const QString &path)
     window.ui.cb_ports->setCurrentText(path);
     QTest::mouseClick(window.ui.pb_connect, Qt::LeftButton);
     return window.port().isOpen();
-}
-
-LoopStall::LoopStall(int tickMs)
-{
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, &ticker,
-                     [this]() { longest = std::max(longest, sinceTick.restart()); });
-    sinceTick.start();
-    ticker.start(tickMs);
-}
-
-qint64 LoopStall::longestMs() const
-{
-    return std::max(longest, sinceTick.elapsed());
 }
 
 void Suite::connectWithAddresses(OrvaUI &window, const QStringList &fields)

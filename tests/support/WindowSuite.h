@@ -9,7 +9,6 @@
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -59,19 +58,6 @@ void typeAddress(OrvaUI &window, int probe, const QString &text);
 
 // Picks the port and clicks connect; true if the port opened.
 bool choosePort(OrvaUI &window, const QString &path);
-
-// The longest the event loop went without a turn while this lives.
-class LoopStall
-{
-public:
-    explicit LoopStall(int tickMs = 5);
-    qint64 longestMs() const;
-
-private:
-    QTimer ticker;
-    QElapsedTimer sinceTick;
-    qint64 longest = 0;
-};
 
 // One run of an all-probe operation, as the test keeps it.
 struct Round
