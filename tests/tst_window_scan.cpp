@@ -23,47 +23,20 @@ class TestWindowScan : public Suite
     Q_OBJECT
 
 private slots:
-    // The scan from the menu, with its progress dialog: every request logged as any other
-    // command's, and the finds offered for the address fields in ascending order, replacing
-    // what was typed only when the operator agrees.
+    // The scan from the menu, with its progress dialog. Cancel ends it and says so. More probes
+    // than panels: the operator is told and given the list; nothing is offered. Otherwise every
+    // request is logged as any other command's, and the finds are offered for the address
+    // fields in ascending order, replacing what was typed only when the operator agrees.
     void findProbes()
-    {
-        bench->model.removeProbe(19);
-        QVERIFY(bench->model.addProbe(5));
-        OrvaUI window;
-        choosePort(window, bench->line.slavePath());
-        for (const ProbePanel &panel : probePanels(window.ui))
-            panel.address->clear();
-        typeAddress(window, 3, QStringLiteral("99"));
-        QVERIFY(scanWholeLine(window));
-        auto *offer = window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer"));
-        QVERIFY(offer);
-        QVERIFY2(offer->text().contains(QStringLiteral("5, 12, 13, 14, 15, 16, 17, 18.")) &&
-                     offer->text().contains(QStringLiteral("заменены")),
-                 qPrintable(offer->text()));
-        QCOMPARE(addressFields(window), (QStringList{"", "", "99", "", "", "", "", ""}));
-        offer->button(QMessageBox::Yes)->click();
-        QCOMPARE(addressFields(window),
-                 (QStringList{"5", "12", "13", "14", "15", "16", "17", "18"}));
-        QVERIFY(panel(window, 8).zero->isEnabled());
-
-        const QStringList log = files::logMessages();
-        QCOMPARE(log.count(QStringLiteral("1 Check Air Code:")), 256);
-        QCOMPARE(log.count(QStringLiteral("1 Check Air Code OK")), 8);
-        QCOMPARE(log.count(QStringLiteral("1 No response")), 248);
-        QVERIFY(log.contains(trace::txLine(request(Command::CheckAirCode, 255))));
-        QVERIFY(log.contains(
-            QStringLiteral("0 Probe search finished, found 8: 5, 12, 13, 14, 15, 16, 17, 18")));
-    }
-
-    // Cancel ends the scan and says so; nothing is offered. More probes than panels: the
-    // operator is told and given the list; no field changes.
-    void findTooManyProbes()
     {
         bench->model.setCapacity(9);
         QVERIFY(bench->model.addProbe(200));
         OrvaUI window;
         choosePort(window, bench->line.slavePath());
+        for (const ProbePanel &panel : probePanels(window.ui))
+            panel.address->clear();
+        typeAddress(window, 3, QStringLiteral("99"));
+        const QStringList typed{"", "", "99", "", "", "", "", ""};
         window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
         auto *progress = window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"));
         QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 3, 2000);
@@ -74,7 +47,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window.probeSearch().isRunning(), 1000);
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Поиск приборов прерван"));
 
-        const QStringList before = addressFields(window);
         QVERIFY(scanWholeLine(window));
         auto *told = window.findChild<QMessageBox *>(QStringLiteral("probeSearchTooMany"));
         QVERIFY(told);
@@ -82,7 +54,32 @@ private slots:
                      told->text().contains(QStringLiteral("12, 13, 14, 15, 16, 17, 18, 19, 200")),
                  qPrintable(told->text()));
         QVERIFY(!window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer")));
-        QCOMPARE(addressFields(window), before);
+        QCOMPARE(addressFields(window), typed);
+        told->close();
+
+        bench->model.removeProbe(200);
+        bench->model.removeProbe(19);
+        QVERIFY(bench->model.addProbe(5));
+        const int logFrom = files::logMessages().size();
+        QVERIFY(scanWholeLine(window));
+        auto *offer = window.findChild<QMessageBox *>(QStringLiteral("probeSearchOffer"));
+        QVERIFY(offer);
+        QVERIFY2(offer->text().contains(QStringLiteral("5, 12, 13, 14, 15, 16, 17, 18.")) &&
+                     offer->text().contains(QStringLiteral("заменены")),
+                 qPrintable(offer->text()));
+        QCOMPARE(addressFields(window), typed);
+        offer->button(QMessageBox::Yes)->click();
+        QCOMPARE(addressFields(window),
+                 (QStringList{"5", "12", "13", "14", "15", "16", "17", "18"}));
+        QVERIFY(panel(window, 8).zero->isEnabled());
+
+        const QStringList log = files::logMessages().mid(logFrom);
+        QCOMPARE(log.count(QStringLiteral("1 Check Air Code:")), 256);
+        QCOMPARE(log.count(QStringLiteral("1 Check Air Code OK")), 8);
+        QCOMPARE(log.count(QStringLiteral("1 No response")), 248);
+        QVERIFY(log.contains(trace::txLine(request(Command::CheckAirCode, 255))));
+        QVERIFY(log.contains(
+            QStringLiteral("0 Probe search finished, found 8: 5, 12, 13, 14, 15, 16, 17, 18")));
     }
 
     // Rounds at the operator's interval, each shown and logged as a clicked one; a click on the
