@@ -209,40 +209,6 @@ private slots:
                  QStringLiteral("Не корректный адрес, канал 7"));
     }
 
-    // Searching, Connected (twice: the port is reopened), a failed attempt after that; closing
-    // the window closes the port.
-    void connectStates()
-    {
-        OrvaUI window;
-        const auto workflowEnabled = [&window]() {
-            return window.ui.pb_line_meas_update_air->isEnabled() &&
-                   window.ui.pb_line_meas_get->isEnabled();
-        };
-        for (int attempt = 0; attempt <= 3; ++attempt) {
-            const bool opens = attempt == 1 || attempt == 2;
-            choosePort(window, opens ? bench->line.slavePath() : "/nonexistent/ttyT7R");
-            QCOMPARE(window.statusBar()->currentMessage(),
-                     opens ? "Устройство подключено" : "Устройство не подключено");
-            const QStringList log = files::logMessages();
-            if (opens)
-                QCOMPARE(log.last(), "0 Device Connected");
-            else
-                QVERIFY(log.mid(log.size() - 2)
-                            .join('|')
-                            .startsWith("0 Device not connected|0 Reason: not found"));
-            QCOMPARE(window.port().isOpen(), opens);
-            // The list is watched whenever no port is open, after a failed reconnect too; the
-            // first connection unlocks the workflow for good.
-            QCOMPARE(window.portPoll().isActive(), !opens);
-            QCOMPARE(workflowEnabled(), attempt > 0);
-        }
-        QCOMPARE(files::logMessages().count("0 Device Connected"), 2);
-        choosePort(window, bench->line.slavePath());
-
-        QVERIFY(window.close());
-        QVERIFY(!window.port().isOpen());
-    }
-
     // Each panel's buttons send their frames to the address in its own field, whatever the
     // other panels hold. Refused input puts nothing on the line.
     void panelButtons()
@@ -291,6 +257,9 @@ private slots:
         const QStringList log = files::logMessages();
         QVERIFY(log.filter(QStringLiteral("Packet not sended")).isEmpty());
         QCOMPARE(log.count(QStringLiteral("1 Set Zero Point:")), probeCount);
+        // Closing the window closes the port.
+        QVERIFY(window.close());
+        QVERIFY(!window.port().isOpen());
     }
 
     void schedules_data()
