@@ -128,11 +128,16 @@ private slots:
         QVERIFY(probes->open());
         std::optional<OrvaUI> window(std::in_place);
         QVERIFY(choosePort(*window, probes->line.slavePath()));
+        QAction *action =
+            window->findChild<QAction *>(QStringLiteral("action_continuous_measurement"));
         window->continuousMeasurement().start(6100);
-        QVERIFY(window->continuousMeasurement().isRunning());
+        QVERIFY(window->continuousMeasurement().isRunning() && action->isChecked());
+        QCOMPARE(window->stateField().item(QStringLiteral("continuous")),
+                 QStringLiteral("Непрерывное измерение, каждые 6100 мс"));
         probes->pull();
         QTRY_VERIFY_WITH_TIMEOUT(!window->port().isOpen(), 5000);
-        QVERIFY(!window->continuousMeasurement().isRunning());
+        QVERIFY(!window->continuousMeasurement().isRunning() && !action->isChecked());
+        QVERIFY(window->stateField().item(QStringLiteral("continuous")).isEmpty());
         QVERIFY(!window->findChild<QMessageBox *>(QStringLiteral("continuousResume")));
 
         // Plugged in again, under another name.
