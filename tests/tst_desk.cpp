@@ -474,23 +474,6 @@ private slots:
         delete box;
     }
 
-    // The fields show settings.cfg's valid probe lines, ready to use; the list ends at a bad one.
-    void prefilledAddresses()
-    {
-        QVERIFY(files::write(QStringLiteral("settings.cfg"),
-                             files::settings({"12", "0", "300", "14"}, "190")));
-        OrvaUI window;
-        const auto panels = probePanels(window.ui);
-        QCOMPARE(addressFields(window), QStringList({"12", "0", "", "", "", "", "", ""}));
-        for (int probe = 0; probe < probeCount; ++probe) {
-            QVERIFY(panels[probe].address->isEnabled() && !panels[probe].address->isReadOnly());
-            QVERIFY(panels[probe].value->isReadOnly());
-            for (QWidget *control : panels[probe].controls())
-                QCOMPARE(control->isEnabled(), probe < 2);
-        }
-        QVERIFY(files::logMessages().contains(QStringLiteral("0 Bad probe address")));
-    }
-
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");

@@ -127,8 +127,6 @@ private slots:
         QTest::addColumn<QList<int>>("silent");
         QTest::addColumn<int>("late");
         QTest::addColumn<QString>("message");
-        QTest::newRow("all answer")
-            << QList<int>() << 0 << "Запуск измерения: приборов 8, успешно 8";
         QTest::newRow("two silent")
             << QList<int>{1, 6} << 0
             << "Запуск измерения: приборов 8, успешно 6; нет ответа: каналы 1, 6";

@@ -47,62 +47,13 @@ int writeYearOfRecords(QDate &first)
 
 }  // namespace
 
-// The window's records and its history page: what a round leaves in the records folder, and what
-// the page reads back while the line works.
+// The window's records and its history page: a folder that cannot be written, and what the page
+// reads back, after a restart and while the line works.
 class TestWindowRecords : public Suite
 {
     Q_OBJECT
 
 private slots:
-    // A measurement round leaves one record per probe, field by field the probe's values, with
-    // the panels that hold its address; a result no panel holds is not a record.
-    void measurementRecords()
-    {
-        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
-        const QDateTime before = QDateTime::currentDateTime();
-        int earlierRecords = 0;
-        {
-            OrvaUI window;
-            connectWithAddresses(window);
-            const Round round = settledRound(window, window.ui.pb_line_meas_get);
-            QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
-            // Results of a round run again are records too.
-            earlierRecords =
-                files::logMessages().mid(0, round.logFrom).filter(QStringLiteral("1 Raw: ")).size();
-            window.newMeasurement_Slot(44, 1.0f, 2.0f, 3);
-            typeAddress(window, 4, QStringLiteral("13"));
-            window.newMeasurement_Slot(13, 0.1f, 99.25f, 255);
-        }
-        const QDateTime after = QDateTime::currentDateTime();
-        QFile file(QStringLiteral("records/") + before.date().toString(Qt::ISODate) +
-                   QStringLiteral(".csv"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QList<QByteArray> lines = file.readAll().split('\n');
-        QCOMPARE(lines.size(), 1 + earlierRecords + probeCount + 1 + 1);
-        lines.erase(lines.begin() + 1, lines.begin() + 1 + earlierRecords);
-        QCOMPARE(lines[0], QByteArray("time,channel,address,raw_um,calibrated_um,quality,verdict,"
-                                      "lower_um,upper_um\r"));
-        QVERIFY(lines.last().isEmpty());
-        for (int i = 0; i <= probeCount; ++i) {
-            const QList<QByteArray> fields = lines[1 + i].chopped(1).split(',');
-            const QDateTime time =
-                QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs);
-            QVERIFY2(time.isValid() && time >= before.addMSecs(-1) && time <= after,
-                     fields[0].constData());
-            // Milliseconds and the offset in full, "+00:00" rather than "Z".
-            QCOMPARE(time.offsetFromUtc(), before.offsetFromUtc());
-            QCOMPARE(fields[0].size(), 29);
-            const QByteArray value = logged.value(i).toLatin1();
-            // No limits in this folder: no verdict.
-            QCOMPARE(fields.mid(1),
-                     i == probeCount
-                         ? (QList<QByteArray>{"2;4", "13", "0.1", "99.25", "255", "", "", ""})
-                         : (QList<QByteArray>{QByteArray::number(i + 1),
-                                              QByteArray::number(busAddresses[size_t(i)]), value,
-                                              value, QByteArray::number(90 + i), "", "", ""}));
-        }
-    }
-
     // A folder that cannot be written is shown in the state field, and keeping resumes by
     // itself. A new session keeps the records; the history page, built only when first shown,
     // has them in its chart and table, and takes the next result live. A date typed field by

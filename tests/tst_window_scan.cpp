@@ -92,6 +92,16 @@ private slots:
         OrvaUI window;
         connectWithAddresses(window);
         QSignalSpy running(&window.continuousMeasurement(), &ContinuousMeasurement::runningChanged);
+        // The sending controls wait, their tips saying why, or are free without a tip.
+        const auto sendingHeldBy = [&window](const QString &reason) {
+            for (QPushButton *button :
+                 {window.ui.pb_line_meas_get, window.ui.pb_line_meas_update_air,
+                  panel(window, 2).zero, panel(window, 8).measure, panel(window, 8).reset})
+                QVERIFY2(button->isEnabled() == reason.isEmpty() &&
+                             (reason.isEmpty() ? button->toolTip().isEmpty()
+                                               : button->toolTip().contains(reason)),
+                         qPrintable(button->objectName()));
+        };
         QAction *action =
             window.findChild<QAction *>(QStringLiteral("action_continuous_measurement"));
         // The shortest interval offered is a round: 22.5 delays and the engine's answer limit as
@@ -114,11 +124,7 @@ private slots:
         // Nothing else sends while the rounds run, and the buttons say why; the entry that stops
         // them stays live, and an address typed meanwhile enables no button.
         typeAddress(window, 2, QStringLiteral("13"));
-        for (QPushButton *button : {window.ui.pb_line_meas_get, window.ui.pb_line_meas_update_air,
-                                    panel(window, 2).zero, panel(window, 8).reset}) {
-            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
-            QVERIFY(button->toolTip().contains(QStringLiteral("идёт непрерывное измерение")));
-        }
+        sendingHeldBy(QStringLiteral("идёт непрерывное измерение"));
         QVERIFY(action->isEnabled());
 
         QTRY_VERIFY_WITH_TIMEOUT(files::logMessages().count("1 Get Measurement Result OK") >= 24,
@@ -130,8 +136,7 @@ private slots:
         QCOMPARE(running.count(), 2);
         QCOMPARE(running.last().first().toBool(), false);
         QVERIFY(!action->isChecked() && !window.continuousMeasurement().isRunning());
-        for (QPushButton *button : {window.ui.pb_line_meas_get, panel(window, 2).zero})
-            QVERIFY(button->isEnabled() && button->toolTip().isEmpty());
+        sendingHeldBy(QString());
         QTRY_VERIFY_WITH_TIMEOUT(probesim::steadyMicroseconds() - received().back().timeUs > 300000,
                                  3000);
         const size_t after = received().size();
@@ -167,11 +172,7 @@ private slots:
             window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"));
         QVERIFY(progress && progress->isVisible());
         QCOMPARE(progress->windowModality(), Qt::WindowModal);
-        for (QPushButton *button : {window.ui.pb_line_meas_get, window.ui.pb_line_meas_update_air,
-                                    panel(window, 1).zero, panel(window, 8).measure}) {
-            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
-            QVERIFY(button->toolTip().contains(QStringLiteral("поиск приборов")));
-        }
+        sendingHeldBy(QStringLiteral("поиск приборов"));
         QVERIFY(finished.wait(30000));
         QVERIFY(finished.first().first().toBool());
 
@@ -184,8 +185,7 @@ private slots:
                  0);
         QCOMPARE(int(window.probeSearch().scan().foundAddresses().size()), probeCount);
         QVERIFY(continuous.action()->isEnabled());
-        for (QPushButton *button : {window.ui.pb_line_meas_get, panel(window, 1).zero})
-            QVERIFY(button->isEnabled() && button->toolTip().isEmpty());
+        sendingHeldBy(QString());
     }
 };
 

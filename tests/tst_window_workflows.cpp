@@ -50,9 +50,22 @@ class TestWindowWorkflows : public Suite
     Q_OBJECT
 
 private slots:
+    // The start state; the fields show settings.cfg's valid probe lines, ready to use, and the
+    // list ends at a bad one.
     void startState()
     {
+        QVERIFY(files::write(QStringLiteral("settings.cfg"),
+                             files::settings({"12", "0", "300", "14"}, "190")));
         OrvaUI window;
+        const auto panels = probePanels(window.ui);
+        QCOMPARE(addressFields(window), QStringList({"12", "0", "", "", "", "", "", ""}));
+        for (int probe = 0; probe < probeCount; ++probe) {
+            QVERIFY(panels[probe].address->isEnabled() && !panels[probe].address->isReadOnly());
+            QVERIFY(panels[probe].value->isReadOnly());
+            for (QWidget *control : panels[probe].controls())
+                QCOMPARE(control->isEnabled(), probe < 2);
+        }
+        QVERIFY(files::logMessages().contains(QStringLiteral("0 Bad probe address")));
         QCOMPARE(window.windowTitle(), QStringLiteral("T7R Demo v1.1.1"));
         QCOMPARE(QLocale().name(), QStringLiteral("ru_RU"));
         QCOMPARE(window.ui.tabWidget->tabText(0), QStringLiteral("Измерения"));
@@ -164,28 +177,13 @@ private slots:
     // grouping, in every panel that holds the address; 300 is not 44.
     void resultDisplay()
     {
-        const struct
-        {
-            uint8_t address;
-            float raw;
-            float calibrated;
-            QStringList shown;
-            QString logged;
-        } cases[] = {{5,
-                      123.456f,
-                      120.04f,
-                      {"-", "120.0", "-", "-", "-", "120.0", "-", "-"},
-                      "1 Raw: 123.456 Calibrated: 120.04 Quality: 7"},
-                     {44,
-                      1.0f,
-                      1.0f,
-                      {"-", "-", "-", "-", "-", "-", "-", "-"},
-                      "1 Raw: 1 Calibrated: 1 Quality: 7"},
-                     {7,
-                      0.0000125f,
-                      1234567.0f,
-                      {"-", "-", "-", "-", "1234567.0", "-", "-", "-"},
-                      "1 Raw: 1.25e-05 Calibrated: 1.23457e+06 Quality: 7"}};
+        // The values shown in the eight panels, and what the log says between "1 Raw: " and
+        // " Quality: 7".
+        const std::tuple<uint8_t, float, float, QString, QString> cases[] = {
+            {5, 123.456f, 120.04f, "-,120.0,-,-,-,120.0,-,-", "123.456 Calibrated: 120.04"},
+            {44, 1.0f, 1.0f, "-,-,-,-,-,-,-,-", "1 Calibrated: 1"},
+            {7, 0.0000125f, 1234567.0f, "-,-,-,-,1234567.0,-,-,-",
+             "1.25e-05 Calibrated: 1.23457e+06"}};
         OrvaUI window;
         const QStringList fields{"1", "5", "abc", "", "7", "5", "300", "0"};
         for (const auto &[address, raw, calibrated, values, logged] : cases) {
@@ -194,8 +192,8 @@ private slots:
                 panel(window, probe).value->setText(QStringLiteral("-"));
             }
             window.newMeasurement_Slot(address, raw, calibrated, 7);
-            QCOMPARE(panelValues(window), values);
-            QCOMPARE(files::logMessages().last(), logged);
+            QCOMPARE(panelValues(window), values.split(QLatin1Char(',')));
+            QCOMPARE(files::logMessages().last(), "1 Raw: " + logged + " Quality: 7");
             QVERIFY(window.statusBar()->currentMessage().isEmpty());
         }
 
@@ -272,30 +270,22 @@ private slots:
         // Addresses by probe position; -1 for an empty field.
         const std::vector<int> gap{12, 13, -1, 15, 16, 17, 18, 19};
         const std::vector<int> same{12, 13, 14, 15, 16, 12, 18, 19};
-        const auto fields = [](const std::vector<int> &addresses) {
-            QStringList texts;
-            for (const int address : addresses)
-                texts << (address < 0 ? QString() : QString::number(address));
-            return texts;
-        };
-        const auto measurement = [](const std::vector<int> &addresses) {
-            Frames frames = series(Command::StartMeasurement, addresses, 0, 1.5 * delayMs);
-            const Frames results =
-                series(Command::GetMeasurementResult, addresses, 12 * delayMs, 1.5 * delayMs);
-            frames.insert(frames.end(), results.begin(), results.end());
-            return frames;
-        };
+        const QStringList gapFields{"12", "13", "", "15", "16", "17", "18", "19"};
+        Frames measured = series(Command::StartMeasurement, gap, 0, 1.5 * delayMs);
+        const Frames results =
+            series(Command::GetMeasurementResult, gap, 12 * delayMs, 1.5 * delayMs);
+        measured.insert(measured.end(), results.begin(), results.end());
         const QByteArray eight = files::settings(busAddresses, delayMs);
         const QByteArray air = "updateAirCode_Slot";
         const QString renew = QStringLiteral("Обновить \"Воздух\"");
-        QTest::addRow("air, third field empty") << eight << fields(gap) << air << renew
+        QTest::addRow("air, third field empty") << eight << gapFields << air << renew
                                                 << series(Command::UpdateAirCode, gap, 0, delayMs);
         QTest::addRow("air, two fields, one address")
-            << eight << fields(same) << air << renew
+            << eight << QStringList{"12", "13", "14", "15", "16", "12", "18", "19"} << air << renew
             << series(Command::UpdateAirCode, same, 0, delayMs);
         QTest::addRow("measurement, third field empty")
-            << eight << fields(gap) << QByteArray("getLineMeasResult_Slot")
-            << QStringLiteral("Запуск измерения") << measurement(gap);
+            << eight << gapFields << QByteArray("getLineMeasResult_Slot")
+            << QStringLiteral("Запуск измерения") << measured;
 
         // The blank line ends the addresses after five probes; the delay is still read. These
         // two take the settings' addresses, not the fields'.
@@ -349,27 +339,68 @@ private slots:
     }
 
     // Settings with eight probes, connect, type the addresses, renew air, measure: every panel
-    // shows its probe's value, and the log tells the whole exchange.
+    // shows its probe's value, and the log tells the whole exchange. The round leaves one record
+    // per probe, field by field the probe's values, with the panels that hold its address; a
+    // result no panel holds is not a record.
     void operatorStory()
     {
-        OrvaUI window;
-        connectWithAddresses(window);
-        const Round air = settledRound(window, window.ui.pb_line_meas_update_air);
-        const Round measurement = settledRound(window, window.ui.pb_line_meas_get);
-        QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
+        QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
+        const QDateTime before = QDateTime::currentDateTime();
+        int earlierRecords = 0;
+        {
+            OrvaUI window;
+            connectWithAddresses(window);
+            const Round air = settledRound(window, window.ui.pb_line_meas_update_air);
+            const Round measurement = settledRound(window, window.ui.pb_line_meas_get);
+            QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 2000);
 
-        const QStringList log = files::logMessages();
-        QCOMPARE(log.mid(0, 3),
-                 (QStringList{"0 Delay: " + QString::number(delayMs),
-                              "1 Port low latency: refused, the port is used as it is",
-                              "0 Device Connected"}));
-        QStringList renewed;
-        for (int address : busAddresses)
-            renewed << trace::acknowledged("Update Air Code", Command::UpdateAirCode, address);
-        QCOMPARE(log.mid(air.logFrom, renewed.size()), renewed);
-        QCOMPARE(log.mid(measurement.logFrom), measurementLog());
-        if (air.attempts == 1 && measurement.attempts == 1)
-            QCOMPARE(log.size(), 3 + renewed.size() + measurementLog().size());
+            const QStringList log = files::logMessages();
+            QCOMPARE(log.mid(0, 3),
+                     (QStringList{"0 Delay: " + QString::number(delayMs),
+                                  "1 Port low latency: refused, the port is used as it is",
+                                  "0 Device Connected"}));
+            QStringList renewed;
+            for (int address : busAddresses)
+                renewed << trace::acknowledged("Update Air Code", Command::UpdateAirCode, address);
+            QCOMPARE(log.mid(air.logFrom, renewed.size()), renewed);
+            QCOMPARE(log.mid(measurement.logFrom), measurementLog());
+            if (air.attempts == 1 && measurement.attempts == 1)
+                QCOMPARE(log.size(), 3 + renewed.size() + measurementLog().size());
+            // Results of a round run again are records too.
+            earlierRecords =
+                log.mid(0, measurement.logFrom).filter(QStringLiteral("1 Raw: ")).size();
+            window.newMeasurement_Slot(44, 1.0f, 2.0f, 3);
+            typeAddress(window, 4, QStringLiteral("13"));
+            window.newMeasurement_Slot(13, 0.1f, 99.25f, 255);
+        }
+        const QDateTime after = QDateTime::currentDateTime();
+        QFile file(QStringLiteral("records/") + before.date().toString(Qt::ISODate) +
+                   QStringLiteral(".csv"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 1 + earlierRecords + probeCount + 1 + 1);
+        lines.erase(lines.begin() + 1, lines.begin() + 1 + earlierRecords);
+        QCOMPARE(lines[0], QByteArray("time,channel,address,raw_um,calibrated_um,quality,verdict,"
+                                      "lower_um,upper_um\r"));
+        QVERIFY(lines.last().isEmpty());
+        for (int i = 0; i <= probeCount; ++i) {
+            const QList<QByteArray> fields = lines[1 + i].chopped(1).split(',');
+            const QDateTime time =
+                QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs);
+            QVERIFY2(time.isValid() && time >= before.addMSecs(-1) && time <= after,
+                     fields[0].constData());
+            // Milliseconds and the offset in full, "+00:00" rather than "Z".
+            QCOMPARE(time.offsetFromUtc(), before.offsetFromUtc());
+            QCOMPARE(fields[0].size(), 29);
+            const QByteArray value = logged.value(i).toLatin1();
+            // No limits in this folder: no verdict.
+            QCOMPARE(fields.mid(1),
+                     i == probeCount
+                         ? (QList<QByteArray>{"2;4", "13", "0.1", "99.25", "255", "", "", ""})
+                         : (QList<QByteArray>{QByteArray::number(i + 1),
+                                              QByteArray::number(busAddresses[size_t(i)]), value,
+                                              value, QByteArray::number(90 + i), "", "", ""}));
+        }
     }
 
     // Each kind of status message clears itself after 5000 ms, by the status bar's own timer.
