@@ -138,16 +138,11 @@ private slots:
     // truncate, a huge delay clamps, a negative one is taken unsigned.
     void schedule()
     {
-        const struct
-        {
-            int delay;
-            int position;
-            QList<int> intervals;
-        } cases[] = {{1, 7, {7, 10, 22}},
-                     {INT_MAX, 7, {INT_MAX, INT_MAX, INT_MAX}},
-                     {-5, 1, {INT_MAX, INT_MAX, INT_MAX}},
-                     {178956970, 0, {0, 0, 2147483640}},
-                     {178956971, 0, {0, 0, INT_MAX}}};
+        const std::tuple<int, int, QList<int>> cases[] = {{1, 7, {7, 10, 22}},
+                                                          {INT_MAX, 7, {INT_MAX, INT_MAX, INT_MAX}},
+                                                          {-5, 1, {INT_MAX, INT_MAX, INT_MAX}},
+                                                          {178956970, 0, {0, 0, 2147483640}},
+                                                          {178956971, 0, {0, 0, INT_MAX}}};
         for (const auto &[delay, position, intervals] : cases)
             QCOMPARE(QList<int>({schedule::commandInterval(delay, position),
                                  schedule::measurementStartInterval(delay, position),
@@ -158,17 +153,13 @@ private slots:
     // COM1 where COM10 was, and the other way round, is a change.
     void portListRule()
     {
-        const struct
-        {
-            QStringList known;
-            QStringList current;
-            bool changed;
-        } cases[] = {{{"COM1", "COM3"}, {"COM1", "COM3"}, false},
-                     {{}, {"COM3"}, true},
-                     {{"COM1", "COM3"}, {"COM1"}, true},
-                     {{"COM1", "COM3"}, {"COM1", "COM4"}, true},
-                     {{"COM10"}, {"COM1"}, true},
-                     {{"COM1"}, {"COM10"}, true}};
+        const std::tuple<QStringList, QStringList, bool> cases[] = {
+            {{"COM1", "COM3"}, {"COM1", "COM3"}, false},
+            {{}, {"COM3"}, true},
+            {{"COM1", "COM3"}, {"COM1"}, true},
+            {{"COM1", "COM3"}, {"COM1", "COM4"}, true},
+            {{"COM10"}, {"COM1"}, true},
+            {{"COM1"}, {"COM10"}, true}};
         for (const auto &[known, current, changed] : cases)
             QVERIFY2(portListChanged(known, current) == changed, qPrintable(current.join(',')));
     }
