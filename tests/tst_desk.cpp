@@ -40,11 +40,6 @@ QStringList menuTexts(const QWidget *menu)
     return texts;
 }
 
-QString operation(OrvaUI &window)
-{
-    return window.stateField().item(QStringLiteral("operation"));
-}
-
 }  // namespace
 
 class TestDesk : public Suite
@@ -511,16 +506,19 @@ private slots:
     void staleValues()
     {
         OrvaUI window;
+        const auto operation = [&window] {
+            return window.stateField().item(QStringLiteral("operation"));
+        };
         choosePort(window, bench->line.slavePath());
         // The probes answer from this thread, which the sanitizers' full stacks slow down.
         window.lineCommands().setAnswerTimeLimit(250);
         window.ui.le_line_meas_setpoint->setText(QStringLiteral("100"));
         const auto panels = probePanels(window.ui);
         QTest::mouseClick(window.ui.pb_line_meas_get, Qt::LeftButton);
-        QTRY_VERIFY2(operation(window).startsWith(QStringLiteral("идёт измерение: ")) &&
-                         operation(window).endsWith(QStringLiteral(" из 8")),
-                     qPrintable(operation(window)));
-        QTRY_COMPARE_WITH_TIMEOUT(operation(window), QStringLiteral("измерение закончено"), 5000);
+        QTRY_VERIFY2(operation().startsWith(QStringLiteral("идёт измерение: ")) &&
+                         operation().endsWith(QStringLiteral(" из 8")),
+                     qPrintable(operation()));
+        QTRY_COMPARE_WITH_TIMEOUT(operation(), QStringLiteral("измерение закончено"), 5000);
         // A round that a loaded machine held up may leave a panel without its value.
         if (panelValues(window).contains(QString()))
             settledRound(window, window.ui.pb_line_meas_get);

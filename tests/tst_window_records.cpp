@@ -63,9 +63,8 @@ private slots:
         QVERIFY(QDir(QStringLiteral("records")).removeRecursively());
         QVERIFY(files::write(QStringLiteral("records"), "in the way"));
         {
+            // The fields hold settings.cfg's addresses.
             OrvaUI window;
-            for (int probe = 1; probe <= probeCount; ++probe)
-                panel(window, probe).address->setText(busFields[probe - 1]);
             window.newMeasurement_Slot(12, 1, 2, 3);
             QCOMPARE(window.stateField().item(QStringLiteral("records")),
                      QStringLiteral("Записи не сохраняются"));

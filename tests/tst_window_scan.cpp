@@ -118,8 +118,7 @@ private slots:
         QTimer::singleShot(1150, Qt::PreciseTimer,
                            [] { std::this_thread::sleep_for(std::chrono::milliseconds(150)); });
         dialog->accept();
-        QCOMPARE(running.count(), 1);
-        QCOMPARE(running.first().first().toBool(), true);
+        QCOMPARE(QList<QList<QVariant>>(running), QList<QList<QVariant>>{{true}});
         QVERIFY(action->isChecked());
         // Nothing else sends while the rounds run, and the buttons say why; the entry that stops
         // them stays live, and an address typed meanwhile enables no button.
@@ -133,8 +132,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(panelValues(window), shown, 5000);
 
         action->trigger();
-        QCOMPARE(running.count(), 2);
-        QCOMPARE(running.last().first().toBool(), false);
+        QCOMPARE(QList<QList<QVariant>>(running), (QList<QList<QVariant>>{{true}, {false}}));
         QVERIFY(!action->isChecked() && !window.continuousMeasurement().isRunning());
         sendingHeldBy(QString());
         QTRY_VERIFY_WITH_TIMEOUT(probesim::steadyMicroseconds() - received().back().timeUs > 300000,
