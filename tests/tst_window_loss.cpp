@@ -19,9 +19,8 @@ namespace {
 
 // A stray byte on the line every millisecond, from outside the tool's thread, as a noisy pair
 // or a chattering device puts them there.
-class LineNoise
+struct LineNoise
 {
-public:
     explicit LineNoise(int fd)
         : writer([this, fd]() {
               const char stray = '\x55';
@@ -33,7 +32,6 @@ public:
     {
     }
     ~LineNoise() { end(); }
-
     void end()
     {
         stop = true;
@@ -41,7 +39,6 @@ public:
             writer.join();
     }
 
-private:
     std::atomic<bool> stop{false};
     std::thread writer;
 };

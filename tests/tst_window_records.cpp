@@ -146,9 +146,9 @@ private slots:
         // The simulated probes answer from this thread too, so a loop held up by the page holds
         // up their answers as well: what a probe answered is the line's business, and the
         // summary need only account for all eight. Nothing of the round kept may be refused.
-        QCOMPARE(round.summaries.size(), 1);
-        QVERIFY2(round.summaries.first().startsWith(window.ui.pb_line_meas_get->text() +
-                                                    ": приборов 8, успешно "),
+        QVERIFY2(round.summaries.size() == 1 &&
+                     round.summaries.first().startsWith(window.ui.pb_line_meas_get->text() +
+                                                        ": приборов 8, успешно "),
                  qPrintable(round.summaries.first()));
         const QStringList log = files::logMessages();
         QVERIFY(log.mid(round.logFrom).filter(QStringLiteral("Packet not sended")).isEmpty());

@@ -3,7 +3,6 @@
 #include "support/AdapterLatency.h"
 #include "support/Files.h"
 
-#include <QProgressDialog>
 #include <QStatusBar>
 #include <QTimer>
 #include <QtTest>
@@ -111,27 +110,6 @@ void Suite::connectWithAddresses(OrvaUI &window, const QStringList &fields)
     choosePort(window, bench->line.slavePath());
     for (int probe = 1; probe <= probeCount; ++probe)
         typeAddress(window, probe, fields[probe - 1]);
-}
-
-std::vector<qint64> Suite::measurementStarts()
-{
-    std::vector<qint64> starts;
-    for (const probesim::ProbeRequest &request : received()) {
-        if (request.code() == uint8_t(frames::Command::StartMeasurement) && request.address() == 12)
-            starts.push_back(request.timeUs);
-    }
-    return starts;
-}
-
-bool Suite::scanWholeLine(OrvaUI &window)
-{
-    window.lineCommands().setAnswerTimeLimit(quickAnswerLimitMs);
-    QSignalSpy finished(&window.probeSearch(), &ProbeSearch::finished);
-    window.findChild<QAction *>(QStringLiteral("action_find_probes"))->trigger();
-    const auto *progress =
-        window.findChild<QProgressDialog *>(QStringLiteral("probeSearchProgress"));
-    return progress && progress->isVisible() && finished.wait(30000) &&
-           finished.first().first().toBool();
 }
 
 Round Suite::settledRound(OrvaUI &window, const QString &operation,

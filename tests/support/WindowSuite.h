@@ -80,14 +80,7 @@ protected:
     QTemporaryDir workDir;
 
     const std::vector<probesim::ProbeRequest> &received() { return bench->bus.requests(); }
-    // When each measurement of the probe at 12 started, in the order of the line.
-    std::vector<qint64> measurementStarts();
     void connectWithAddresses(OrvaUI &window, const QStringList &fields = busFields);
-
-    // The scan from the menu, with its progress dialog, to its end. The probes answer within a
-    // millisecond; the full answer time limit would only make the scan longer. The spy's wait
-    // runs the event loop itself, so no answer is held up by the test.
-    bool scanWholeLine(OrvaUI &window);
 
     // Starts an operation and waits for its summary in the status bar. A machine that holds the
     // loop up for longer than a delay leaves after the slowest answer can make the engine refuse
