@@ -145,12 +145,11 @@ private slots:
 
     void refusedConnect_data()
     {
-        QTest::addColumn<QByteArray>("language");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("tip");
-        QTest::newRow("busy") << QByteArray("ru_RU.UTF-8") << "занят другой программой"
+        QTest::newRow("busy") << "занят другой программой"
                               << "другой программой";
-        QTest::newRow("no permission") << QByteArray("C.UTF-8") << "нет доступа (группа dialout)"
+        QTest::newRow("no permission") << "нет доступа (группа dialout)"
                                        << "dialout";
     }
 
@@ -159,10 +158,10 @@ private slots:
     // mode.
     void refusedConnect()
     {
-        QFETCH(QByteArray, language);
         QFETCH(QString, reason);
         QFETCH(QString, tip);
         const bool busy = QTest::currentDataTag() == QByteArray("busy");
+        const QString language = QLatin1String(busy ? "ru_RU.UTF-8" : "C.UTF-8");
         QString port = bench->line.slavePath();
         int held = -1;
         if (busy) {
@@ -181,7 +180,7 @@ private slots:
         child.setWorkingDirectory(childDir.path());
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"LANG", "LC_ALL", "LC_MESSAGES"})
-            environment.insert(QLatin1String(name), QString::fromLatin1(language));
+            environment.insert(QLatin1String(name), language);
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(),
@@ -220,10 +219,7 @@ private slots:
             std::signal(SIGXFSZ, previous);
             QVERIFY2(!failure.isEmpty(), format.constData());
             QCOMPARE(files::read(path), QByteArray("there before"));
-            QVERIFY(!history.exportTo(QStringLiteral("no-such-folder/") + path, format).isEmpty());
-
-            const QString saved = history.exportTo(path, format);
-            QVERIFY2(saved.isEmpty(), qPrintable(saved));
+            QCOMPARE(history.exportTo(path, format), QString());
             QVERIFY2(files::read(path).startsWith(starts), format.constData());
         }
     }
@@ -267,13 +263,11 @@ private slots:
         QSignalSpy messages(window.statusBar(), &QStatusBar::messageChanged);
         QTest::mouseClick(window.findChild<QPushButton *>(button), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), summary, 20000);
-        QStringList seen;
-        for (const QList<QVariant> &message : messages)
-            seen << message.at(0).toString();
-        QStringList expected;
+        QList<QVariantList> expected;
         for (const int channel : cleared)
-            expected << QStringLiteral("Не корректный адрес, канал %1").arg(channel);
-        QCOMPARE(seen, expected + QStringList({QString(), summary}));
+            expected << QVariantList{QStringLiteral("Не корректный адрес, канал %1").arg(channel)};
+        QCOMPARE(QList<QVariantList>(messages),
+                 expected << QVariantList{QString()} << QVariantList{summary});
 
         QTest::mouseClick(window.ui.pb_line_meas_zero_2, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),

@@ -20,13 +20,8 @@ using trace::request;
 
 namespace {
 
-struct Frame
-{
-    Command command;
-    int address;
-    int atMs;
-};
-using Frames = std::vector<Frame>;
+// The command, the address and when it is due, in milliseconds after the click.
+using Frames = std::vector<std::tuple<Command, int, int>>;
 
 // One command to each probe position, `stepMs` apart from `firstMs` on; -1 skips a position.
 Frames series(Command command, const std::vector<int> &addresses, int firstMs, double stepMs)
@@ -34,7 +29,7 @@ Frames series(Command command, const std::vector<int> &addresses, int firstMs, d
     Frames frames;
     for (size_t i = 0; i < addresses.size(); ++i) {
         if (addresses[i] >= 0)
-            frames.push_back({command, addresses[i], firstMs + int(stepMs * double(i))});
+            frames.emplace_back(command, addresses[i], firstMs + int(stepMs * double(i)));
     }
     return frames;
 }
@@ -310,10 +305,11 @@ private slots:
         QCOMPARE(received().size() - round.requestsFrom, expected.size());
         for (size_t i = 0; i < expected.size(); ++i) {
             const probesim::ProbeRequest &frame = received()[round.requestsFrom + i];
-            QCOMPARE(frame.bytes, request(expected[i].command, expected[i].address));
+            const auto &[command, address, atMs] = expected[i];
+            QCOMPARE(frame.bytes, request(command, address));
             // Qt rounds every wait up to whole milliseconds, so a chain of timers drifts late by
             // a fraction of a millisecond per step, more on a loaded machine; never early.
-            const double lateMs = double(frame.timeUs - startUs) / 1000 - expected[i].atMs;
+            const double lateMs = double(frame.timeUs - startUs) / 1000 - atMs;
             QVERIFY2(lateMs > -1.0 && lateMs < delayMs / 2,
                      qPrintable(QStringLiteral("frame %1 late by %2 ms").arg(i).arg(lateMs)));
         }

@@ -14,9 +14,8 @@ namespace window {
 namespace {
 
 // The longest the event loop went without a turn while this lives.
-class LoopStall
+struct LoopStall
 {
-public:
     LoopStall()
     {
         ticker.setTimerType(Qt::PreciseTimer);
@@ -27,7 +26,6 @@ public:
     }
     qint64 longestMs() const { return std::max(longest, sinceTick.elapsed()); }
 
-private:
     QTimer ticker;
     QElapsedTimer sinceTick;
     qint64 longest = 0;
