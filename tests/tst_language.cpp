@@ -5,7 +5,6 @@
 #include "ui/SecondsDialog.h"
 
 #include <QDialogButtonBox>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -53,16 +52,8 @@ private slots:
         QVERIFY(window.ui.le_line_meas_setpoint->toolTip().contains(QStringLiteral("точкой")));
         SecondsDialog *dialog = openIntervalDialog(window);
         QVERIFY(dialog && dialog->isVisible());
-        auto *buttons = dialog->findChild<QDialogButtonBox *>();
-        QCOMPARE(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Отмена"));
-        dialog->reject();
-
-        QMessageBox box(QMessageBox::Question, QStringLiteral("?"), QStringLiteral("?"),
-                        QMessageBox::Yes | QMessageBox::No);
-        QCOMPARE(box.button(QMessageBox::Yes)->text().remove(QLatin1Char('&')),
-                 QStringLiteral("Да"));
-        QCOMPARE(box.button(QMessageBox::No)->text().remove(QLatin1Char('&')),
-                 QStringLiteral("Нет"));
+        QCOMPARE(dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->text(),
+                 QStringLiteral("Отмена"));
     }
 
     // Typed and confirmed with Enter, as an operator does; German takes a point for a digit group.

@@ -111,28 +111,22 @@ private slots:
 
         for (const bool withXdgUserDir : {true, false}) {
             const QByteArray how = withXdgUserDir ? "xdg-user-dir: " : "its own reading: ";
-            auto row = [&](const char *name) -> QTestData & {
-                return QTest::newRow((how + name).constData()) << withXdgUserDir;
+            const auto row = [&](const char *name, const char *configHome, const char *userDirs,
+                                 const char *documentsVariable, const char *documents) {
+                QTest::newRow((how + name).constData())
+                    << withXdgUserDir << configHome << QByteArray(userDirs) << documentsVariable
+                    << documents;
             };
-            row("no user-dirs.dirs") << QString() << QByteArray() << QString() << QString();
-            row("documents folder not made yet, with a space and Cyrillic")
-                << QString()
-                << QByteArray(
-                       "# written by xdg-user-dirs-update\n"
-                       "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                       "XDG_DOCUMENTS_DIR=\"$HOME/Мои документы\"\n")
-                << QString() << QStringLiteral("Мои документы");
-            row("documents folder disabled")
-                << QString() << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/\"\n") << QString()
-                << QString();
-            row("relative path ignored")
-                << QString() << QByteArray("XDG_DOCUMENTS_DIR=\"Documents\"\n") << QString()
-                << QString();
-            row("XDG_CONFIG_HOME elsewhere")
-                << QStringLiteral("settings") << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n")
-                << QString() << QStringLiteral("Papers");
-            row("environment, no file")
-                << QString() << QByteArray() << QStringLiteral("Env") << QStringLiteral("Env");
+            row("no user-dirs.dirs", "", "", "", "");
+            row("documents folder not made yet, with a space and Cyrillic", "",
+                "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                "XDG_DOCUMENTS_DIR=\"$HOME/Мои документы\"\n",
+                "", "Мои документы");
+            row("documents folder disabled", "", "XDG_DOCUMENTS_DIR=\"$HOME/\"\n", "", "");
+            row("relative path ignored", "", "XDG_DOCUMENTS_DIR=\"Documents\"\n", "", "");
+            row("XDG_CONFIG_HOME elsewhere", "settings", "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n", "",
+                "Papers");
+            row("environment, no file", "", "", "Env", "Env");
         }
     }
 
