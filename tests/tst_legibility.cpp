@@ -28,9 +28,17 @@ private slots:
               qgetenv("QT_SCALE_FACTOR").constData());
     }
 
+    // Every text fits its room, in a window that takes the grown form's size as far as the
+    // screen allows.
     void everyTextFits()
     {
         OrvaUI window;
+        const double factor = window.ui.groupBox_4->x() / 250.0;
+        QVERIFY(factor >= 1.0);
+        const QSize screen = window.screen()->availableGeometry().size();
+        QVERIFY(qAbs(window.width() - std::min(screen.width(), int(std::ceil(898 * factor)))) <= 2);
+        QVERIFY(qAbs(window.height() - std::min(screen.height(), int(std::ceil(536 * factor)))) <=
+                2);
         window.ui.cb_ports->addItems({QStringLiteral("ttyUSB0"), QStringLiteral("ttyACM1")});
         window.ui.cb_ports->setCurrentIndex(0);
         for (int probe = 0; probe < 8; ++probe)
@@ -106,19 +114,6 @@ private slots:
         QAbstractItemView *view = ports->view();
         QVERIFY(view->minimumWidth() >=
                 view->fontMetrics().horizontalAdvance(longName) + 2 * view->frameWidth());
-    }
-
-    // The window takes the grown form's size as far as the screen allows.
-    void windowTakesTheForm()
-    {
-        OrvaUI window;
-        const double factor = window.ui.groupBox_4->x() / 250.0;
-        QVERIFY(factor >= 1.0);
-        qInfo("window %dx%d", window.width(), window.height());
-        const QSize screen = window.screen()->availableGeometry().size();
-        QVERIFY(qAbs(window.width() - std::min(screen.width(), int(std::ceil(898 * factor)))) <= 2);
-        QVERIFY(qAbs(window.height() - std::min(screen.height(), int(std::ceil(536 * factor)))) <=
-                2);
     }
 
     // Every rectangle of the form, scaled, still holds the whole of its drawn one scaled: the

@@ -97,19 +97,6 @@ private:
                more;
     }
 
-    // Runs the program to its end; the probes are served by this process's event loop.
-    int runCli(const QStringList &arguments, QByteArray *errors = nullptr)
-    {
-        QProcess cli;
-        QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        cli.start(QStringLiteral(CLI_PATH), arguments);
-        if (!finished.wait(30000))
-            return -1;
-        if (errors)
-            *errors = cli.readAllStandardError();
-        return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -131,21 +118,21 @@ private slots:
             "subjectAltName=DNS:localhost,IP:127.0.0.1");
         for (const QString name : {"ca", "other", "server"}) {
             const bool server = name == "server";
-            QProcess openssl;
-            openssl.start(QStringLiteral("openssl"),
-                          (request + " -keyout " + name + ".key -out " + name + ".pem" +
-                           (server ? signedByCa : QString()))
-                                  .split(' ') +
-                              QStringList{"-subj", server ? "/CN=localhost" : "/CN=test " + name});
-            QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+            QCOMPARE(QProcess::execute(
+                         QStringLiteral("openssl"),
+                         (request + " -keyout " + name + ".key -out " + name + ".pem" +
+                          (server ? signedByCa : QString()))
+                                 .split(' ') +
+                             QStringList{"-subj", server ? "/CN=localhost" : "/CN=test " + name}),
+                     0);
         }
 
         // The failures' broker: anonymous, a login on a second listener, TLS on a third. The
         // password files are named by their mode bits, or hold the wrong password.
         QVERIFY(files::write(QStringLiteral("passwd"), ""));
-        QProcess passwd;
-        passwd.start(QStringLiteral("mosquitto_passwd"), {"-b", "passwd", "u", "secret"});
-        QVERIFY(passwd.waitForFinished() && passwd.exitCode() == 0);
+        QCOMPARE(
+            QProcess::execute(QStringLiteral("mosquitto_passwd"), {"-b", "passwd", "u", "secret"}),
+            0);
         for (const auto &[name, readable] : {std::pair{"0600", QFile::Permissions()},
                                              {"0640", QFile::ReadGroup},
                                              {"0604", QFile::ReadOther},
@@ -235,12 +222,12 @@ private slots:
         QCOMPARE(queue.end().file, newest.file);
         QCOMPARE(queue.end().offset, newest.offset);
 
-        // What each read gives, by number and raw value; `after` stands where the read left off.
+        // What each read gives, by number and raw value.
         mqtt::Position at;
         const auto read = [&](int limit) {
             QList<QPair<quint64, float>> got;
             for (const auto &item : queue.read(at, limit))
-                got << qMakePair(item.sequence, item.after == at ? item.record.raw : -1.0f);
+                got << qMakePair(item.sequence, item.record.raw);
             return got;
         };
         using Got = QList<QPair<quint64, float>>;
@@ -350,7 +337,8 @@ private slots:
             for (const char *key :
                  {"time", "channel", "address", "raw_um", "calibrated_um", "quality"})
                 fields << object.value(key).toVariant().toString();
-            QCOMPARE(fields.join(','), QString::fromLatin1(lines[i].trimmed()));
+            QCOMPARE(fields.join(','),
+                     QString::fromLatin1(lines[i].split(',').mid(0, 6).join(',')));
             QCOMPARE(object.value("station").toString().toLatin1(), station);
             lastSequence[object.value("address").toInt()] = i + 1;
             QVERIFY(!messages[i].retained);
@@ -456,18 +444,23 @@ private slots:
         QFETCH(QStringList, more);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
-        QByteArray errors;
-        const int ran =
-            runCli(cliArguments(url.toUtf8(), more + QStringList{"measure", "12"}), &errors);
+        // Run to its end; the probes are served by this process's event loop.
+        QProcess cli;
+        QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        cli.start(QStringLiteral(CLI_PATH),
+                  cliArguments(url.toUtf8(), more + QStringList{"measure", "12"}));
+        QVERIFY(finished.wait(30000));
+        const QByteArray errors = cli.readAllStandardError();
         QVERIFY2(errors.contains(message.toUtf8()), errors.constData());
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
         if (exitCode == 2) {
-            QCOMPARE(ran, 2);
+            QCOMPARE(cli.exitCode(), 2);
             QCOMPARE(errors.count('\n'), 1);
             QCOMPARE(int(simulator->bus().requests().size()), 0);
         } else {
             // Past the options the run measures whatever the broker does; how its probe answered
             // on a loaded machine is the line's suites' business.
-            QVERIFY2(ran == 0 || ran == 1, errors.constData());
+            QVERIFY2(cli.exitCode() <= 1, errors.constData());
             QCOMPARE(recordLines().size(), 1);
         }
     }

@@ -46,18 +46,6 @@ private slots:
                  QSize(size.value(0).toInt(), size.value(1).toInt()));
     }
 
-    // Menu, form and status bar on the screen, whatever the state field holds.
-    void window()
-    {
-        OrvaUI window;
-        window.stateField().setItem(QStringLiteral("long"), QString(120, QLatin1Char('W')));
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QVERIFY(onScreen(&window));
-        QVERIFY(window.menuBar()->isVisible() && onScreen(window.menuBar()));
-        QVERIFY(window.statusBar()->isVisible() && onScreen(window.statusBar()));
-    }
-
     // Every column of the history's tables shows its header whole.
     void tableHeaders()
     {
@@ -86,14 +74,19 @@ private slots:
             QTest::addRow("%s", title) << action << title;
     }
 
-    // Each box lies on the screen, its buttons too.
+    // Each box lies on the screen, its buttons too, and so do the window's menu, form and
+    // status bar, whatever the state field holds.
     void dialogs()
     {
         QFETCH(QString, action);
         QFETCH(QString, title);
         OrvaUI window;
+        window.stateField().setItem(QStringLiteral("long"), QString(120, QLatin1Char('W')));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(onScreen(&window));
+        QVERIFY(window.menuBar()->isVisible() && onScreen(window.menuBar()));
+        QVERIFY(window.statusBar()->isVisible() && onScreen(window.statusBar()));
         if (!action.isEmpty())
             window.findChild<QAction *>(action)->trigger();
         QDialog *dialog = nullptr;
