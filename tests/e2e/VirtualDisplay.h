@@ -1,20 +1,15 @@
 #pragma once
 
+#include "ChildProcess.h"
+
 #include <QByteArray>
 #include <QString>
-
-#include <sys/types.h>
 
 // An X server of the test's own (Xvfb), started before the application object so that the
 // test's windows and the tool's share one screen, and gone with the test.
 class VirtualDisplay
 {
 public:
-    VirtualDisplay() = default;
-    ~VirtualDisplay();
-    VirtualDisplay(const VirtualDisplay &) = delete;
-    VirtualDisplay &operator=(const VirtualDisplay &) = delete;
-
     // Starts the server on a free display number and points DISPLAY at it; `screen` is
     // Xvfb's WIDTHxHEIGHTxDEPTH.
     bool start(QString *error, const QByteArray &screen = "1280x1024x24");
@@ -24,5 +19,6 @@ public:
     static bool askToClose(unsigned long window);
 
 private:
-    pid_t server = -1;
+    // Asked to end rather than killed, so that it removes its socket and lock file.
+    ChildProcess server;
 };
