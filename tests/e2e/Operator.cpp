@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest/QTest>
 
-bool Operator::measureForm(QString *error)
+bool Operator::measureForm()
 {
     // The window reads settings.cfg and writes its log in the working directory.
     QTemporaryDir scratch;
@@ -25,8 +25,8 @@ bool Operator::measureForm(QString *error)
         }
     }
     QDir::setCurrent(previous);
-    if (form.isEmpty())
-        *error = QStringLiteral("the form could not be shown for measuring");
+    error =
+        form.isEmpty() ? QStringLiteral("the form could not be shown for measuring") : QString();
     return !form.isEmpty();
 }
 
@@ -66,9 +66,8 @@ bool Operator::chooseLastPort()
     // A slow machine may take the click's release for a choice in the list it has just opened,
     // and close it again. The box keeps the focus then, and End takes the last entry as well.
     const bool opened = visibleWindows(2, 3000);
-    if (!xdotool({"key", "End"}))
-        return false;
-    if ((opened || visibleWindows(2, 0)) && !xdotool({"key", "Return"}))
+    if (!xdotool({"key", "End"}) ||
+        ((opened || visibleWindows(2, 0)) && !xdotool({"key", "Return"})))
         return false;
     if (visibleWindows(1, 10000))
         return true;

@@ -14,7 +14,7 @@ public:
     // Where each widget of the form sits inside the tool's window, measured on a window of our
     // own, built by the same code on the same display, so that clicks land where an operator's
     // would whatever the style and the fonts.
-    bool measureForm(QString *error);
+    bool measureForm();
     // Finds the visible window of the process `pid`.
     bool attach(qint64 pid, int timeoutMs);
 
