@@ -20,6 +20,7 @@
 #include <signal.h>
 #include <limits>
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -33,9 +34,9 @@ QJsonObject json(const Subscriber::Message &message)
 }
 
 // The sequence numbers of the measurements received, in the order received.
-QList<qint64> sequences(const Subscriber &subscriber)
+QVector<qint64> sequences(const Subscriber &subscriber)
 {
-    QList<qint64> numbers;
+    QVector<qint64> numbers;
     for (const auto &message : subscriber.messages(measurementTopic))
         numbers << json(message).value(QStringLiteral("sequence")).toVariant().toLongLong();
     return numbers;
@@ -46,11 +47,10 @@ bool received(Subscriber &subscriber, int count, int timeoutMs = 10000)
     return subscriber.waitUntil([&] { return sequences(subscriber).size() >= count; }, timeoutMs);
 }
 
-QList<qint64> oneTo(qint64 last)
+QVector<qint64> oneTo(int last)
 {
-    QList<qint64> numbers;
-    for (qint64 n = 1; n <= last; ++n)
-        numbers << n;
+    QVector<qint64> numbers(last);
+    std::iota(numbers.begin(), numbers.end(), 1);
     return numbers;
 }
 
@@ -168,40 +168,6 @@ private slots:
     }
 
     void cleanup() { simulator.reset(); }
-
-    // Every message is JSON a subscriber can parse: a value that is not finite and a record of
-    // an address no probe line holds are null, never "nan" or a channel it was not on.
-    void payloadOfOddRecords_data()
-    {
-        QTest::addColumn<QVector<int>>("channels");
-        QTest::addColumn<float>("raw");
-        QTest::addColumn<QJsonValue>("channel");
-        QTest::addColumn<QJsonValue>("rawUm");
-        const float nan = std::numeric_limits<float>::quiet_NaN();
-        const float inf = std::numeric_limits<float>::infinity();
-        QTest::addRow("plain") << QVector<int>{2} << 1.5f << QJsonValue(2) << QJsonValue(1.5);
-        QTest::addRow("two panels, infinity")
-            << QVector<int>{5, 3} << inf << QJsonValue(3) << QJsonValue();
-        QTest::addRow("no channel, nan") << QVector<int>{} << nan << QJsonValue() << QJsonValue();
-        QTest::addRow("channel 8") << QVector<int>{8} << -inf << QJsonValue(8) << QJsonValue();
-    }
-
-    void payloadOfOddRecords()
-    {
-        QFETCH(QVector<int>, channels);
-        QFETCH(float, raw);
-        QFETCH(QJsonValue, channel);
-        QFETCH(QJsonValue, rawUm);
-        const records::Record record =
-            records::makeRecord(QDateTime::currentDateTime(), channels, 12, raw, 4.0f, 9);
-        QJsonParseError error;
-        const QJsonObject object =
-            QJsonDocument::fromJson(mqtt::measurementJson(record, "\"st\"", 1), &error).object();
-        QCOMPARE(error.error, QJsonParseError::NoError);
-        QCOMPARE(object.value("channel"), channel);
-        QCOMPARE(object.value("raw_um"), rawUm);
-        QCOMPARE(object.value("calibrated_um"), QJsonValue(4.0));
-    }
 
     // The folder read as a queue: whole records only, in day order, one number each, a torn
     // line waited for while its file is the newest and passed over once a later day began.
@@ -377,9 +343,17 @@ private slots:
         menu.addAction(QStringLiteral("Выход"));
         StateField field;
         const auto item = [&] { return field.item(QStringLiteral("broker")); };
+        // Records as odd as a line gives, each published as JSON a subscriber can parse: a value
+        // that is not finite, and the channel of a record that names none, are null, never
+        // "nan" or a channel it was not on.
+        const float inf = std::numeric_limits<float>::infinity();
+        const std::pair<QVector<int>, float> records[] = {
+            {{2}, 1.5f}, {{5, 3}, inf}, {{}, std::numeric_limits<float>::quiet_NaN()}, {{8}, -inf}};
+        int added = 0;
         const auto add = [&](int count) {
-            for (int i = 0; i < count; ++i)
-                writer.append(QDateTime::currentDateTime(), {1}, 12, 1.5f, 2.5f, 9);
+            for (const int end = added + count; added < end; ++added)
+                writer.append(QDateTime::currentDateTime(), records[added].first, 12,
+                              records[added].second, 4.0f, 9);
         };
         {
             Publishing publishing(&menu, field, writer, &log, nullptr);
@@ -398,6 +372,15 @@ private slots:
             QVERIFY(subscriber.waitUntil([&] { return item() == "MQTT: соединение есть"; }));
         }
         QCOMPARE(sequences(subscriber), oneTo(4));
+        QStringList published;
+        for (const auto &message : subscriber.messages(measurementTopic)) {
+            const QJsonObject object = json(message);
+            published << QStringLiteral("%1 %2 %3")
+                             .arg(object.value("channel").toVariant().toString(),
+                                  object.value("raw_um").toVariant().toString(),
+                                  object.value("calibrated_um").toVariant().toString());
+        }
+        QCOMPARE(published, (QStringList{"2 1.5 4", "3  4", "  4", "8  4"}));
         QVERIFY(!QFile::exists(QStringLiteral("settings.cfg")));
     }
 

@@ -64,10 +64,7 @@ public:
             process.kill();
     }
 
-    QByteArray url(const char *scheme = "mqtt", const char *host = "127.0.0.1") const
-    {
-        return QByteArray(scheme) + "://" + host + ':' + QByteArray::number(port);
-    }
+    QByteArray url() const { return "mqtt://127.0.0.1:" + QByteArray::number(port); }
 
     static int freePort() { return loopback(0, false); }
 
