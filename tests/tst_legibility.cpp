@@ -24,8 +24,6 @@ private slots:
         QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
         QVERIFY(files::write(QStringLiteral("settings.cfg"),
                              files::settings({12, 13, 14, 15, 16, 17, 18, 255}, 190)));
-        qInfo("font dpi %d, scale %s", QWidget().logicalDpiY(),
-              qgetenv("QT_SCALE_FACTOR").constData());
     }
 
     // Every text fits its room, in a window that takes the grown form's size as far as the

@@ -101,10 +101,9 @@ private slots:
     void initTestCase()
     {
         qRegisterMetaType<QProcess::ExitStatus>();
-        QFile schema(QStringLiteral(SCHEMA_PATH));
-        QVERIFY(schema.open(QIODevice::ReadOnly));
-        const QJsonObject object = QJsonDocument::fromJson(schema.readAll()).object();
-        for (const QJsonValue &field : object.value(QStringLiteral("required")).toArray())
+        const QJsonObject schema =
+            QJsonDocument::fromJson(files::read(QStringLiteral(SCHEMA_PATH))).object();
+        for (const QJsonValue &field : schema.value(QStringLiteral("required")).toArray())
             schemaFields << field.toString();
         schemaFields.sort();
         QVERIFY(schemaFields.size() >= 8);

@@ -69,9 +69,8 @@ private:
         simulator->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         simulator->start(QStringLiteral(PROBESIM), {"--settings", workDir.filePath("settings.cfg"),
                                                     "--thickness", "512.5", "--quality", "77"});
-        QTest::qWaitFor(
-            [&] { return simulator->canReadLine() || simulator->state() == QProcess::NotRunning; },
-            10000);
+        while (!simulator->canReadLine() && simulator->waitForReadyRead(10000)) {
+        }
         const QString path = QString::fromLocal8Bit(simulator->readLine()).trimmed();
         *error = QStringLiteral("probesim did not name its port");
         return !path.isEmpty() && portns::plug(probePortName, path, error);

@@ -57,8 +57,6 @@ public:
 
     void stop()
     {
-        if (process.state() == QProcess::NotRunning)
-            return;
         process.terminate();
         if (!QTest::qWaitFor([this] { return process.state() == QProcess::NotRunning; }))
             process.kill();
