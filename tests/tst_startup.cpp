@@ -16,11 +16,10 @@ QStringList snapshot()
     QDirIterator it(QStringLiteral("."), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        entries << info.filePath() + ' ' +
-                       QString::number(info.lastModified().toMSecsSinceEpoch()) + ' ' +
-                       QString::fromLatin1(files::read(info.filePath()).toHex());
+        const QString path = it.next();
+        entries << path + ' ' +
+                       QString::number(QFileInfo(path).lastModified().toMSecsSinceEpoch()) + ' ' +
+                       QString::fromLatin1(files::read(path).toHex());
     }
     entries.sort();
     return entries;

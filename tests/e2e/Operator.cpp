@@ -99,9 +99,7 @@ bool Operator::showsText(const QString &widget) const
     QRect face = form.value(widget).adjusted(4, 4, -4, -4);
     if (widget.startsWith(QLatin1String("cb_")))
         face.setWidth(face.width() * 3 / 5);
-    const QImage image = QGuiApplication::primaryScreen()
-                             ->grabWindow(window, face.x(), face.y(), face.width(), face.height())
-                             .toImage();
+    const QImage image = screenshot().copy(face);
     // Darker than any face, frame or gradient of the style: only glyphs are.
     int dark = 0;
     for (int y = 0; y < image.height(); ++y) {

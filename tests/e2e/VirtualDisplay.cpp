@@ -1,7 +1,5 @@
 #include "VirtualDisplay.h"
 
-#include <cstring>
-
 // Last: Xlib's macros (None, Bool, Status) clash with everything else.
 #include <X11/Xlib.h>
 
@@ -26,8 +24,7 @@ bool VirtualDisplay::askToClose(unsigned long window)
     Display *display = XOpenDisplay(nullptr);
     if (!display)
         return false;
-    XEvent event;
-    std::memset(&event, 0, sizeof event);
+    XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
     event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
