@@ -86,9 +86,7 @@ private slots:
             QVERIFY(QDir().mkpath(dir));
 
         launcher = prefix + QStringLiteral(LAUNCHER_DIR "/t7r-demo-launcher");
-        QFile built(QStringLiteral(LAUNCHER));
-        QVERIFY2(built.open(QIODevice::ReadOnly), qPrintable(built.errorString()));
-        QVERIFY(writeProgram(launcher, built.readAll()));
+        QVERIFY(writeProgram(launcher, files::read(QStringLiteral(LAUNCHER))));
         QVERIFY(
             writeProgram(prefix + QStringLiteral(BIN_DIR "/t7r-demo"),
                          "#!/bin/sh\npwd\nfor a in \"$@\"; do printf '<%s>\\n' \"$a\"; done\n"));
@@ -103,28 +101,28 @@ private slots:
     {
         QTest::addColumn<bool>("withXdgUserDir");
         QTest::addColumn<QString>("configHome");  // XDG_CONFIG_HOME, relative to HOME; empty: unset
-        QTest::addColumn<QByteArray>("userDirs");        // its user-dirs.dirs; empty: none
-        QTest::addColumn<QString>("documentsVariable");  // XDG_DOCUMENTS_DIR in the environment
-        QTest::addColumn<QString>("documents");          // the folder's parent, relative to HOME
+        QTest::addColumn<QByteArray>("userDirs");  // its user-dirs.dirs; empty: none
+        // The folder's parent, relative to HOME; without user-dirs.dirs, XDG_DOCUMENTS_DIR in the
+        // environment.
+        QTest::addColumn<QString>("documents");
 
         for (const bool withXdgUserDir : {true, false}) {
             const QByteArray how = withXdgUserDir ? "xdg-user-dir: " : "its own reading: ";
             const auto row = [&](const char *name, const char *configHome, const char *userDirs,
-                                 const char *documentsVariable, const char *documents) {
+                                 const char *documents) {
                 QTest::newRow((how + name).constData())
-                    << withXdgUserDir << configHome << QByteArray(userDirs) << documentsVariable
-                    << documents;
+                    << withXdgUserDir << configHome << QByteArray(userDirs) << documents;
             };
-            row("no user-dirs.dirs", "", "", "", "");
+            row("no user-dirs.dirs", "", "", "");
             row("documents folder not made yet, with a space and Cyrillic", "",
                 "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
                 "XDG_DOCUMENTS_DIR=\"$HOME/Мои документы\"\n",
-                "", "Мои документы");
-            row("documents folder disabled", "", "XDG_DOCUMENTS_DIR=\"$HOME/\"\n", "", "");
-            row("relative path ignored", "", "XDG_DOCUMENTS_DIR=\"Documents\"\n", "", "");
-            row("XDG_CONFIG_HOME elsewhere", "settings", "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n", "",
+                "Мои документы");
+            row("documents folder disabled", "", "XDG_DOCUMENTS_DIR=\"$HOME/\"\n", "");
+            row("relative path ignored", "", "XDG_DOCUMENTS_DIR=\"Documents\"\n", "");
+            row("XDG_CONFIG_HOME elsewhere", "settings", "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n",
                 "Papers");
-            row("environment, no file", "", "", "Env", "Env");
+            row("environment, no file", "", "", "Env");
         }
     }
 
@@ -133,7 +131,6 @@ private slots:
         QFETCH(bool, withXdgUserDir);
         QFETCH(QString, configHome);
         QFETCH(QByteArray, userDirs);
-        QFETCH(QString, documentsVariable);
         QFETCH(QString, documents);
         if (withXdgUserDir &&
             QStandardPaths::findExecutable(QStringLiteral("xdg-user-dir")).isEmpty())
@@ -153,9 +150,9 @@ private slots:
                 home + QLatin1Char('/') + configHome + QStringLiteral("/user-dirs.dirs"),
                 userDirs));
         }
-        if (!documentsVariable.isEmpty())
+        if (userDirs.isEmpty() && !documents.isEmpty())
             environment.insert(QStringLiteral("XDG_DOCUMENTS_DIR"),
-                               home + QLatin1Char('/') + documentsVariable);
+                               home + QLatin1Char('/') + documents);
 
         const QString expected = QDir(home).filePath(documents) + QLatin1Char('/') + folderName;
         const Run first =
