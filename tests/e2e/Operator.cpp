@@ -88,11 +88,6 @@ bool Operator::visibleWindows(int count, int timeoutMs)
     return QTest::qWaitFor([&] { return windows().size() == count; }, timeoutMs);
 }
 
-QImage Operator::screenshot() const
-{
-    return QGuiApplication::primaryScreen()->grabWindow(window).toImage();
-}
-
 bool Operator::showsText(const QString &widget) const
 {
     // The face without its frame, and without the arrow of a combo box.
@@ -107,11 +102,6 @@ bool Operator::showsText(const QString &widget) const
             dark += qGray(image.pixel(x, y)) < 96;
     }
     return dark >= 30;
-}
-
-bool Operator::closeWindow() const
-{
-    return VirtualDisplay::askToClose(window);
 }
 
 bool Operator::xdotool(const QStringList &arguments, QString *output)

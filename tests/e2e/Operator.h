@@ -1,8 +1,12 @@
 #pragma once
 
+#include "VirtualDisplay.h"
+
+#include <QGuiApplication>
 #include <QHash>
 #include <QImage>
 #include <QRect>
+#include <QScreen>
 #include <QString>
 #include <QStringList>
 
@@ -24,10 +28,13 @@ public:
     // Opens the port list and takes its last entry; true once the list has closed again.
     bool chooseLastPort();
 
-    QImage screenshot() const;
+    QImage screenshot() const
+    {
+        return QGuiApplication::primaryScreen()->grabWindow(window).toImage();
+    }
     // Whether glyphs are drawn on the widget's face: an empty field or box has none.
     bool showsText(const QString &widget) const;
-    bool closeWindow() const;
+    bool closeWindow() const { return VirtualDisplay::askToClose(window); }
 
     QString lastError() const { return error; }
     void setError(const QString &text) { error = text; }

@@ -27,11 +27,6 @@ constexpr int delayMs = 250;
 const QString idlePortName = QStringLiteral("ttyUSB0");
 const QString probePortName = QStringLiteral("ttyUSB1");
 
-QString field(const char *prefix, int probe)
-{
-    return QLatin1String(prefix) + QString::number(probe);
-}
-
 // Renewing the air codes of all probes, as the log tells it.
 QStringList airRenewal()
 {
@@ -142,18 +137,19 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(user.showsText("cb_ports"), 30000);
         QVERIFY2(connectTool(), qPrintable(user.lastError()));
         for (int probe = 1; probe <= 8; ++probe)
-            QVERIFY2(
-                user.fill(field("le_addr_", probe), QString::number(probeAddresses[probe - 1])),
-                qPrintable(user.lastError()));
+            QVERIFY2(user.fill(QStringLiteral("le_addr_%1").arg(probe),
+                               QString::number(probeAddresses[probe - 1])),
+                     qPrintable(user.lastError()));
 
         QVERIFY(user.click("pb_line_meas_update_air"));
         QTRY_COMPARE_WITH_TIMEOUT(log().count("1 Update Air Code OK"), 8, 15000);
         for (int probe = 1; probe <= 8; ++probe)
-            QVERIFY(!user.showsText(field("le_line_meas_", probe)));
+            QVERIFY(!user.showsText(QStringLiteral("le_line_meas_%1").arg(probe)));
         QVERIFY(user.click("pb_line_meas_get"));
         QTRY_COMPARE_WITH_TIMEOUT(log().count("1 Get Measurement Result OK"), 8, 30000);
         for (int probe = 1; probe <= 8; ++probe)
-            QTRY_VERIFY_WITH_TIMEOUT(user.showsText(field("le_line_meas_", probe)), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(user.showsText(QStringLiteral("le_line_meas_%1").arg(probe)),
+                                     3000);
         keepArtefacts(QStringLiteral("measurement"));
 
         QVERIFY(user.click("pb_line_meas_zero_5"));

@@ -75,7 +75,6 @@ private:
         QObject watch;
         connect(box->model(), &QAbstractItemModel::rowsInserted, &watch, check);
         connect(box->model(), &QAbstractItemModel::rowsRemoved, &watch, check);
-        connect(box->model(), &QAbstractItemModel::modelReset, &watch, check);
         return QTest::qWaitFor([&]() { return reachedMs >= 0; }, 4000) ? reachedMs : -1;
     }
 
