@@ -51,9 +51,8 @@ private slots:
             const int needs = widget->fontMetrics().horizontalAdvance(text);
             if (needs > room)
                 cut << QStringLiteral("%1: \"%2\" needs %3 px, has %4")
-                           .arg(widget->objectName(), text)
-                           .arg(needs)
-                           .arg(room);
+                           .arg(widget->objectName(), text, QString::number(needs),
+                                QString::number(room));
         };
         for (QWidget *widget : window.ui.tab_4->findChildren<QWidget *>()) {
             if (auto *label = qobject_cast<QLabel *>(widget)) {

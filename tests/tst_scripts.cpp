@@ -207,15 +207,14 @@ private slots:
         QFETCH(QString, script);
         QFETCH(QString, option);
         // Ahead of the system's on the PATH, beside the launcher's tools.
-        const QString bin = bareTools;
         const QString mark = scratch->filePath(QStringLiteral("built"));
         for (const char *tool : {"cmake", "cpack", "apt-get", "sudo"})
-            QVERIFY(writeProgram(bin + QLatin1Char('/') + QLatin1String(tool),
+            QVERIFY(writeProgram(bareTools + QLatin1Char('/') + QLatin1String(tool),
                                  "#!/bin/sh\ntouch '" + mark.toLocal8Bit() + "'\nexit 1\n"));
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("PATH"),
-                           bin + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+        environment.insert(QStringLiteral("PATH"), bareTools + QLatin1Char(':') +
+                                                       environment.value(QStringLiteral("PATH")));
         // Without a display run.sh would refuse before building; help needs none.
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QImage>
+#include <QPixmap>
 #include <QRect>
 #include <QScreen>
 #include <QString>
