@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -42,10 +43,9 @@ class TestScripts : public QObject
     QProcessEnvironment environment(bool withXdgUserDir) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const QString &name : environment.keys()) {
-            if (name.startsWith(QLatin1String("XDG_")))
-                environment.remove(name);
-        }
+        for (const QString &name :
+             environment.keys().filter(QRegularExpression(QStringLiteral("^XDG_"))))
+            environment.remove(name);
         environment.insert(QStringLiteral("HOME"), home);
         if (!withXdgUserDir)
             environment.insert(QStringLiteral("PATH"), bareTools);

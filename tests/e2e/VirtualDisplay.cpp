@@ -3,7 +3,7 @@
 // Last: Xlib's macros (None, Bool, Status) clash with everything else.
 #include <X11/Xlib.h>
 
-bool VirtualDisplay::start(QString *error, const QByteArray &screen)
+QString VirtualDisplay::start(const QByteArray &screen)
 {
     server.setStandardErrorFile(QProcess::nullDevice());
     // It writes its display number once it takes clients.
@@ -14,9 +14,9 @@ bool VirtualDisplay::start(QString *error, const QByteArray &screen)
         number += server.readAllStandardOutput();
     bool ok = false;
     number.trimmed().toUInt(&ok);
-    if (!ok)
-        *error = QStringLiteral("Xvfb did not start (is the xvfb package installed?)");
-    return ok && qputenv("DISPLAY", ':' + number.trimmed());
+    if (!ok || !qputenv("DISPLAY", ':' + number.trimmed()))
+        return QStringLiteral("Xvfb did not start (is the xvfb package installed?)");
+    return {};
 }
 
 bool VirtualDisplay::askToClose(unsigned long window)

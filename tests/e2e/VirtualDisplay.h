@@ -11,8 +11,8 @@ class VirtualDisplay
 {
 public:
     // Starts the server on a free display number and points DISPLAY at it; `screen` is
-    // Xvfb's WIDTHxHEIGHTxDEPTH.
-    bool start(QString *error, const QByteArray &screen = "1280x1024x24");
+    // Xvfb's WIDTHxHEIGHTxDEPTH. Returns why it could not, or an empty string.
+    QString start(const QByteArray &screen = "1280x1024x24");
 
     // Asks a window to close as its close button would; an X server without a window manager
     // has no other way to do it.

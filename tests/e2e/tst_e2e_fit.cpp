@@ -109,8 +109,8 @@ private slots:
 int main(int argc, char **argv)
 {
     VirtualDisplay display;
-    QString error;
-    if (!display.start(&error, qgetenv("FIT_SCREEN") + "x24")) {
+    const QString error = display.start(qgetenv("FIT_SCREEN") + "x24");
+    if (!error.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }

@@ -197,7 +197,7 @@ int main(int argc, char *argv[])
     QString skipReason = portns::enter();
     VirtualDisplay display;
     if (skipReason.isEmpty())
-        display.start(&skipReason);
+        skipReason = display.start();
     // The test's own windows (the form it measures) share the display with the tool's.
     qputenv("QT_QPA_PLATFORM", skipReason.isEmpty() ? "xcb" : "offscreen");
     QApplication application(argc, argv);
