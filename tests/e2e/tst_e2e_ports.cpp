@@ -60,8 +60,8 @@ private:
                 continue;
             terminal = std::make_unique<probesim::PseudoTerminal>();
             if (!terminal->open() || !portns::plug(name, terminal->slavePath(), &error))
-                return qWarning("%s: %s%s", qPrintable(name), qPrintable(terminal->errorString()),
-                                qPrintable(error)),
+                return qWarning("%s: %s", qPrintable(name),
+                                qPrintable(terminal->errorString() + error)),
                        -1;
         }
         // Timed at the moment the box changes, not when a polling loop happens to look.
