@@ -335,13 +335,13 @@ private slots:
         // that is not finite, and the channel of a record that names none, are null, never
         // "nan" or a channel it was not on.
         const float inf = std::numeric_limits<float>::infinity();
-        const std::pair<QVector<int>, float> records[] = {
+        const std::pair<QVector<int>, float> odd[] = {
             {{2}, 1.5f}, {{5, 3}, inf}, {{}, std::numeric_limits<float>::quiet_NaN()}, {{8}, -inf}};
         int added = 0;
         const auto add = [&](int count) {
             for (const int end = added + count; added < end; ++added)
-                writer.append(QDateTime::currentDateTime(), records[added].first, 12,
-                              records[added].second, 4.0f, 9);
+                writer.append(QDateTime::currentDateTime(), odd[added].first, 12, odd[added].second,
+                              4.0f, 9);
         };
         {
             Publishing publishing(&menu, field, writer, &log, nullptr);
