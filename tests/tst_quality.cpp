@@ -1,6 +1,5 @@
 #include "quality/CalibrationJournal.h"
 #include "quality/Limits.h"
-#include "quality/ReportContent.h"
 #include "quality/Statistics.h"
 #include "records/Record.h"
 #include "support/CapturingLog.h"
@@ -39,24 +38,6 @@ const double sample[] = {99.2, 100.4, 101.1, 98.7, 100.0, 102.3, 99.5, 100.8};
 constexpr double sampleMean = 100.25;
 constexpr double sampleSd = 1.1575836902790202;
 
-QByteArray line(qint64 msecs, int channel, uint8_t address, float value)
-{
-    return records::formatLine(records::makeRecord(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC),
-                                                   {channel}, address, value, value, 0));
-}
-
-// The report from 08:00 of 2026-12-08, a day of these lines in a records folder of dir's.
-quality::ReportRequest dayReport(const QTemporaryDir &dir, const QByteArray &lines)
-{
-    QDir(dir.path()).mkpath("records");
-    files::write(dir.filePath("records/2026-12-08.csv"), records::header() + lines);
-    quality::ReportRequest request;
-    request.recordsFolder = dir.filePath("records");
-    request.from = utc("2026-12-08T08:00:00.000Z");
-    request.to = utc("2026-12-08T23:59:59.999Z");
-    return request;
-}
-
 }  // namespace
 
 class TestQuality : public QObject
@@ -73,7 +54,6 @@ private slots:
     void journalLines_data();
     void journalLines();
     void journalFile();
-    void report();
 };
 
 void TestQuality::limitsFile_data()
@@ -302,55 +282,6 @@ void TestQuality::journalFile()
     QVERIFY(QFile::remove(blocked));
     QVERIFY(lost.append(quality::makeEvent(t, 1, 1, C::Zero, std::nullopt, "ok")));
     QCOMPARE(log.lines.value(1), QStringLiteral("0 Calibration journal kept again"));
-}
-
-// Channel 1 holds the sample from the probe at 12 and a constant from the one at 13 (the
-// addresses given in turn on two runs): two rows of statistics and two trends, where joined they
-// would show one zig-zag with a spread of neither. Channel 2 is not asked for; one line is another
-// day's, one is torn.
-void TestQuality::report()
-{
-    QTemporaryDir dir;
-    QByteArray day;
-    qint64 msecs = utc("2026-12-08T08:00:00.000Z").toMSecsSinceEpoch();
-    for (const double value : sample) {
-        day += line(msecs += 60000, 1, 12, float(value));
-        day += line(msecs, 1, 13, 300);
-        day += line(msecs, 2, 13, 50);
-    }
-    day += line(msecs, 1, 13, std::numeric_limits<float>::quiet_NaN());
-    day += "2026-12-09T08:00:00.000Z,1,12,1,1,1\r\n2026-12-08T09:00:00.000Z,1,12,1";
-    quality::ReportRequest request = dayReport(dir, day);
-    QVERIFY(files::write(dir.filePath("records/calibration.csv"),
-                         quality::journalHeader() +
-                             "2026-12-08T07:00:00.000Z,1,12,zero,,ok\r\n"
-                             "2026-12-08T08:04:30.000Z,1,12,zero,,ok\r\n"
-                             "2026-12-08T08:05:00.000Z,2,13,reset,,Busy\r\n"));
-    request.limits[0] = quality::Limits{98.5, 95, 102};
-    request.channels = {1};
-    const quality::ReportContent content = quality::gatherReport(request);
-    QCOMPARE(content.channels.size(), size_t(2));
-    const quality::ChannelReport &measured = content.channels[0], &constant = content.channels[1];
-    QCOMPARE(std::tuple(measured.channel, measured.address), std::tuple(1, uint8_t(12)));
-    QCOMPARE(std::tuple(constant.channel, constant.address), std::tuple(1, uint8_t(13)));
-    // The same values through the same statistics: what the report prints is what the
-    // history and the accumulator say (the values are floats on disk, hence the tolerance).
-    QCOMPARE(measured.statistics.count, qint64(8));
-    QVERIFY(std::abs(measured.statistics.mean - sampleMean) < 1e-5);
-    QVERIFY(std::abs(*measured.statistics.cpk - 0.5039232482557945) < 1e-4);
-    QCOMPARE(*measured.statistics.outShare, 0.125);
-    QCOMPARE(constant.statistics.count, qint64(8));
-    QCOMPARE(constant.statistics.stddev, 0.0);
-    QCOMPARE(*constant.statistics.outShare, 1.0);
-    for (const QPointF &point : constant.trend)
-        QCOMPARE(point.y(), 300.0);
-    QCOMPARE(content.outOfToleranceCount, qint64(9));
-    QCOMPARE(content.outOfTolerance.at(5).value, 102.3f);
-    QCOMPARE(content.outOfTolerance.at(5).verdict, Verdict::Above);
-    QCOMPARE(content.skippedLines, qint64(2));
-    // Calibrations of the range and of the channels shown only.
-    QCOMPARE(content.calibrations.size(), size_t(1));
-    QCOMPARE(content.calibrations[0].msecs, utc("2026-12-08T08:04:30.000Z").toMSecsSinceEpoch());
 }
 
 QTEST_GUILESS_MAIN(TestQuality)
