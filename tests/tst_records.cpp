@@ -1,5 +1,4 @@
 #include "records/History.h"
-#include "records/LineFile.h"
 #include "records/Record.h"
 #include "records/RecordReader.h"
 #include "records/RecordWriter.h"
@@ -10,9 +9,7 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QMutex>
 #include <QRandomGenerator>
-#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -333,37 +330,6 @@ private slots:
         QCOMPARE(history::days(DaySpan::Today, today), std::pair(today, today));
         QCOMPARE(history::days(DaySpan::LastWeek, today), std::pair(QDate(2026, 3, 3), today));
         QCOMPARE(history::days(DaySpan::Range, today, {}, {2026, 2, 27}), std::pair(today, today));
-    }
-
-    // The line file under both the records and the calibration journal: a failed flush is told
-    // with the labels of the lines it concerns, and the next line is still written whole.
-    void lineFileFlushFails()
-    {
-        QSemaphore told;
-        QMutex mutex;
-        QByteArrayList labels;
-        records::LineFile file([&](const QByteArray &first, const QByteArray &last) {
-            QMutexLocker lock(&mutex);
-            labels << first << last;
-            told.release();
-        });
-        failFlushes = true;
-        QVERIFY(file.open(QStringLiteral("journal/lines.csv"), "head\r\n"));
-        QVERIFY(file.append("a\r\n", "line a"));
-        // The two lines' flushes fail together or one by one.
-        const auto lastLabel = [&] {
-            QMutexLocker lock(&mutex);
-            return labels.value(labels.size() - 1);
-        };
-        bool failed = true;
-        while (failed && lastLabel() != "line a")
-            failed = told.tryAcquire(1, 5000);
-        failFlushes = false;
-        QVERIFY(failed);
-        QCOMPARE(labels.first(), QByteArray("head"));
-        QVERIFY(file.append("b\r\n", "line b"));
-        QCOMPARE(files::read(QStringLiteral("journal/lines.csv")),
-                 QByteArray("head\r\na\r\nb\r\n"));
     }
 
     // One header per file, one file per local day. A day's file begun before the tolerances goes
