@@ -119,25 +119,6 @@ private slots:
         QVERIFY(page.drawnAt(msecsAt(QStringLiteral("10:04:30")), 100));
     }
 
-    // A year drawn a few points per pixel column breaks where the values pause, and only there:
-    // the picks of one column lie hours apart without any gap between them.
-    void gapSurvivesReduction()
-    {
-        history::Series series;
-        for (int i = 0; i < 100'000; ++i) {
-            series.x.push_back(60'000.0 * (i < 50'000 ? i : i + 1'000));
-            series.y.push_back(i % 7);
-        }
-        series.gap = history::gapOf(series);
-        QCOMPARE(series.gap, 300'000.0);
-        history::Reduced reduced;
-        history::reduce(series, series.x.front(), series.x.back(), 200, reduced);
-        QCOMPARE(reduced.breaks.size(), 1);
-        const int after = reduced.breaks.front();
-        QCOMPARE(reduced.points[after - 1].x(), series.x[49'999]);
-        QCOMPARE(reduced.points[after].x(), series.x[50'000]);
-    }
-
     // Zoomed to 10:02..10:04, the row counts the three values shown, both ends included; the
     // reset view counts all ten again.
     void statisticsFollowTheView()
