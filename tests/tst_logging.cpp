@@ -57,8 +57,6 @@ int runSpoiltLog(int argc, char **argv, const QByteArray &mode)
                      [&goodValues](uint8_t address, float um, float, uint8_t) {
                          goodValues += address == probeAddress && um == 321.5f;
                      });
-    QElapsedTimer run;
-    run.start();
     for (int transaction = 0; transaction < transactions; ++transaction) {
         rig.send([transaction](OstraCommands &commands) {
             if (transaction % 2)
@@ -82,8 +80,8 @@ int runSpoiltLog(int argc, char **argv, const QByteArray &mode)
     const bool wholeLines = inOrder && contents.count('\n') == kept.size() &&
                             (contents.isEmpty() || contents.endsWith('\n'));
     // What must hold whatever became of the log first, then the figures that depend on it.
-    std::printf("%d %d %d %d %d %lld\n", int(rig.simulator.bus().requests().size()), goodValues,
-                int(rig.log.lines.size()), int(wholeLines), int(kept.size()), run.elapsed());
+    std::printf("%d %d %d %d %d\n", int(rig.simulator.bus().requests().size()), goodValues,
+                int(rig.log.lines.size()), int(wholeLines), int(kept.size()));
     return 0;
 }
 
@@ -240,7 +238,7 @@ private slots:
     }
 
     // The log loses lines, whole ones, and nothing else is lost: every request answered, every
-    // result delivered with the probe's value, at the usual pace.
+    // result delivered with the probe's value.
     void spoiltLogDirectory()
     {
         QFETCH(QString, mode);
@@ -253,7 +251,6 @@ private slots:
         QCOMPARE(seen.mid(0, 4).join(' '), QByteArray("20 10 80 1"));
         const int kept = seen.value(4).toInt();
         QVERIFY(mode == "filling" ? kept > 0 && kept < 80 : kept == 0);
-        QVERIFY2(seen.value(5).toInt() < 20 * transactions, seen.value(5).constData());
         const QFileInfo log(QStringLiteral("log"));
         if (mode == "file")
             QVERIFY2(log.isFile() && log.size() == 0, "the file in the directory's place changed");
