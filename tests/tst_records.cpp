@@ -203,28 +203,6 @@ private slots:
         QCOMPARE(read->day(), time.date());
     }
 
-    // Shortest exact decimals: every float comes back as itself, and none is longer than it
-    // needs (nine significant digits at most).
-    void floatsRoundTrip()
-    {
-        QRandomGenerator random(11);
-        for (int i = 0; i < 200000; ++i) {
-            const quint32 bits = random.generate();
-            float value;
-            std::memcpy(&value, &bits, sizeof value);
-            if (!std::isfinite(value))
-                continue;
-            const QByteArray text = records::formatFloat(value);
-            float back = 0;
-            QVERIFY2(std::sscanf(text.constData(), "%f", &back) == 1 &&
-                         std::memcmp(&back, &value, sizeof value) == 0,
-                     text.constData());
-            const QByteArray mantissa =
-                text.left(text.indexOf('e')).replace("-", "").replace(".", "");
-            QVERIFY2(QByteArray(mantissa).replace("0", "").size() <= 9, text.constData());
-        }
-    }
-
     void badInput_data()
     {
         QTest::addColumn<QByteArray>("text");
