@@ -68,7 +68,7 @@ void TestReport::initTestCase()
                              "2026-12-08T08:00:00.000Z,3,14,ze\r\n"
                              "2026-12-08T08:10:00.000Z,3,14,point,100.5,no response\r\n"
                              "2026-12-08T08:20:00.000Z,2,1,reset,,Busy\r\n"
-                             "2026-12-08T08:30:00.000Z,3,14,reset,,Bus"));
+                             "2026-12-08T08:30:00.000Z,3,14,reset,,Busy"));
     QVERIFY(files::write(dir.filePath("limits.ini"),
                          "[channel3]\nnominal=100\nlower=97.5\nupper=102.5\n"));
 
