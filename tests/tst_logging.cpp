@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/statvfs.h>
 #include <cstdio>
 
 namespace {
@@ -18,32 +17,14 @@ constexpr int skipExitCode = 77;
 constexpr uint8_t probeAddress = 3;
 constexpr int transactions = 20;
 
-// A 16 KiB tmpfs on log/, read-only, or filled up to `room` bytes.
-bool mountLogDirectory(bool readOnly, qint64 room)
-{
-    if (!QDir().mkpath(QStringLiteral("log")) ||
-        ::mount("tmpfs", "log", "tmpfs", readOnly ? MS_RDONLY : 0, "size=16k,mode=0777") != 0)
-        return false;
-    struct statvfs space = {};
-    if (readOnly || ::statvfs("log", &space) != 0)
-        return readOnly;
-    const qint64 size = qint64(space.f_bavail) * qint64(space.f_bsize) - room;
-    return files::write(QStringLiteral("log/filler"), QByteArray(int(size), 'x'));
-}
-
 // Child process: the device layer's measurement loop with the log directory spoilt as `mode`
 // says. Prints what it saw as key=value lines; a crash or a hang is the parent's to see.
 int runSpoiltLog(int argc, char **argv, const QByteArray &mode)
 {
-    if (mode == "file") {
-        if (!files::write(QStringLiteral("log"), QByteArray()))
-            return 1;
-    } else if (!enterPrivateMounts()) {
+    if (mode != "file" && !enterPrivateMounts())
         return skipExitCode;
-    } else if (!mountLogDirectory(mode == "read-only", mode == "filling" ? 4096 : 0)) {
-        std::perror("log directory");
+    if (!files::spoil(QStringLiteral("log"), mode, mode == "filling" ? 4096 : 0))
         return 1;
-    }
     QCoreApplication app(argc, argv);
     FileLog file;
     CommandRig rig;
@@ -96,12 +77,7 @@ private:
     QTemporaryDir workDir;
 
 private slots:
-    void init()
-    {
-        QVERIFY(workDir.isValid());
-        QVERIFY(QDir(workDir.path()).removeRecursively() && QDir().mkpath(workDir.path()));
-        QVERIFY(QDir::setCurrent(workDir.path()));
-    }
+    void init() { QVERIFY(files::enterEmpty(workDir)); }
 
     void lineFormat_data()
     {

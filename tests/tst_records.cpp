@@ -14,7 +14,6 @@
 #include <QtTest>
 
 #include <signal.h>
-#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <atomic>
@@ -85,21 +84,9 @@ records::ReadResult readBytes(const QByteArray &bytes, const QDate &day)
 // parent's to see.
 int runSpoiltRecords(int argc, char **argv, const QByteArray &mode)
 {
-    if (mode == "file") {
-        if (!files::write(QStringLiteral("records"), "not a folder"))
-            return 1;
-    } else if (!enterPrivateMounts()) {
+    if (mode != "file" && !enterPrivateMounts())
         return skipExitCode;
-    } else if (!QDir().mkpath(QStringLiteral("records")) ||
-               ::mount("tmpfs", "records", "tmpfs", mode == "read-only" ? MS_RDONLY : 0,
-                       "size=16k,mode=0777") != 0) {
-        std::perror("records");
-        return 1;
-    }
-    struct statvfs space = {};
-    if (mode == "full" && (::statvfs("records", &space) != 0 ||
-                           !files::write(QStringLiteral("records/filler"),
-                                         QByteArray(int(space.f_bavail * space.f_bsize), 'x'))))
+    if (!files::spoil(QStringLiteral("records"), mode))
         return 1;
     QCoreApplication app(argc, argv);
     CapturingLog log;
@@ -159,12 +146,7 @@ private:
     QTemporaryDir workDir;
 
 private slots:
-    void init()
-    {
-        QVERIFY(workDir.isValid());
-        QVERIFY(QDir(workDir.path()).removeRecursively() && QDir().mkpath(workDir.path()));
-        QVERIFY(QDir::setCurrent(workDir.path()));
-    }
+    void init() { QVERIFY(files::enterEmpty(workDir)); }
 
     void lineFormat_data()
     {

@@ -51,16 +51,11 @@ class TestTolerance : public QObject
     QTemporaryDir workDir;
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
-        qRegisterMetaType<uint8_t>("uint8_t");
-    }
+    void initTestCase() { qRegisterMetaType<uint8_t>("uint8_t"); }
 
     void init()
     {
-        QVERIFY(QDir(workDir.path()).removeRecursively() && QDir().mkpath(workDir.path()));
-        QVERIFY(QDir::setCurrent(workDir.path()));
+        QVERIFY(files::enterEmpty(workDir));
         QVERIFY(files::write(QStringLiteral("settings.cfg"), files::settings({12, 13}, 20)));
     }
 
