@@ -95,22 +95,16 @@ private slots:
         QFETCH(uint, level);
         QFETCH(QByteArray, text);
         FileLog log;
-        const QDateTime before = QDateTime::currentDateTime();
-        log.write(0, "Delay: 190");
         log.write(level, std::string_view(text.constData(), size_t(text.size())));
-        const QByteArray contents = files::read(QStringLiteral("log/log.txt"));
-        const int second = contents.indexOf('\n') + 1;
-        QVERIFY(contents.left(second).endsWith("] Delay: 190\n"));
-        const QByteArray line = contents.mid(second);
+        const QByteArray line = files::read(QStringLiteral("log/log.txt"));
         const QByteArray head = QByteArray::number(level) + " [";
         QVERIFY(line.startsWith(head));
         const QString stamp = QString::fromLatin1(line.mid(head.size(), 23));
-        // Today's date, day first, every field at its full width: a swapped day and month is an
-        // invalid date from the 13th on.
+        // The time of the write, day first, every field at its full width: a swapped day and
+        // month is an invalid date from the 13th on.
         const QDateTime written =
             QDateTime::fromString(stamp, QStringLiteral("dd.MM.yyyy hh:mm:ss:zzz"));
         QVERIFY2(written.isValid(), qPrintable(stamp));
-        QVERIFY(written.date() == QDate::currentDate() || written.date() == before.date());
         QVERIFY(qAbs(written.msecsTo(QDateTime::currentDateTime())) < 5000);
         QCOMPARE(line.mid(head.size() + 23), "] " + text + '\n');
     }

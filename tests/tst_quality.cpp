@@ -223,14 +223,9 @@ void TestQuality::journalLines()
     QFETCH(bool, valid);
     const auto event = quality::parseEvent(std::string_view(line.constData(), size_t(line.size())));
     QCOMPARE(bool(event), valid);
-    if (valid) {
-        // What is read writes back as it stood (the time in the form the writer uses).
-        const QByteArray again = quality::formatEvent(*event);
-        const auto reread =
-            quality::parseEvent(std::string_view(again.constData(), size_t(again.size() - 2)));
-        QVERIFY(reread);
-        QCOMPARE(quality::formatEvent(*reread), again);
-    }
+    // What is read writes back as it stood, the time in the form the writer uses.
+    if (valid)
+        QCOMPARE(quality::formatEvent(*event), QByteArray(line).replace("Z,", "+00:00,") + "\r\n");
 }
 
 void TestQuality::journalFile()
@@ -246,11 +241,6 @@ void TestQuality::journalFile()
         journal.append(quality::makeEvent(t.addSecs(60), 2, 13, C::MeasurePoint, 250.5f, "Busy")));
     QVERIFY(
         journal.append(quality::makeEvent(t.addSecs(120), 3, 14, C::Reset, std::nullopt, "ok")));
-    QCOMPARE(files::read(path), quality::journalHeader() +
-                                    "2026-12-08T10:00:00.000+00:00,1,12,zero,,ok\r\n"
-                                    "2026-12-08T10:01:00.000+00:00,2,13,point,250.5,Busy\r\n"
-                                    "2026-12-08T10:02:00.000+00:00,3,14,reset,,ok\r\n");
-
     // The range takes its ends.
     QCOMPARE(quality::readJournalFile(path, t.addSecs(60).toMSecsSinceEpoch(),
                                       t.addSecs(120).toMSecsSinceEpoch())
