@@ -15,7 +15,6 @@ namespace {
 
 constexpr int skipExitCode = 77;
 constexpr uint8_t probeAddress = 3;
-constexpr int transactions = 20;
 
 // Child process: the device layer's measurement loop with the log directory spoilt as `mode`
 // says. Prints what it saw as key=value lines; a crash or a hang is the parent's to see.
@@ -38,7 +37,7 @@ int runSpoiltLog(int argc, char **argv, const QByteArray &mode)
                      [&goodValues](uint8_t address, float um, float, uint8_t) {
                          goodValues += address == probeAddress && um == 321.5f;
                      });
-    for (int transaction = 0; transaction < transactions; ++transaction) {
+    for (int transaction = 0; transaction < 20; ++transaction) {
         rig.send([transaction](OstraCommands &commands) {
             if (transaction % 2)
                 commands.getMeasurementResult(probeAddress);

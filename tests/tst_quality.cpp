@@ -27,16 +27,9 @@ quality::LimitsFile parse(const QByteArray &text)
     return quality::parseLimits(buffer);
 }
 
-QDateTime utc(const char *text)
-{
-    return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
-}
-
 // Sample mean, standard deviation, Cp and Cpk of these values, worked out apart from the code
 // under test (Python's statistics module): limits 97 .. 103 and 95 .. 102.
 const double sample[] = {99.2, 100.4, 101.1, 98.7, 100.0, 102.3, 99.5, 100.8};
-constexpr double sampleMean = 100.25;
-constexpr double sampleSd = 1.1575836902790202;
 
 }  // namespace
 
@@ -174,8 +167,8 @@ void TestQuality::statistics()
     sums.add(std::nan(""));  // no measurement: counted nowhere
     const quality::Statistics s = sums.result();
     QCOMPARE(s.count, qint64(8));
-    QVERIFY(std::abs(s.mean - sampleMean) < 1e-12);
-    QVERIFY(std::abs(s.stddev - sampleSd) < 1e-12);
+    QVERIFY(std::abs(s.mean - 100.25) < 1e-12);
+    QVERIFY(std::abs(s.stddev - 1.1575836902790202) < 1e-12);
     QCOMPARE(s.min, 98.7);
     QCOMPARE(s.max, 102.3);
     QCOMPARE(bool(s.cp), withLimits);
@@ -234,7 +227,7 @@ void TestQuality::journalFile()
     CapturingLog log;
     const QString path = dir.filePath("records/calibration.csv");
     quality::CalibrationJournal journal(&log, path);
-    const QDateTime t = utc("2026-12-08T10:00:00.000Z");
+    const QDateTime t = QDateTime::fromString("2026-12-08T10:00:00.000Z", Qt::ISODateWithMs);
     using C = quality::CalibrationCommand;
     QVERIFY(journal.append(quality::makeEvent(t, 1, 12, C::Zero, std::nullopt, "ok")));
     QVERIFY(
