@@ -418,6 +418,7 @@ private slots:
         QCOMPARE(model.series({3, 14}).y, (std::vector<double>{30}));
         QCOMPARE(model.series({3, 12}).y, (std::vector<double>{10}));
         QVERIFY(model.series({2, 12}).x.empty());
+        QCOMPARE(model.statistics({2, 12}).count, qint64(0));
         QCOMPARE(model.keys(),
                  (std::vector<history::SeriesKey>{{0, 12}, {1, 12}, {3, 12}, {3, 14}}));
         QCOMPARE(history::Model::legend({0, 12}), QStringLiteral("Без канала, адрес 12"));
