@@ -82,7 +82,6 @@ private slots:
     {
         QTest::addColumn<uint>("level");
         QTest::addColumn<QByteArray>("text");
-        QTest::newRow("traffic") << 1u << QByteArray("Tx expected: 5 bytes.");
         QTest::newRow("largest level") << 4294967295u << QByteArray("x");
         QTest::newRow("line breaks kept") << 1u << QByteArray("a\r\nb\nc");
         QTest::newRow("not zero-terminated") << 1u << QByteArray("abc\0def", 7);

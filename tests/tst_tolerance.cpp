@@ -229,8 +229,7 @@ private slots:
             dialog->ui.le_operator->setText("Сидоров");
             dialog->ui.cb_channel_2->setChecked(false);
             QCOMPARE(dialog->request().channels, (QVector<int>{1, 3, 4, 5, 6, 7, 8}));
-            QVERIFY(dialog->writePdf("out.pdf"));
-            QVERIFY(QFileInfo("out.pdf").size() > 0);
+            QVERIFY(dialog->writePdf("out.pdf") && QFileInfo("out.pdf").size() > 0);
         }
         OrvaUI window;
         action(window, "actionReport")->trigger();
