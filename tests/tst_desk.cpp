@@ -219,6 +219,7 @@ private slots:
             std::signal(SIGXFSZ, previous);
             QVERIFY2(!failure.isEmpty(), format.constData());
             QCOMPARE(files::read(path), QByteArray("there before"));
+            QVERIFY(!history.exportTo(QStringLiteral("no-such-folder/") + path, format).isEmpty());
             QCOMPARE(history.exportTo(path, format), QString());
             QVERIFY2(files::read(path).startsWith(starts), format.constData());
         }
