@@ -231,8 +231,9 @@ private slots:
         QCOMPARE(withoutTime(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
         QVERIFY(err.isEmpty());
         QCOMPARE(int(sink.records.size()), recording.isEmpty() ? 0 : 2);
+        // No line of settings.cfg holds their addresses, as there is none.
         for (const records::Record &record : sink.records)
-            QVERIFY(record.address == 7 || record.address == 40);
+            QVERIFY((record.address == 7 || record.address == 40) && record.channels == 0);
     }
 
     void portCannotBeOpened()
@@ -334,9 +335,10 @@ private slots:
         QCOMPARE(err, QString());
     }
 
-    // --limits keys the tolerances by channel, as settings.cfg maps addresses to them: rows
-    // gain the verdict and the limits, a value out of tolerance exits 5 when every probe
-    // answered, and a probe that failed still exits 1.
+    // --limits keys the tolerances by channel, as settings.cfg maps addresses to them, whatever
+    // the order on the command line: rows gain the verdict and the limits, a value out of
+    // tolerance exits 5 when every probe answered, and a probe that failed still exits 1. A
+    // record carries its row's verdict and every channel whose line holds its address.
     void limits_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -348,17 +350,17 @@ private slots:
             "time,address,raw_um,calibrated_um,quality,command,outcome,"
             "verdict,lower_um,upper_um";
         QTest::addRow("one below")
-            << QByteArray("[channel1]\nlower=100\nupper=130\n[channel2]\nlower=8\nupper=9\n")
+            << QByteArray("[channel2]\nlower=100\nupper=130\n[channel1]\nlower=8\nupper=9\n")
             << QStringList{"12", "255"} << int(console::exitOutOfTolerance)
             << QStringList{header, "T,12,123.456,123.456,77,measure,ok,ok,100,130",
                            "T,255,7.25,7.25,5,measure,ok,below,8,9"};
         QTest::addRow("on the limits, a channel without")
-            << QByteArray("[channel2]\nlower=7.25\nupper=7.25\n") << QStringList{"255", "12"}
+            << QByteArray("[channel1]\nlower=7.25\nupper=7.25\n") << QStringList{"255", "12"}
             << int(console::exitOk)
             << QStringList{header, "T,255,7.25,7.25,5,measure,ok,ok,7.25,7.25",
                            "T,12,123.456,123.456,77,measure,ok,,,"};
         QTest::addRow("a probe silent beats a value out")
-            << QByteArray("[channel1]\nlower=1\nupper=2\n") << QStringList{"12", "3"}
+            << QByteArray("[channel2]\nlower=1\nupper=2\n") << QStringList{"12", "3"}
             << int(console::exitProbeFailed)
             << QStringList{header, "T,12,123.456,123.456,77,measure,ok,above,1,2",
                            "T,3,,,,measure,no response,,,"};
@@ -374,7 +376,7 @@ private slots:
         QFETCH(QStringList, rows);
         QVERIFY(files::write(QStringLiteral("limits-test.ini"), file));
         QVERIFY(files::write(QStringLiteral("settings.cfg"),
-                             files::settings({12, 255, 30, 31, 32, 33, 34, 35}, 5)));
+                             files::settings({255, 12, 30, 12, 32, 33, 34, 35}, 5)));
         withSink = true;
         QCOMPARE(run(QStringList{"--port", port(), "--delay", "5", "--format", "csv", "--records",
                                  "--limits", "limits-test.ini", "measure"} +
@@ -386,14 +388,15 @@ private slots:
                                          "lower above upper\n"));
             QCOMPARE(int(requests().size()), 0);
         } else {
-            // Each record carries the verdict of its row.
             QStringList verdicts, recorded;
-            for (const QString &row : rows.mid(1)) {
-                if (row.split(QLatin1Char(','))[6] == QLatin1String("ok"))
-                    verdicts << row.split(QLatin1Char(','))[7];
-            }
-            for (const records::Record &record : sink.records)
+            for (const QString &row : rows.filter(QStringLiteral(",measure,ok,")))
+                verdicts << row.section(QLatin1Char(','), 7, 7);
+            for (const records::Record &record : sink.records) {
                 recorded << QLatin1String(records::verdictName(record.verdict));
+                const QVector<int> channels =
+                    record.address == probeA.address ? QVector<int>{2, 4} : QVector<int>{1};
+                QCOMPARE(record.channels, records::channelMask(channels));
+            }
             QCOMPARE(recorded, verdicts);
         }
     }
@@ -535,43 +538,11 @@ private slots:
         QVERIFY(askedOfTheLate >= 2);
     }
 
-    // A record's channel is the probe's line in settings.cfg, whatever the order on the command
-    // line; an address that no line holds has none.
-    void recordChannels()
-    {
-        withSink = true;
-        QVERIFY(files::write(QStringLiteral("settings.cfg"),
-                             files::settings({255, 12, 40, 12, 41, 42, 43, 44}, 5)));
-        QCOMPARE(run({"--port", port(), "--records", "measure", "12", "255"}),
-                 int(console::exitOk));
-        QCOMPARE(run({"--port", port(), "--records", "measure", "255", "12"}),
-                 int(console::exitOk));
-        QFile::remove(QStringLiteral("settings.cfg"));
-        QCOMPARE(run({"--port", port(), "--delay", "5", "--records", "measure", "12"}),
-                 int(console::exitOk));
-        QCOMPARE(int(sink.records.size()), 5);
-        for (size_t i = 0; i < 4; ++i) {
-            const records::Record &record = sink.records[i];
-            const QVector<int> expected =
-                record.address == probeA.address ? QVector<int>{2, 4} : QVector<int>{1};
-            QCOMPARE(record.channels, records::channelMask(expected));
-        }
-        QCOMPARE(int(sink.records[4].channels), 0);
-    }
-
     // The program itself, under the lock whatever spelling of --records the parser accepts,
     // appends to the working folder's records as the window would, each value and time spelt
     // as its row spells it; a records folder that cannot be written is a failed run.
-    void recordsOfTheProgram_data()
-    {
-        QTest::addColumn<QString>("option");
-        QTest::addRow("--records") << "--records";
-        QTest::addRow("-records") << "-records";
-    }
-
     void recordsOfTheProgram()
     {
-        QFETCH(QString, option);
         QDir(QStringLiteral("records")).removeRecursively();
         probesim::ProbeSettings tiny;
         tiny.thickness = 0.0001f;
@@ -579,8 +550,8 @@ private slots:
         QProcess cli;
         // The probes are served by this process's event loop, which must run meanwhile.
         QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        const QStringList arguments{"--port", port(), "--delay", "5",  "--format",
-                                    "csv",    option, "measure", "12", "40"};
+        QStringList arguments{"--port", port(),     "--delay", "5",  "--format",
+                              "csv",    "-records", "measure", "12", "40"};
         {
             WorkFolderLock window;
             QVERIFY(window.tryLock());
@@ -590,6 +561,7 @@ private slots:
             QVERIFY(cli.readAllStandardError().contains("another copy"));
             QVERIFY(requests().empty());
         }
+        arguments[6] = QStringLiteral("--records");
         cli.start(QStringLiteral(CLI_PATH), arguments);
         QVERIFY(finished.wait(5000));
         const QList<QByteArray> rows = cli.readAllStandardOutput().trimmed().split('\n');
