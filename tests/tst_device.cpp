@@ -249,26 +249,19 @@ private slots:
 
     // Each frame ends in a hash that fits it: the size alone must reject it. The line cannot
     // bring these, as the engine cuts answers by length.
-    void wrongSizeAnswers_data()
-    {
-        QTest::addColumn<Command>("command");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("ack, 5 bytes") << Command::CheckAirCode << QByteArray::fromHex("f501198bb8");
-        QTest::newRow("ack, 15 bytes")
-            << Command::StartMeasurement << answer(Command::GetMeasurementResult);
-        QTest::newRow("result, 6 bytes")
-            << Command::GetMeasurementResult << answer(Command::StartMeasurement);
-        QTest::newRow("test, 15 bytes")
-            << Command::TestMem << answer(Command::GetMeasurementResult);
-    }
-
     void wrongSizeAnswers()
     {
-        QFETCH(Command, command);
-        QFETCH(QByteArray, frame);
         QSignalSpy measured(&rig->commands, &OstraCommands::newMeasurement_Signal);
-        rig->commands.handleResponse(command, frame);
-        QCOMPARE(rig->log.lines, QStringList{"1 Wrong response size"});
+        const QByteArray result = answer(Command::GetMeasurementResult);
+        const std::pair<Command, QByteArray> answers[] = {
+            {Command::CheckAirCode, QByteArray::fromHex(caseOf(Command::CheckAirCode).frame)},
+            {Command::StartMeasurement, result},
+            {Command::GetMeasurementResult, answer(Command::StartMeasurement)},
+            {Command::TestMem, result}};
+        for (const auto &[command, frame] : answers)
+            rig->commands.handleResponse(command, frame);
+        QCOMPARE(rig->log.lines,
+                 QVector<QString>(4, QStringLiteral("1 Wrong response size")).toList());
         QCOMPARE(measured.count(), 0);
     }
 
