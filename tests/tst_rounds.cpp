@@ -1,6 +1,5 @@
 #include "app/OrvaUI.h"
 #include "probesim/ProbeSimulator.h"
-#include "support/AdapterLatency.h"
 #include "support/Files.h"
 
 #include <QRegularExpression>
@@ -103,12 +102,6 @@ private slots:
             field->clear();
             QTest::keyClick(field, Qt::Key_Return);
         }
-        QVERIFY(window->lineCommands().answerTimeLimit() > adapter::ftdiDefaultMs);
-        // A pseudo-terminal takes no low-latency request: it is used as it is, and the log says
-        // so once.
-        QCOMPARE(files::logMessages().count(
-                     QStringLiteral("1 Port low latency: refused, the port is used as it is")),
-                 1);
         // The status bar tells nobody when it is asked to show the text it already shows, as
         // equal rounds do: each message is taken off once seen.
         messages.clear();
