@@ -47,13 +47,13 @@ public:
     std::vector<records::Record> records;
 };
 
-// The time stamp, which no test can know, with the offset the records have:
-// "2026-12-06T10:15:30.123+03:00".
-QString withoutTime(QString text)
+// The rows printed, each time stamp, which no test can know, as T. A stamp has the offset the
+// records have: "2026-12-06T10:15:30.123+03:00".
+QStringList rowsOf(QString text)
 {
     static const QRegularExpression time(
         QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d"));
-    return text.replace(time, QStringLiteral("T"));
+    return text.replace(time, QStringLiteral("T")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 }  // namespace
@@ -92,7 +92,12 @@ private:
         return commandLine.run(QStringList{QStringLiteral("t7r-cli")} + arguments);
     }
 
-    QStringList lines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    // A run on the simulator's line at a short delay.
+    int onTheLine(const QStringList &arguments,
+                  const std::function<void(console::CommandLine &)> &during = {})
+    {
+        return run(QStringList{"--port", port(), "--delay", "5"} + arguments, during);
+    }
 
     const std::vector<probesim::ProbeRequest> &requests() { return simulator->bus().requests(); }
 
@@ -219,8 +224,8 @@ private slots:
         simulator->faults().script(probesim::Fault::None);
         simulator->faults().script(probesim::Fault::Garbage, BusScan::maxAttempts);
         const QStringList recording = format == "json" ? QStringList{"--records"} : QStringList();
-        QCOMPARE(run(QStringList{"--port", port(), "--delay", "5", "--format", format} + recording +
-                     QStringList{"measure", "12", "255", "7", "3", "40"}),
+        QCOMPARE(onTheLine(QStringList{"--format", format} + recording +
+                           QStringList{"measure", "12", "255", "7", "3", "40"}),
                  int(console::exitProbeFailed));
         QCOMPARE(simulator->faults().scriptedLeft(), 0);
         int resultsOf12 = 0;
@@ -228,7 +233,7 @@ private slots:
             resultsOf12 += request.address() == 12 &&
                            request.code() == uint8_t(frames::Command::GetMeasurementResult);
         QCOMPARE(resultsOf12, BusScan::maxAttempts);
-        QCOMPARE(withoutTime(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+        QCOMPARE(rowsOf(out), expected);
         QVERIFY(err.isEmpty());
         QCOMPARE(int(sink.records.size()), recording.isEmpty() ? 0 : 2);
         // No line of settings.cfg holds their addresses, as there is none.
@@ -249,18 +254,17 @@ private slots:
     // whole.
     void deviceLost()
     {
-        const int code = run({"--port", port(), "--delay", "5", "--format", "csv", "--every",
-                              "0.05", "measure", "12"},
-                             [this](console::CommandLine &commandLine) {
-                                 connect(&commandLine, &console::CommandLine::roundFinished, this,
-                                         [this](int round) {
-                                             if (round == 2)
-                                                 simulator->pullDevice();
-                                         });
-                             });
+        const int code = onTheLine({"--format", "csv", "--every", "0.05", "measure", "12"},
+                                   [this](console::CommandLine &commandLine) {
+                                       connect(&commandLine, &console::CommandLine::roundFinished,
+                                               this, [this](int round) {
+                                                   if (round == 2)
+                                                       simulator->pullDevice();
+                                               });
+                                   });
         QCOMPARE(code, int(console::exitDeviceLost));
         QVERIFY2(err.startsWith(QStringLiteral("t7r-cli: device lost")), qPrintable(err));
-        QCOMPARE(lines().size(), 3);
+        QCOMPARE(rowsOf(out).size(), 3);
     }
 
     // --count N gives N rounds; --every spaces their starts; the delay comes from --delay,
@@ -299,7 +303,7 @@ private slots:
                      options.split(QLatin1Char(' '), Qt::SkipEmptyParts) +
                      QStringList{"measure", "12", "255"}),
                  int(console::exitOk));
-        QCOMPARE(lines().size(), 1 + 2 * rounds);
+        QCOMPARE(rowsOf(out).size(), 1 + 2 * rounds);
         QCOMPARE(QFile::exists(QStringLiteral("settings.cfg")), settingsDelayMs > 0);
         const auto &line = requests();
         QCOMPARE(int(line.size()), 4 * rounds);
@@ -378,11 +382,11 @@ private slots:
         QVERIFY(files::write(QStringLiteral("settings.cfg"),
                              files::settings({255, 12, 30, 12, 32, 33, 34, 35}, 5)));
         withSink = true;
-        QCOMPARE(run(QStringList{"--port", port(), "--delay", "5", "--format", "csv", "--records",
-                                 "--limits", "limits-test.ini", "measure"} +
-                     addresses),
+        QCOMPARE(onTheLine(QStringList{"--format", "csv", "--records", "--limits",
+                                       "limits-test.ini", "measure"} +
+                           addresses),
                  exitCode);
-        QCOMPARE(withoutTime(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), rows);
+        QCOMPARE(rowsOf(out), rows);
         if (exitCode == console::exitUsage) {
             QCOMPARE(err, QStringLiteral("t7r-cli: --limits: limits-test.ini:1: [channel1] has "
                                          "lower above upper\n"));
@@ -405,11 +409,9 @@ private slots:
     void calibrationJournal()
     {
         QFile::remove(QStringLiteral("records/calibration.csv"));
-        QCOMPARE(run({"--port", port(), "--delay", "5", "zero", "12"}), int(console::exitOk));
-        QCOMPARE(run({"--port", port(), "--delay", "5", "reset", "3"}),
-                 int(console::exitProbeFailed));
-        QCOMPARE(run({"--port", port(), "--delay", "5", "point", "255", "7.5"}),
-                 int(console::exitOk));
+        QCOMPARE(onTheLine({"zero", "12"}), int(console::exitOk));
+        QCOMPARE(onTheLine({"reset", "3"}), int(console::exitProbeFailed));
+        QCOMPARE(onTheLine({"point", "255", "7.5"}), int(console::exitOk));
         const auto events = quality::readJournalFile(QStringLiteral("records/calibration.csv"), 0,
                                                      std::numeric_limits<qint64>::max());
         QCOMPARE(events.size(), size_t(3));
@@ -460,12 +462,8 @@ private slots:
         cli.start(QStringLiteral(CLI_PATH), QStringList{"--port", port(), "--format", "json"} +
                                                 pace + QStringList{"measure"} + addresses);
         QVERIFY(cli.waitForStarted());
-        if (betweenRounds)
-            QTRY_VERIFY_WITH_TIMEOUT(
-                cli.bytesAvailable() > 0 && cli.canReadLine() && cli.peek(4096).count('\n') == 2,
-                5000);
-        else
-            QTRY_VERIFY_WITH_TIMEOUT(requests().size() >= 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            betweenRounds ? cli.peek(4096).count('\n') == 2 : requests().size() >= 2, 5000);
         ::kill(pid_t(cli.processId()), signal);
         QVERIFY(finished.wait(2000));
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
@@ -481,11 +479,11 @@ private slots:
         }
         for (int i = 0; i < outcomes.size(); ++i)
             QCOMPARE(outcomeOf.value(addresses[i].toInt()), outcomes[i]);
-        QTest::qWait(50);
-        QCOMPARE(
-            simulator->bus().answersWritten(),
-            int(std::count_if(requests().begin(), requests().end(),
-                              [](const probesim::ProbeRequest &r) { return r.address() != 3; })));
+        const auto answerable = [this] {
+            return int(std::count_if(requests().begin(), requests().end(),
+                                     [](const auto &r) { return r.address() != 3; }));
+        };
+        QTRY_COMPARE(simulator->bus().answersWritten(), answerable());
     }
 
     // An answer past the answer limit names its sender, in its own exchange or in the next: the
@@ -519,7 +517,7 @@ private slots:
         QCOMPARE(run({"--port", port(), "--delay", QString::number(delay), "--format", "csv",
                       command, "12", "255"}),
                  int(console::exitOk));
-        QCOMPARE(withoutTime(lines().mid(1).join(QLatin1Char('\n'))), rows.join(QLatin1Char('\n')));
+        QCOMPARE(rowsOf(out).mid(1), rows);
         // A slow machine may ask more than once again, never less; the result waits its
         // measuring time after the last start before it.
         std::optional<qint64> startUs;
@@ -598,7 +596,7 @@ private slots:
         for (const Reading &probe : {probeA, probeB})
             simulator->model().removeProbe(uint8_t(probe.address));
         QCOMPARE(run({"--port", port(), "--format", "csv", "scan"}), int(console::exitProbeFailed));
-        QVERIFY(lines().isEmpty());
+        QVERIFY(rowsOf(out).isEmpty());
         QCOMPARE(int(requests().size()), 256);
     }
 
