@@ -573,9 +573,8 @@ private slots:
                  (QList<QByteArray>{"", "12", "123.456", "123.456", "77", "", "", ""}));
         QCOMPARE(rows.size(), 3);
         for (int i = 1; i < 3; ++i) {
-            const QList<QByteArray> row = rows[i].split(',');
             const QList<QByteArray> line = lines[i].trimmed().split(',');
-            QCOMPARE(row.mid(0, 1) + row.mid(1, 4), line.mid(0, 1) + line.mid(2, 4));
+            QCOMPARE(rows[i].split(',').mid(0, 5), line.mid(0, 1) + line.mid(2, 4));
         }
 
         QDir(QStringLiteral("records")).removeRecursively();
