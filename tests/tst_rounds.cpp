@@ -50,27 +50,21 @@ private:
                skipped;
     }
 
-    // Lines of the log that say a request of the round failed on the line.
-    static int lineFailures(const QStringList &log)
+    // No summary may call more channels failed than the log shows failures of a request on the
+    // line: a summary that lost step calls channels failed whose answers the log shows.
+    static void checkAgainstLog(const QStringList &shown)
     {
         static const QRegularExpression failure(QStringLiteral(
             "^1 (Packet not sended\\. Waiting after the previous command\\.|No response|Bad hash|"
             "Wrong response size)$"));
-        return log.filter(failure).size();
-    }
-
-    // No summary may call more channels failed than the log shows failures on the line: a
-    // summary that lost step calls channels failed whose answers the log shows.
-    static void checkAgainstLog(const QStringList &shown)
-    {
-        int failedChannels = 0;
         static const QRegularExpression counts(QStringLiteral("приборов (\\d+), успешно (\\d+)"));
+        int failedChannels = 0;
         for (const QString &summary : shown) {
             const auto match = counts.match(summary);
             QVERIFY2(match.hasMatch(), qPrintable(summary));
             failedChannels += match.captured(1).toInt() - match.captured(2).toInt();
         }
-        QVERIFY2(failedChannels <= lineFailures(files::logMessages()),
+        QVERIFY2(failedChannels <= files::logMessages().filter(failure).size(),
                  qPrintable(shown.join(QLatin1Char('\n'))));
     }
 
