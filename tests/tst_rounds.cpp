@@ -68,9 +68,6 @@ private:
                  qPrintable(shown.join(QLatin1Char('\n'))));
     }
 
-    QPushButton *airButton() { return window->ui.pb_line_meas_update_air; }
-    QPushButton *measureButton() { return window->ui.pb_line_meas_get; }
-
 private slots:
     void initTestCase() { QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path())); }
 
@@ -119,10 +116,10 @@ private slots:
     // the measurement alone, and the next operation is summarised as it went.
     void refusalWhileAnExchangeWaits()
     {
-        const QString measure = measureButton()->text();
-        const QString air = airButton()->text();
-        QTest::mouseClick(airButton(), Qt::LeftButton);
-        QTest::mouseClick(measureButton(), Qt::LeftButton);
+        const QString measure = window->ui.pb_line_meas_get->text();
+        const QString air = window->ui.pb_line_meas_update_air->text();
+        QTest::mouseClick(window->ui.pb_line_meas_update_air, Qt::LeftButton);
+        QTest::mouseClick(window->ui.pb_line_meas_get, Qt::LeftButton);
         QVERIFY(waitForSummaries(measure, 1));
         QVERIFY(waitForSummaries(air, 1));
         const QStringList log = files::logMessages();
@@ -138,7 +135,7 @@ private slots:
                              skipped);
         }
 
-        QTest::mouseClick(airButton(), Qt::LeftButton);
+        QTest::mouseClick(window->ui.pb_line_meas_update_air, Qt::LeftButton);
         QVERIFY(waitForSummaries(air, 2));
         checkAgainstLog(summaries(measure) + summaries(air));
     }
@@ -149,12 +146,12 @@ private slots:
     // the operation comes through its slot, as code or the meta-object may still start it.
     void clickDuringContinuousRounds()
     {
-        const QString measure = measureButton()->text();
-        const QString air = airButton()->text();
+        const QString measure = window->ui.pb_line_meas_get->text();
+        const QString air = window->ui.pb_line_meas_update_air->text();
         ContinuousMeasurement &continuous = window->continuousMeasurement();
         // Back to back: each round starts before the previous one's late outcomes are given up.
         continuous.start(continuous.roundMs());
-        QVERIFY(!airButton()->isEnabled());
+        QVERIFY(!window->ui.pb_line_meas_update_air->isEnabled());
         window->updateAirCode_Slot();
         QVERIFY(waitForSummaries(measure, 4));
         QVERIFY(waitForSummaries(air, 1));
