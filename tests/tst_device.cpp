@@ -167,8 +167,7 @@ private slots:
                     << QByteArrayList{frame}
                     << QStringList{trace::rxLine(size, size, frame), verdict(command, status)} << 0;
             }
-            QByteArray badHash = good;
-            badHash[size - 1] = char(~badHash[size - 1]);
+            const QByteArray badHash = good.left(size - 1) + char(~good[size - 1]);
             const QByteArray garbled = QByteArray(2, '\0') + good;
             row(command, "bad hash")
                 << QByteArrayList{badHash}
@@ -180,10 +179,7 @@ private slots:
                 << 2;
             // A long answer gives its first answer's worth; the rest waits for more bytes.
             for (const int length : std::set<int>{1, size - 1, size + 1, 2 * size, 30}) {
-                QByteArray line = good;
-                while (line.size() < length)
-                    line += other;
-                line.truncate(length);
+                const QByteArray line = (good + other.repeated(5)).left(length);
                 row(command, QStringLiteral("%1 bytes").arg(length))
                     << QByteArrayList{line}
                     << (length < size ? QStringList()
