@@ -102,13 +102,11 @@ private:
 
     static void checkMeasured(const QSignalSpy &measured, int count)
     {
+        const QVariantList expected{QVariant::fromValue(probeAddress), raw, calibrated,
+                                    QVariant::fromValue(quality)};
         QCOMPARE(measured.count(), count);
-        for (const QList<QVariant> &values : measured) {
-            QCOMPARE(values.at(0).value<uint8_t>(), probeAddress);
-            QCOMPARE(values.at(1).toFloat(), raw);
-            QCOMPARE(values.at(2).toFloat(), calibrated);
-            QCOMPARE(values.at(3).value<uint8_t>(), quality);
-        }
+        for (const QList<QVariant> &values : measured)
+            QCOMPARE(values, expected);
     }
 
 private slots:
