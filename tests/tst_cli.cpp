@@ -36,6 +36,15 @@ struct Reading
 const Reading probeA{12, 123.456f, 77};
 const Reading probeB{255, 7.25f, 5};
 
+// A probe that reads `um` steadily, with its quality.
+probesim::ProbeSettings reading(float um, int quality = 100)
+{
+    probesim::ProbeSettings settings;
+    settings.thickness = um;
+    settings.quality = uint8_t(quality);
+    return settings;
+}
+
 class CapturingSink : public RecordSink
 {
 public:
@@ -112,12 +121,9 @@ private slots:
     {
         QFile::remove(QStringLiteral("settings.cfg"));
         simulator = std::make_unique<probesim::ProbeSimulator>();
-        for (const Reading &probe : {probeA, probeB}) {
-            probesim::ProbeSettings settings;
-            settings.thickness = probe.um;
-            settings.quality = uint8_t(probe.quality);
-            QVERIFY(simulator->model().addProbe(uint8_t(probe.address), settings));
-        }
+        for (const Reading &probe : {probeA, probeB})
+            QVERIFY(simulator->model().addProbe(uint8_t(probe.address),
+                                                reading(probe.um, probe.quality)));
         adapter::makeRealistic(*simulator);
         QVERIFY2(simulator->openPseudoTerminal(), qPrintable(simulator->errorString()));
         sink.records.clear();
@@ -214,12 +220,9 @@ private slots:
         QFETCH(QStringList, expected);
         withSink = true;
         simulator->model().probe(uint8_t(probeB.address))->setStatusOverride(4);
-        probesim::ProbeSettings odd, good;
-        odd.thickness = std::numeric_limits<float>::quiet_NaN();
-        good.thickness = probeA.um;
-        good.quality = uint8_t(probeA.quality);
-        QVERIFY(simulator->model().addProbe(7, odd) && simulator->model().addProbe(3) &&
-                simulator->model().addProbe(40, good));
+        QVERIFY(simulator->model().addProbe(7, reading(std::numeric_limits<float>::quiet_NaN())) &&
+                simulator->model().addProbe(3) &&
+                simulator->model().addProbe(40, reading(probeA.um, probeA.quality)));
         // 3 takes its start but its answer is lost. Garbage ahead of the first result's answer,
         // every time it is asked: a bad answer is asked again, four times in all, then reported.
         simulator->faults().script(probesim::Fault::None, 3);
@@ -522,9 +525,7 @@ private slots:
     void recordsOfTheProgram()
     {
         QDir(QStringLiteral("records")).removeRecursively();
-        probesim::ProbeSettings tiny;
-        tiny.thickness = 0.0001f;
-        QVERIFY(simulator->model().addProbe(40, tiny));
+        QVERIFY(simulator->model().addProbe(40, reading(0.0001f)));
         QProcess cli;
         // The probes are served by this process's event loop, which must run meanwhile.
         QSignalSpy finished(&cli, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
