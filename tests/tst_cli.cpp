@@ -618,10 +618,7 @@ int main(int argc, char *argv[])
         int stops = 0;
         StopSignals stopSignals([&stops](int) { ++stops; });
         ::raise(SIGINT);
-        QElapsedTimer waited;
-        waited.start();
-        while (stops == 0 && waited.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        QTest::qWaitFor([&stops] { return stops > 0; }, 5000);
         ::raise(SIGINT);
         QCoreApplication::processEvents();
         return stops;
