@@ -24,13 +24,19 @@ private slots:
         QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
         QVERIFY(files::write(QStringLiteral("settings.cfg"),
                              files::settings({12, 13, 14, 15, 16, 17, 18, 255}, 190)));
-        qInfo("font dpi %d, scale %s", QWidget().logicalDpiY(),
-              qgetenv("QT_SCALE_FACTOR").constData());
     }
 
+    // Every text fits its room, in a window that takes the grown form's size as far as the
+    // screen allows.
     void everyTextFits()
     {
         OrvaUI window;
+        const double factor = window.ui.groupBox_4->x() / 250.0;
+        QVERIFY(factor >= 1.0);
+        const QSize screen = window.screen()->availableGeometry().size();
+        QVERIFY(qAbs(window.width() - std::min(screen.width(), int(std::ceil(898 * factor)))) <= 2);
+        QVERIFY(qAbs(window.height() - std::min(screen.height(), int(std::ceil(536 * factor)))) <=
+                2);
         window.ui.cb_ports->addItems({QStringLiteral("ttyUSB0"), QStringLiteral("ttyACM1")});
         window.ui.cb_ports->setCurrentIndex(0);
         for (int probe = 0; probe < 8; ++probe)
@@ -45,9 +51,8 @@ private slots:
             const int needs = widget->fontMetrics().horizontalAdvance(text);
             if (needs > room)
                 cut << QStringLiteral("%1: \"%2\" needs %3 px, has %4")
-                           .arg(widget->objectName(), text)
-                           .arg(needs)
-                           .arg(room);
+                           .arg(widget->objectName(), text, QString::number(needs),
+                                QString::number(room));
         };
         for (QWidget *widget : window.ui.tab_4->findChildren<QWidget *>()) {
             if (auto *label = qobject_cast<QLabel *>(widget)) {
@@ -106,19 +111,6 @@ private slots:
         QAbstractItemView *view = ports->view();
         QVERIFY(view->minimumWidth() >=
                 view->fontMetrics().horizontalAdvance(longName) + 2 * view->frameWidth());
-    }
-
-    // The window takes the grown form's size as far as the screen allows.
-    void windowTakesTheForm()
-    {
-        OrvaUI window;
-        const double factor = window.ui.groupBox_4->x() / 250.0;
-        QVERIFY(factor >= 1.0);
-        qInfo("window %dx%d", window.width(), window.height());
-        const QSize screen = window.screen()->availableGeometry().size();
-        QVERIFY(qAbs(window.width() - std::min(screen.width(), int(std::ceil(898 * factor)))) <= 2);
-        QVERIFY(qAbs(window.height() - std::min(screen.height(), int(std::ceil(536 * factor)))) <=
-                2);
     }
 
     // Every rectangle of the form, scaled, still holds the whole of its drawn one scaled: the

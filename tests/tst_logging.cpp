@@ -9,41 +9,21 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/statvfs.h>
 #include <cstdio>
 
 namespace {
 
 constexpr int skipExitCode = 77;
 constexpr uint8_t probeAddress = 3;
-constexpr int transactions = 20;
-
-// A 16 KiB tmpfs on log/, read-only, or filled up to `room` bytes.
-bool mountLogDirectory(bool readOnly, qint64 room)
-{
-    if (!QDir().mkpath(QStringLiteral("log")) ||
-        ::mount("tmpfs", "log", "tmpfs", readOnly ? MS_RDONLY : 0, "size=16k,mode=0777") != 0)
-        return false;
-    struct statvfs space = {};
-    if (readOnly || ::statvfs("log", &space) != 0)
-        return readOnly;
-    const qint64 size = qint64(space.f_bavail) * qint64(space.f_bsize) - room;
-    return files::write(QStringLiteral("log/filler"), QByteArray(int(size), 'x'));
-}
 
 // Child process: the device layer's measurement loop with the log directory spoilt as `mode`
 // says. Prints what it saw as key=value lines; a crash or a hang is the parent's to see.
 int runSpoiltLog(int argc, char **argv, const QByteArray &mode)
 {
-    if (mode == "file") {
-        if (!files::write(QStringLiteral("log"), QByteArray()))
-            return 1;
-    } else if (!enterPrivateMounts()) {
+    if (mode != "file" && !enterPrivateMounts())
         return skipExitCode;
-    } else if (!mountLogDirectory(mode == "read-only", mode == "filling" ? 4096 : 0)) {
-        std::perror("log directory");
+    if (!files::spoil(QStringLiteral("log"), mode, mode == "filling" ? 4096 : 0))
         return 1;
-    }
     QCoreApplication app(argc, argv);
     FileLog file;
     CommandRig rig;
@@ -57,9 +37,7 @@ int runSpoiltLog(int argc, char **argv, const QByteArray &mode)
                      [&goodValues](uint8_t address, float um, float, uint8_t) {
                          goodValues += address == probeAddress && um == 321.5f;
                      });
-    QElapsedTimer run;
-    run.start();
-    for (int transaction = 0; transaction < transactions; ++transaction) {
+    for (int transaction = 0; transaction < 20; ++transaction) {
         rig.send([transaction](OstraCommands &commands) {
             if (transaction % 2)
                 commands.getMeasurementResult(probeAddress);
@@ -82,8 +60,8 @@ int runSpoiltLog(int argc, char **argv, const QByteArray &mode)
     const bool wholeLines = inOrder && contents.count('\n') == kept.size() &&
                             (contents.isEmpty() || contents.endsWith('\n'));
     // What must hold whatever became of the log first, then the figures that depend on it.
-    std::printf("%d %d %d %d %d %lld\n", int(rig.simulator.bus().requests().size()), goodValues,
-                int(rig.log.lines.size()), int(wholeLines), int(kept.size()), run.elapsed());
+    std::printf("%d %d %d %d %d\n", int(rig.simulator.bus().requests().size()), goodValues,
+                int(rig.log.lines.size()), int(wholeLines), int(kept.size()));
     return 0;
 }
 
@@ -98,18 +76,12 @@ private:
     QTemporaryDir workDir;
 
 private slots:
-    void init()
-    {
-        QVERIFY(workDir.isValid());
-        QVERIFY(QDir(workDir.path()).removeRecursively() && QDir().mkpath(workDir.path()));
-        QVERIFY(QDir::setCurrent(workDir.path()));
-    }
+    void init() { QVERIFY(files::enterEmpty(workDir)); }
 
     void lineFormat_data()
     {
         QTest::addColumn<uint>("level");
         QTest::addColumn<QByteArray>("text");
-        QTest::newRow("traffic") << 1u << QByteArray("Tx expected: 5 bytes.");
         QTest::newRow("largest level") << 4294967295u << QByteArray("x");
         QTest::newRow("line breaks kept") << 1u << QByteArray("a\r\nb\nc");
         QTest::newRow("not zero-terminated") << 1u << QByteArray("abc\0def", 7);
@@ -121,22 +93,16 @@ private slots:
         QFETCH(uint, level);
         QFETCH(QByteArray, text);
         FileLog log;
-        const QDateTime before = QDateTime::currentDateTime();
-        log.write(0, "Delay: 190");
         log.write(level, std::string_view(text.constData(), size_t(text.size())));
-        const QByteArray contents = files::read(QStringLiteral("log/log.txt"));
-        const int second = contents.indexOf('\n') + 1;
-        QVERIFY(contents.left(second).endsWith("] Delay: 190\n"));
-        const QByteArray line = contents.mid(second);
+        const QByteArray line = files::read(QStringLiteral("log/log.txt"));
         const QByteArray head = QByteArray::number(level) + " [";
         QVERIFY(line.startsWith(head));
         const QString stamp = QString::fromLatin1(line.mid(head.size(), 23));
-        // Today's date, day first, every field at its full width: a swapped day and month is an
-        // invalid date from the 13th on.
+        // The time of the write, day first, every field at its full width: a swapped day and
+        // month is an invalid date from the 13th on.
         const QDateTime written =
             QDateTime::fromString(stamp, QStringLiteral("dd.MM.yyyy hh:mm:ss:zzz"));
         QVERIFY2(written.isValid(), qPrintable(stamp));
-        QVERIFY(written.date() == QDate::currentDate() || written.date() == before.date());
         QVERIFY(qAbs(written.msecsTo(QDateTime::currentDateTime())) < 5000);
         QCOMPARE(line.mid(head.size() + 23), "] " + text + '\n');
     }
@@ -240,7 +206,7 @@ private slots:
     }
 
     // The log loses lines, whole ones, and nothing else is lost: every request answered, every
-    // result delivered with the probe's value, at the usual pace.
+    // result delivered with the probe's value.
     void spoiltLogDirectory()
     {
         QFETCH(QString, mode);
@@ -253,7 +219,6 @@ private slots:
         QCOMPARE(seen.mid(0, 4).join(' '), QByteArray("20 10 80 1"));
         const int kept = seen.value(4).toInt();
         QVERIFY(mode == "filling" ? kept > 0 && kept < 80 : kept == 0);
-        QVERIFY2(seen.value(5).toInt() < 20 * transactions, seen.value(5).constData());
         const QFileInfo log(QStringLiteral("log"));
         if (mode == "file")
             QVERIFY2(log.isFile() && log.size() == 0, "the file in the directory's place changed");

@@ -18,8 +18,6 @@ public:
     // Asks the process to end, and kills it if it has not within three seconds.
     void stop()
     {
-        if (state() == NotRunning)
-            return;
         terminate();
         if (!waitForFinished(3000)) {
             kill();

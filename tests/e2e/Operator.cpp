@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest/QTest>
 
-bool Operator::measureForm(QString *error)
+bool Operator::measureForm()
 {
     // The window reads settings.cfg and writes its log in the working directory.
     QTemporaryDir scratch;
@@ -25,8 +25,8 @@ bool Operator::measureForm(QString *error)
         }
     }
     QDir::setCurrent(previous);
-    if (form.isEmpty())
-        *error = QStringLiteral("the form could not be shown for measuring");
+    error =
+        form.isEmpty() ? QStringLiteral("the form could not be shown for measuring") : QString();
     return !form.isEmpty();
 }
 
@@ -66,9 +66,8 @@ bool Operator::chooseLastPort()
     // A slow machine may take the click's release for a choice in the list it has just opened,
     // and close it again. The box keeps the focus then, and End takes the last entry as well.
     const bool opened = visibleWindows(2, 3000);
-    if (!xdotool({"key", "End"}))
-        return false;
-    if ((opened || visibleWindows(2, 0)) && !xdotool({"key", "Return"}))
+    if (!xdotool({"key", "End"}) ||
+        ((opened || visibleWindows(2, 0)) && !xdotool({"key", "Return"})))
         return false;
     if (visibleWindows(1, 10000))
         return true;
@@ -89,20 +88,13 @@ bool Operator::visibleWindows(int count, int timeoutMs)
     return QTest::qWaitFor([&] { return windows().size() == count; }, timeoutMs);
 }
 
-QImage Operator::screenshot() const
-{
-    return QGuiApplication::primaryScreen()->grabWindow(window).toImage();
-}
-
 bool Operator::showsText(const QString &widget) const
 {
     // The face without its frame, and without the arrow of a combo box.
     QRect face = form.value(widget).adjusted(4, 4, -4, -4);
     if (widget.startsWith(QLatin1String("cb_")))
         face.setWidth(face.width() * 3 / 5);
-    const QImage image = QGuiApplication::primaryScreen()
-                             ->grabWindow(window, face.x(), face.y(), face.width(), face.height())
-                             .toImage();
+    const QImage image = screenshot().copy(face);
     // Darker than any face, frame or gradient of the style: only glyphs are.
     int dark = 0;
     for (int y = 0; y < image.height(); ++y) {
@@ -110,11 +102,6 @@ bool Operator::showsText(const QString &widget) const
             dark += qGray(image.pixel(x, y)) < 96;
     }
     return dark >= 30;
-}
-
-bool Operator::closeWindow() const
-{
-    return VirtualDisplay::askToClose(window);
 }
 
 bool Operator::xdotool(const QStringList &arguments, QString *output)

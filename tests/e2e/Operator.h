@@ -1,8 +1,13 @@
 #pragma once
 
+#include "VirtualDisplay.h"
+
+#include <QGuiApplication>
 #include <QHash>
 #include <QImage>
+#include <QPixmap>
 #include <QRect>
+#include <QScreen>
 #include <QString>
 #include <QStringList>
 
@@ -14,7 +19,7 @@ public:
     // Where each widget of the form sits inside the tool's window, measured on a window of our
     // own, built by the same code on the same display, so that clicks land where an operator's
     // would whatever the style and the fonts.
-    bool measureForm(QString *error);
+    bool measureForm();
     // Finds the visible window of the process `pid`.
     bool attach(qint64 pid, int timeoutMs);
 
@@ -24,10 +29,13 @@ public:
     // Opens the port list and takes its last entry; true once the list has closed again.
     bool chooseLastPort();
 
-    QImage screenshot() const;
+    QImage screenshot() const
+    {
+        return QGuiApplication::primaryScreen()->grabWindow(window).toImage();
+    }
     // Whether glyphs are drawn on the widget's face: an empty field or box has none.
     bool showsText(const QString &widget) const;
-    bool closeWindow() const;
+    bool closeWindow() const { return VirtualDisplay::askToClose(window); }
 
     QString lastError() const { return error; }
     void setError(const QString &text) { error = text; }

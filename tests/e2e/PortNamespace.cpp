@@ -19,29 +19,21 @@ QString failure(const QByteArray &what)
     return QString::fromLocal8Bit(what + ": " + QByteArray(std::strerror(errno)));
 }
 
-QByteArray devicePath(const QString &name)
-{
-    return QFile::encodeName(QStringLiteral("/dev/") + name);
-}
-
-bool isMountPoint(const QByteArray &path)
+// Unmounts the terminal behind `target`, if one is: the name itself stays.
+bool release(const QByteArray &target)
 {
     struct stat node = {};
-    struct stat parent = {};
-    return ::stat(path.constData(), &node) == 0 && ::stat("/dev", &parent) == 0 &&
-           node.st_dev != parent.st_dev;
+    struct stat dev = {};
+    return ::stat(target.constData(), &node) != 0 || ::stat("/dev", &dev) != 0 ||
+           node.st_dev == dev.st_dev || ::umount2(target.constData(), MNT_DETACH) == 0;
 }
 
 // `source` appears at `target`, an empty file made for it if there is none.
 bool bindFile(const QByteArray &source, const QByteArray &target)
 {
-    if (::access(target.constData(), F_OK) != 0) {
-        const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return false;
-        ::close(fd);
-    }
-    return ::mount(source.constData(), target.constData(), nullptr, MS_BIND, nullptr) == 0;
+    const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    return fd >= 0 && ::close(fd) == 0 &&
+           ::mount(source.constData(), target.constData(), nullptr, MS_BIND, nullptr) == 0;
 }
 
 // The new /dev is assembled aside and then laid over the old one in a single mount, because
@@ -106,25 +98,20 @@ QString enter()
 
 bool plug(const QString &name, const QString &devicePathOnHost, QString *error)
 {
-    const QByteArray target = devicePath(name);
-    // Unmounting before binding leaves the empty file in place, so the name stays listed.
-    if ((isMountPoint(target) && ::umount2(target.constData(), MNT_DETACH) != 0) ||
-        !bindFile(QFile::encodeName(devicePathOnHost), target)) {
-        *error = failure("plugging " + target);
-        return false;
-    }
-    return true;
+    const QByteArray target = QFile::encodeName(QStringLiteral("/dev/") + name);
+    if (release(target) && bindFile(QFile::encodeName(devicePathOnHost), target))
+        return true;
+    *error = failure("plugging " + target);
+    return false;
 }
 
 bool unplug(const QString &name, QString *error)
 {
-    const QByteArray target = devicePath(name);
-    if ((isMountPoint(target) && ::umount2(target.constData(), MNT_DETACH) != 0) ||
-        (::unlink(target.constData()) != 0 && errno != ENOENT)) {
-        *error = failure("unplugging " + target);
-        return false;
-    }
-    return true;
+    const QByteArray target = QFile::encodeName(QStringLiteral("/dev/") + name);
+    if (release(target) && (::unlink(target.constData()) == 0 || errno == ENOENT))
+        return true;
+    *error = failure("unplugging " + target);
+    return false;
 }
 
 }  // namespace portns

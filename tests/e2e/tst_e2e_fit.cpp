@@ -46,37 +46,7 @@ private slots:
                  QSize(size.value(0).toInt(), size.value(1).toInt()));
     }
 
-    // Menu, form and status bar on the screen, whatever the state field holds.
-    void window()
-    {
-        OrvaUI window;
-        window.stateField().setItem(QStringLiteral("long"), QString(120, QLatin1Char('W')));
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QVERIFY(onScreen(&window));
-        QVERIFY(window.menuBar()->isVisible() && onScreen(window.menuBar()));
-        QVERIFY(window.statusBar()->isVisible() && onScreen(window.statusBar()));
-    }
-
-    // Every column of the history's tables shows its header whole.
-    void tableHeaders()
-    {
-        OrvaUI window;
-        window.showHistory();
-        const QList<QTableView *> tables = window.history()->findChildren<QTableView *>();
-        QVERIFY(tables.size() >= 2);
-        for (const QTableView *table : tables) {
-            const QHeaderView *header = table->horizontalHeader();
-            for (int column = 0; column < header->count(); ++column) {
-                const QString name = table->model()->headerData(column, Qt::Horizontal).toString();
-                QVERIFY2(
-                    table->columnWidth(column) >= header->fontMetrics().horizontalAdvance(name),
-                    qPrintable(name));
-            }
-        }
-    }
-
-    void dialogs_data()
+    void everythingOnScreen_data()
     {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("title");
@@ -86,14 +56,19 @@ private slots:
             QTest::addRow("%s", title) << action << title;
     }
 
-    // Each box lies on the screen, its buttons too.
-    void dialogs()
+    // Each box lies on the screen, its buttons too, and so do the window's menu, form and
+    // status bar, whatever the state field holds; the history's tables show their headers.
+    void everythingOnScreen()
     {
         QFETCH(QString, action);
         QFETCH(QString, title);
         OrvaUI window;
+        window.stateField().setItem(QStringLiteral("long"), QString(120, QLatin1Char('W')));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(onScreen(&window));
+        QVERIFY(window.menuBar()->isVisible() && onScreen(window.menuBar()));
+        QVERIFY(window.statusBar()->isVisible() && onScreen(window.statusBar()));
         if (!action.isEmpty())
             window.findChild<QAction *>(action)->trigger();
         QDialog *dialog = nullptr;
@@ -110,14 +85,28 @@ private slots:
         for (QAbstractButton *button : dialog->findChildren<QAbstractButton *>())
             QVERIFY(!button->isVisible() || onScreen(button));
         dialog->close();
+
+        // Every column of the history's tables shows its header whole.
+        window.showHistory();
+        const QList<QTableView *> tables = window.history()->findChildren<QTableView *>();
+        QVERIFY(tables.size() >= 2);
+        for (const QTableView *table : tables) {
+            const QHeaderView *header = table->horizontalHeader();
+            for (int column = 0; column < header->count(); ++column) {
+                const QString name = table->model()->headerData(column, Qt::Horizontal).toString();
+                QVERIFY2(
+                    table->columnWidth(column) >= header->fontMetrics().horizontalAdvance(name),
+                    qPrintable(name));
+            }
+        }
     }
 };
 
 int main(int argc, char **argv)
 {
     VirtualDisplay display;
-    QString error;
-    if (!display.start(&error, qgetenv("FIT_SCREEN") + "x24")) {
+    const QString error = display.start(qgetenv("FIT_SCREEN") + "x24");
+    if (!error.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }

@@ -60,8 +60,8 @@ private:
                 continue;
             terminal = std::make_unique<probesim::PseudoTerminal>();
             if (!terminal->open() || !portns::plug(name, terminal->slavePath(), &error))
-                return qWarning("%s: %s%s", qPrintable(name), qPrintable(terminal->errorString()),
-                                qPrintable(error)),
+                return qWarning("%s: %s", qPrintable(name),
+                                qPrintable(terminal->errorString() + error)),
                        -1;
         }
         // Timed at the moment the box changes, not when a polling loop happens to look.
@@ -75,7 +75,6 @@ private:
         QObject watch;
         connect(box->model(), &QAbstractItemModel::rowsInserted, &watch, check);
         connect(box->model(), &QAbstractItemModel::rowsRemoved, &watch, check);
-        connect(box->model(), &QAbstractItemModel::modelReset, &watch, check);
         return QTest::qWaitFor([&]() { return reachedMs >= 0; }, 4000) ? reachedMs : -1;
     }
 
@@ -119,7 +118,8 @@ private slots:
             << QStringList{"ttyUSB0", "ttyUSB1"} << QStringList{"ttyACM0", "ttyUSB1"};
     }
 
-    // The list is refilled within a poll period, and the first port becomes the choice.
+    // The list is refilled within a poll period, and the first port becomes the choice; the
+    // operator's own choice stays.
     void listFollowsPorts()
     {
         QFETCH(QStringList, before);
@@ -131,20 +131,16 @@ private slots:
         qInfo("the port list caught up after %d ms", latency);
         QVERIFY2(latency <= listLatencyBoundMs, qPrintable(QString::number(latency) + " ms"));
         QCOMPARE(window->ui.cb_ports->currentText(), after.value(0));
-    }
-
-    // Polls that find the same ports leave the operator's choice alone.
-    void choiceSurvivesUnchangedList()
-    {
-        QVERIFY(present({"ttyUSB0", "ttyUSB1"}) >= 0);
+        if (after.size() < 2)
+            return;
+        // Polls that find the same ports leave the operator's choice alone.
         window->ui.cb_ports->setFocus();
         QTest::keyClick(window->ui.cb_ports, Qt::Key_Down);
-        QCOMPARE(window->ui.cb_ports->currentText(), QStringLiteral("ttyUSB1"));
         QSignalSpy cleared(window->ui.cb_ports->model(), &QAbstractItemModel::rowsRemoved);
         QSignalSpy polls(&window->portPoll(), &QTimer::timeout);
         QTRY_VERIFY_WITH_TIMEOUT(polls.count() >= 3, 10000);
         QCOMPARE(cleared.count(), 0);
-        QCOMPARE(window->ui.cb_ports->currentText(), QStringLiteral("ttyUSB1"));
+        QCOMPARE(window->ui.cb_ports->currentText(), after.value(1));
     }
 };
 

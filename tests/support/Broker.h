@@ -49,7 +49,7 @@ public:
         return QTest::qWaitFor(
                    [this] {
                        return process.state() == QProcess::NotRunning ||
-                              (process.state() == QProcess::Running && connects(port));
+                              (process.state() == QProcess::Running && loopback(port, true));
                    },
                    10000) &&
                process.state() == QProcess::Running;
@@ -57,47 +57,32 @@ public:
 
     void stop()
     {
-        if (process.state() == QProcess::NotRunning)
-            return;
         process.terminate();
         if (!QTest::qWaitFor([this] { return process.state() == QProcess::NotRunning; }))
             process.kill();
     }
 
-    QByteArray url(const char *scheme = "mqtt", const char *host = "127.0.0.1") const
-    {
-        return QByteArray(scheme) + "://" + host + ':' + QByteArray::number(port);
-    }
+    QByteArray url() const { return "mqtt://127.0.0.1:" + QByteArray::number(port); }
 
-    static int freePort()
-    {
-        sockaddr_in address = loopback(0);
-        socklen_t length = sizeof address;
-        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
-        ::close(s);
-        return ntohs(address.sin_port);
-    }
+    static int freePort() { return loopback(0, false); }
 
 private:
-    static sockaddr_in loopback(int port)
+    // A socket on 127.0.0.1:`port`, bound to it (0: to a free one) or connected; the port it
+    // had, or 0 if it could not.
+    static int loopback(int port, bool connect)
     {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(uint16_t(port));
-        return address;
-    }
-
-    static bool connects(int port)
-    {
-        const sockaddr_in address = loopback(port);
+        auto *raw = reinterpret_cast<sockaddr *>(&address);
+        socklen_t length = sizeof address;
         const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        const bool ok =
-            ::connect(s, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+        const bool ok = connect
+                            ? ::connect(s, raw, length) == 0
+                            : ::bind(s, raw, length) == 0 && ::getsockname(s, raw, &length) == 0;
         ::close(s);
-        return ok;
+        return ok ? ntohs(address.sin_port) : 0;
     }
 
     QProcess process;

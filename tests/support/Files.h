@@ -1,13 +1,17 @@
 #pragma once
 
 #include <QByteArrayList>
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTemporaryDir>
 
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <vector>
 
-// settings.cfg and log/log.txt as the suites write and read them.
+// settings.cfg and log/log.txt as the suites write and read them, and the folders they live in.
 namespace files {
 
 inline QByteArray settings(const QByteArrayList &probes, const QByteArray &delay,
@@ -55,6 +59,32 @@ inline QStringList logMessages(const QString &path = QStringLiteral("log/log.txt
             messages << match.captured(1) + QLatin1Char(' ') + match.captured(2);
     }
     return messages;
+}
+
+// A test's working folder, emptied and made the current one.
+inline bool enterEmpty(const QTemporaryDir &dir)
+{
+    return dir.isValid() && QDir(dir.path()).removeRecursively() && QDir().mkpath(dir.path()) &&
+           QDir::setCurrent(dir.path());
+}
+
+// A folder spoilt for a child process: a file in its place ("file"), or, in a mount namespace of
+// the child's own, a 16 KiB tmpfs "read-only" or filled up to `room` bytes.
+inline bool spoil(const QString &folder, const QByteArray &mode, qint64 room = 0)
+{
+    if (mode == "file")
+        return write(folder, QByteArray());
+    const QByteArray path = folder.toLocal8Bit();
+    const bool readOnly = mode == "read-only";
+    struct statvfs space = {};
+    if (!QDir().mkpath(folder) || ::mount("tmpfs", path.constData(), "tmpfs",
+                                          readOnly ? MS_RDONLY : 0, "size=16k,mode=0777") != 0)
+        return false;
+    if (readOnly)
+        return true;
+    return ::statvfs(path.constData(), &space) == 0 &&
+           write(folder + "/filler",
+                 QByteArray(int(qint64(space.f_bavail) * qint64(space.f_bsize) - room), 'x'));
 }
 
 }  // namespace files

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 
-#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -15,13 +15,12 @@ inline bool enterPrivateMounts()
     if (::unshare(CLONE_NEWNS) != 0) {
         const QByteArray uid = QByteArray::number(::geteuid());
         const QByteArray gid = QByteArray::number(::getegid());
+        // The kernel takes each of these files in a single write.
         const auto writeFile = [](const char *path, const QByteArray &text) {
-            const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-            const bool written = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) ==
-                                                ssize_t(text.size());
-            if (fd >= 0)
-                ::close(fd);
-            return written;
+            QFile file(QString::fromLatin1(path));
+            return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered |
+                             QIODevice::ExistingOnly) &&
+                   file.write(text) == text.size();
         };
         if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
             !writeFile("/proc/self/setgroups", "deny") ||

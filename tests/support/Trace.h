@@ -70,10 +70,9 @@ struct Reading
 inline QStringList measurement(const QVector<Reading> &readings)
 {
     QStringList lines;
-    for (const Reading &probe : readings) {
+    for (const Reading &probe : readings)
         lines << acknowledged(QStringLiteral("Start Measurement"),
                               frames::Command::StartMeasurement, probe.address);
-    }
     for (const Reading &probe : readings) {
         lines << exchange(QStringLiteral("Get Measurement Result"),
                           request(frames::Command::GetMeasurementResult, probe.address),
