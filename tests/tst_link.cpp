@@ -29,10 +29,9 @@ private slots:
         // Faster than requests can come, yet too slow for a burst: the window closes first.
         QTest::newRow("3 ms apart") << read << 1000 << 3 << 0u << -1;
         QTest::newRow("2 ms apart") << read << 1000 << 2 << 0u << LinkHealth::burstErrors - 1;
-        QTest::newRow("parity errors") << int(QSerialPort::ParityError) << 1000 << 0 << 0u << -1;
-        QTest::newRow("framing errors") << int(QSerialPort::FramingError) << 1000 << 0 << 0u << -1;
-        QTest::newRow("break") << int(QSerialPort::BreakConditionError) << 1000 << 0 << 0u << -1;
-        QTest::newRow("unknown errors") << int(QSerialPort::UnknownError) << 1000 << 0 << 0u << -1;
+        for (const int noise : {QSerialPort::ParityError, QSerialPort::FramingError,
+                                QSerialPort::BreakConditionError, QSerialPort::UnknownError})
+            QTest::addRow("noise %d", noise) << noise << 1000 << 0 << 0u << -1;
     }
 
     void lossRule()

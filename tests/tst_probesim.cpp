@@ -31,13 +31,9 @@ private slots:
             {"bad hash then good", "f501198bb9f501198bb8", "h f501198bb9|v f501198bb8"},
             {"unknown code", "f5011ae888", "u f5011ae888"},
             {"incomplete", "f501198b", ""}};
-        for (const auto &row : rows) {
-            QByteArrayList feeds;
-            for (const QByteArray &feed : QByteArray(row[1]).split('|'))
-                feeds << QByteArray::fromHex(feed);
-            QTest::newRow(row[0]) << feeds
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << QByteArray(row[1]).split('|')
                                   << QString(row[2]).split(QLatin1Char('|'), Qt::SkipEmptyParts);
-        }
     }
 
     void framing()
@@ -47,13 +43,9 @@ private slots:
         RequestFramer framer;
         QStringList found;
         for (const QByteArray &feed : feeds) {
-            for (const ProbeRequest &request : framer.feed(feed, 0)) {
-                const char verdict = request.verdict == RequestVerdict::Valid     ? 'v'
-                                     : request.verdict == RequestVerdict::BadHash ? 'h'
-                                                                                  : 'u';
-                found << QLatin1Char(verdict) + QStringLiteral(" ") +
+            for (const ProbeRequest &request : framer.feed(QByteArray::fromHex(feed), 0))
+                found << QLatin1Char("vhu"[int(request.verdict)]) + QStringLiteral(" ") +
                              QString::fromLatin1(request.bytes.toHex());
-            }
         }
         QCOMPARE(found, frames);
     }
@@ -86,20 +78,14 @@ private slots:
         settings.thickness = 250.0f;
         SimulatedProbe probe(2, settings, 1);
         probe.answer(0x1B, std::nullopt);
-        struct Step
-        {
-            uint8_t code;
-            std::optional<float> payload;
-            std::optional<uint8_t> forced;
-            int status;
-            float calibrated;
-        };
-        const Step steps[] = {{0x1F, {}, 4, 4, 250.0f},      {0x1F, {}, {}, 0, 0.0f},
-                              {0x21, 100.0f, {}, 3, 0.0f},   {0x23, {}, {}, 0, 250.0f},
-                              {0x21, 125.0f, {}, 0, 125.0f}, {0x23, {}, {}, 0, 250.0f}};
-        for (const Step &step : steps) {
-            QCOMPARE(int(probe.answer(step.code, step.payload, step.forced).at(3)), step.status);
-            QCOMPARE(frames::readFloat(probe.answer(0x1D, std::nullopt), 8), step.calibrated);
+        // Code, payload, forced status; the status answered and the calibrated value after it.
+        const std::tuple<uint8_t, std::optional<float>, std::optional<uint8_t>, int, float>
+            steps[] = {{0x1F, {}, 4, 4, 250.0f},      {0x1F, {}, {}, 0, 0.0f},
+                       {0x21, 100.0f, {}, 3, 0.0f},   {0x23, {}, {}, 0, 250.0f},
+                       {0x21, 125.0f, {}, 0, 125.0f}, {0x23, {}, {}, 0, 250.0f}};
+        for (const auto &[code, payload, forced, status, calibrated] : steps) {
+            QCOMPARE(int(probe.answer(code, payload, forced).at(3)), status);
+            QCOMPARE(frames::readFloat(probe.answer(0x1D, std::nullopt), 8), calibrated);
         }
     }
 
