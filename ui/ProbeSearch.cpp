@@ -57,8 +57,11 @@ void ProbeSearch::start()
         progress->setMaximum(total);
         progress->setValue(done);
     });
-    connect(&busScan, &BusScan::finished, progress, [progress] {
+    // The closed dialog lives until the loop deletes it; a next search must not reach it, since
+    // its setValue runs the loop and could delete it from inside itself.
+    connect(&busScan, &BusScan::finished, progress, [this, progress] {
         QObject::disconnect(progress, nullptr, nullptr, nullptr);
+        busScan.disconnect(progress);
         progress->close();
     });
     emit started();
